@@ -1,0 +1,37 @@
+// Small text helpers shared by the mail stack and the application.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kz {
+
+// IsSpaceOrControl: a space or any control character (0x00..0x20), as the trimming of
+// the address and header code understands white space.
+inline bool IsSpaceOrControl(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+
+std::string_view Trim(std::string_view s);
+std::string_view TrimLeft(std::string_view s);
+std::string_view TrimRight(std::string_view s);
+
+// ASCII-only case folding: names of keys, header fields and charsets are ASCII.
+std::string LowerAscii(std::string_view s);
+std::string UpperAscii(std::string_view s);
+bool EqualsNoCase(std::string_view a, std::string_view b);
+// FindNoCase returns the position of the first case-insensitive occurrence, or npos.
+std::size_t FindNoCase(std::string_view haystack, std::string_view needle,
+                       std::size_t from = 0);
+
+bool StartsWith(std::string_view s, std::string_view prefix);
+
+// SplitLines cuts text at CR LF, lone CR and lone LF; a final line break adds no empty line.
+std::vector<std::string> SplitLines(std::string_view text);
+// JoinLines joins lines with `separator` (no separator after the last one).
+std::string JoinLines(const std::vector<std::string>& lines, std::string_view separator = "\r\n");
+
+// ParseInt reads a whole decimal integer (optional sign, surrounding spaces allowed);
+// anything else raises EConvertError "'<text>' is not a valid integer value".
+int ParseInt(std::string_view text);
+
+}  // namespace kz
