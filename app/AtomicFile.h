@@ -1,0 +1,31 @@
+// Whole-file replacement that never leaves a half-written file behind: the new content goes
+// to a temporary file in the same folder, created with its final permissions from the first
+// byte, is flushed to disk and then renamed over the old file.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kz {
+
+struct AtomicWriteOptions {
+  unsigned mode = 0600;
+  // When set, a symbolic link at the target path is refused instead of replaced, so that a
+  // secret is never written to wherever the link points.
+  bool refuseSymlink = true;
+};
+
+// WriteFileAtomically replaces `path` with `content`; raises EclError naming the file.
+void WriteFileAtomically(const std::string& path, std::string_view content,
+                         const AtomicWriteOptions& options = {});
+
+// ReadWholeFile reads a file of at most maxBytes; `exists` tells whether it was there (a
+// missing file reads as empty). A larger file or a read error raises EclError.
+std::string ReadWholeFile(const std::string& path, std::size_t maxBytes, bool* exists = nullptr);
+
+bool FileExists(const std::string& path);
+
+// MakeDirectories creates path and its missing parents with the given mode.
+void MakeDirectories(const std::string& path, unsigned mode);
+
+}  // namespace kz

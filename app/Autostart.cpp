@@ -1,0 +1,101 @@
+#include "app/Autostart.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "app/AtomicFile.h"
+#include "core/Error.h"
+#include "core/StringUtils.h"
+
+namespace autostart {
+namespace {
+
+std::string HomeFolder() {
+  if (const char* home = std::getenv("HOME"); home && *home) return home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return "/";
+}
+
+// QuoteExec quotes an argument of Exec= by the desktop entry rules: inside double quotes
+// the characters " ` $ \ are escaped with a backslash; a literal % is written %%. Because the
+// whole value is also a string value, every backslash is then doubled once more.
+std::string QuoteExec(std::string_view path) {
+  const bool plain = path.find_first_of(" \t\n\"'\\><~|&;$*?#()`%=") == std::string_view::npos;
+  std::string arg;
+  if (plain) {
+    arg = path;
+  } else {
+    arg = "\"";
+    for (char c : path) {
+      if (c == '"' || c == '`' || c == '$' || c == '\\') arg += '\\';
+      arg += c;
+    }
+    arg += "\"";
+  }
+  std::string out;
+  for (char c : arg) {
+    if (c == '%') out += '%';
+    if (c == '\\') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+std::string EscapeString(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\') out += "\\\\";
+    else if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string ApplicationTitle(std::string_view executablePath) {
+  std::string_view name = executablePath.substr(executablePath.rfind('/') + 1);
+  name = name.substr(0, name.find('.'));
+  if (name.empty()) return {};
+  return std::string(1, name.front()) + kz::LowerAscii(name.substr(1));
+}
+
+std::string AutostartFolder() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  std::string base = (xdg && xdg[0] == '/') ? std::string(xdg) : HomeFolder() + "/.config";
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  return base + "/autostart";
+}
+
+std::string DesktopEntry(std::string_view title, std::string_view executablePath) {
+  return "[Desktop Entry]\n"
+         "Type=Application\n"
+         "Name=" + EscapeString(title) + "\n"
+         "Exec=" + QuoteExec(executablePath) + "\n"
+         "Terminal=false\n"
+         "X-GNOME-Autostart-enabled=true\n";
+}
+
+void WriteRunEntry(std::string_view title, std::string_view executablePath) {
+  const std::string folder = AutostartFolder();
+  try {
+    kz::MakeDirectories(folder, 0700);
+  } catch (const EclError& e) {
+    throw EclError("Chyba při otevírání klíče registrů.", e.ErrorCode);
+  }
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    throw EclError("Chyba při otevírání klíče registrů.", errno);
+  }
+  kz::AtomicWriteOptions options;
+  options.mode = 0644;
+  options.refuseSymlink = false;  // a managed dotfile link is replaced, never written through
+  kz::WriteFileAtomically(folder + "/" + std::string(title) + ".desktop",
+                          DesktopEntry(title, executablePath), options);
+}
+
+}  // namespace autostart

@@ -1,0 +1,31 @@
+// TIniFile: the settings file, a profile file of [section] headers and key=value lines.
+// There is no cache: every read opens and parses the file, every write replaces it at once
+// (atomically, owner-only), so a value written by one handler is seen by the next.
+// Section and key names match without regard to (ASCII) case; a missing file, section or
+// key reads as ""; the first of duplicate keys wins; values read back cut to 2047 UTF-16
+// code units. Files larger than 1 MiB are refused.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+class TIniFile {
+ public:
+  static constexpr std::size_t kMaxFileSize = 1u << 20;
+  static constexpr std::size_t kMaxValueLength = 2047;
+
+  explicit TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
+
+  const std::string& FileName() const { return fileName_; }
+
+  // ReadString returns the value as valid UTF-8 (malformed bytes become U+FFFD).
+  std::string ReadString(std::string_view section, std::string_view key) const;
+
+  // WriteString stores one key; writing "" keeps the key with nothing after "=". A name or
+  // value holding a line break (which could not be read back) raises EclError.
+  void WriteString(std::string_view section, std::string_view key, std::string_view value) const;
+
+ private:
+  std::string fileName_;
+};

@@ -1,0 +1,97 @@
+#include "app/MAIN_UM.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include "app/AppIcon.h"
+#include "app/Autostart.h"
+#include "app/Dialogs.h"
+#include "app/IniFile.h"
+#include "app/SettingsStore.h"
+#include "app/UN_MAIN.h"
+
+Tmain::Tmain(QObject* parent)
+    : QObject(parent),
+      clock(&schedule::NowLocal),
+      executablePath(QCoreApplication::applicationFilePath()),
+      Pop(std::make_unique<QMenu>()),
+      tray(new QSystemTrayIcon(this)),
+      Timer1(new QTimer(this)),
+      Timer2(new QTimer(this)) {
+  setup = Pop->addAction(QStringLiteral("Nastavení"));
+  N1 = Pop->addSeparator();
+  Konec = Pop->addAction(QStringLiteral("Konec"));
+  connect(setup, &QAction::triggered, this, dialogs::Guard([this] { setupClick(); }));
+  connect(Konec, &QAction::triggered, this, dialogs::Guard([this] { KonecClick(); }));
+
+  tray->setIcon(ApplicationIcon());
+  tray->setToolTip(QStringLiteral("Kadenza"));
+  tray->setContextMenu(Pop.get());
+  tray->show();
+
+  for (QTimer* t : {Timer1, Timer2}) {
+    t->setInterval(60000);
+    t->setTimerType(Qt::CoarseTimer);
+  }
+  connect(Timer1, &QTimer::timeout, this, dialogs::Guard([this] { Timer1Timer(); }));
+  connect(Timer2, &QTimer::timeout, this, dialogs::Guard([this] { Timer2Timer(); }));
+
+  showSetupModal = [this] {
+    if (frm_main_) frm_main_->exec();
+  };
+}
+
+Tmain::~Tmain() = default;
+
+void Tmain::FormShow() {
+  dialogs::Guarded([this] {
+    WriteRunEntry();
+    if (settings::SetupFileExists()) {
+      Timer1->start();
+    } else {
+      showSetupModal();
+    }
+  });
+}
+
+void Tmain::WriteRunEntry() {
+  const std::string path = executablePath.toStdString();
+  autostart::WriteRunEntry(autostart::ApplicationTitle(path), path);
+}
+
+void Tmain::setupClick() { showSetupModal(); }
+
+void Tmain::KonecClick() { QCoreApplication::quit(); }
+
+bool Tmain::IsSendDay() {
+  const TIniFile ini(settings::SetupFilePath());
+  return schedule::IsSendDay(ini, clock().date);
+}
+
+void Tmain::Timer1Timer() {
+  const TIniFile ini(settings::SetupFilePath());
+  const schedule::StoredSchedule stored = schedule::ReadStoredSchedule(ini);
+  CurrentDateTime = stored.expiry;
+  const schedule::LocalDateTime now = clock();
+  if (IsSendDay() && schedule::IsSendMinute(now.time, stored.sendTime)) {
+    ShowBalloon(QStringLiteral("Kadenza"), kNoticeText, 3000);
+    if (frm_main_) frm_main_->btnSend->click();
+  }
+  // The send above runs first, so the expiry day's send minute still sends.
+  if (schedule::IsExpired(clock().date, CurrentDateTime)) {
+    Timer1->stop();
+    Timer2->start();
+  }
+}
+
+void Tmain::Timer2Timer() { ShowBalloon(QStringLiteral("Kadenza"), kExpiredText, 10000); }
+
+void Tmain::ShowBalloon(const QString& title, const QString& text, int displayMs) {
+  emit BalloonShown(title, text, displayMs);
+  // Notification servers break lines at LF, not at CR.
+  QString shown = text;
+  shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  if (QSystemTrayIcon::supportsMessages()) {
+    tray->showMessage(title, shown, QSystemTrayIcon::Information, displayMs);
+  }
+}

@@ -1,0 +1,75 @@
+// Tmain: the application's invisible main part. It owns the tray icon with its menu
+// ("Nastavení", separator, "Konec"), the schedule timers Timer1 (the once-a-minute send
+// check) and Timer2 (the once-a-minute expiry reminder), writes the autostart entry at
+// start-up and decides between starting the schedule and the first-run setup window.
+#pragma once
+
+#include <QAction>
+#include <QMenu>
+#include <QObject>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+#include "app/Schedule.h"
+
+class Tfrm_main;
+
+class Tmain : public QObject {
+  Q_OBJECT
+ public:
+  using Clock = std::function<schedule::LocalDateTime()>;
+
+  explicit Tmain(QObject* parent = nullptr);
+  ~Tmain() override;
+
+  // SetSetupForm connects the setup window (created after the main part, as at start-up).
+  void SetSetupForm(Tfrm_main* form) { frm_main_ = form; }
+  Tfrm_main* SetupForm() const { return frm_main_; }
+
+  // FormShow runs the start-up steps: autostart entry, then either the schedule (setup.dat
+  // exists) or the setup window, modally. An error is reported and skips the rest.
+  void FormShow();
+  void WriteRunEntry();
+  void setupClick();
+  void KonecClick();
+  void Timer1Timer();
+  void Timer2Timer();
+  bool IsSendDay();
+
+  // ShowBalloon shows a tray notification of the information kind; a balloon still showing
+  // is replaced. Texts use CR as their line break.
+  void ShowBalloon(const QString& title, const QString& text, int displayMs);
+
+  // Replaceable for tests: the clock, how the setup window is shown modally, and the path
+  // written to the autostart entry.
+  Clock clock;
+  std::function<void()> showSetupModal;
+  QString executablePath;
+
+  // Components, named as in the form.
+  std::unique_ptr<QMenu> Pop;
+  QAction* setup;
+  QAction* N1;
+  QAction* Konec;
+  QSystemTrayIcon* tray;
+  QTimer* Timer1;
+  QTimer* Timer2;
+  std::chrono::year_month_day CurrentDateTime{};
+
+ signals:
+  void BalloonShown(const QString& title, const QString& text, int displayMs);
+
+ private:
+  Tfrm_main* frm_main_ = nullptr;
+};
+
+// The balloon texts.
+inline const QString kNoticeText = QStringLiteral("Upozornění:\r\r") +
+                                   QStringLiteral("Odesílání načasované zprávy");
+inline const QString kExpiredText = QStringLiteral("Upozornění:\r\r") +
+                                    QStringLiteral("Platnost časovače vypršela.\r") +
+                                    QStringLiteral("Nastavte nové datum ukončení platnosti časovače!");

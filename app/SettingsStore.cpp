@@ -1,0 +1,86 @@
+#include "app/SettingsStore.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "app/AtomicFile.h"
+#include "core/CodePage.h"
+#include "core/StringUtils.h"
+#include "core/Utf.h"
+
+namespace settings {
+namespace {
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+std::string HomeFolder() {
+  if (const char* home = std::getenv("HOME"); home && *home) return home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return "/";
+}
+
+std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
+  std::u16string units;
+  units.reserve(bytes.size() / 2);
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const auto a = static_cast<unsigned char>(bytes[i]);
+    const auto b = static_cast<unsigned char>(bytes[i + 1]);
+    units.push_back(static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a)));
+  }
+  return kz::Utf16ToUtf8(units);
+}
+
+}  // namespace
+
+std::string DataFolder() {
+  // The base directory specification ignores relative values of XDG_DATA_HOME.
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  std::string base = (xdg && xdg[0] == '/') ? std::string(xdg) : HomeFolder() + "/.local/share";
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  return base + "/Kadenza";
+}
+
+std::string FilePath(std::string_view name) { return DataFolder() + "/" + std::string(name); }
+
+std::string SetupFilePath() { return FilePath(kSetupFile); }
+
+bool SetupFileExists() { return kz::FileExists(SetupFilePath()); }
+
+void EnsureDataFolder() { kz::MakeDirectories(DataFolder(), 0700); }
+
+std::string DecodeMessageFile(std::string_view bytes) {
+  if (kz::StartsWith(bytes, kUtf8Bom)) {
+    bytes.remove_prefix(kUtf8Bom.size());
+    return kz::Utf16ToUtf8(kz::Utf8ToUtf16(bytes));  // replaces malformed bytes
+  }
+  if (kz::StartsWith(bytes, "\xFF\xFE")) return DecodeUtf16(bytes.substr(2), false);
+  if (kz::StartsWith(bytes, "\xFE\xFF")) return DecodeUtf16(bytes.substr(2), true);
+  return kz::AnsiDecode(bytes);
+}
+
+std::string EncodeMessageFile(const std::vector<std::string>& lines) {
+  std::string out(kUtf8Bom);
+  for (const std::string& line : lines) out.append(line).append("\r\n");
+  return out;
+}
+
+std::vector<std::string> LoadMessageText(bool* exists) {
+  // The message text has no size limit of its own; a text of hundreds of megabytes is not
+  // something the setup window could have written, so 64 MiB is refused as damaged.
+  const std::string bytes = kz::ReadWholeFile(FilePath(kMessageFile), 64u << 20, exists);
+  return kz::SplitLines(DecodeMessageFile(bytes));
+}
+
+void SaveMessageText(const std::vector<std::string>& lines) {
+  kz::WriteFileAtomically(FilePath(kMessageFile), EncodeMessageFile(lines));
+}
+
+void DeleteDataFiles() {
+  for (std::string_view name : {kRecipientsFile, kMessageFile, kSetupFile}) {
+    ::unlink(FilePath(name).c_str());
+  }
+}
+
+}  // namespace settings

@@ -1,0 +1,526 @@
+#include "app/UN_MAIN.h"
+
+#include <QButtonGroup>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+#include <string_view>
+#include <vector>
+
+#include "app/AppIcon.h"
+#include "app/Dialogs.h"
+#include "app/HexText.h"
+#include "app/IniFile.h"
+#include "app/MAIN_UM.h"
+#include "app/Schedule.h"
+#include "app/SettingsStore.h"
+
+namespace {
+
+constexpr std::array<std::string_view, 7> kWeekKeys = {"Po", "Ut", "St", "Ct", "Pa", "So", "Ne"};
+
+std::string Std(const QString& s) { return s.toStdString(); }
+QString QStr(const std::string& s) { return QString::fromStdString(s); }
+
+QLabel* Label(const QString& text, QWidget* buddy) {
+  auto* label = new QLabel(text);
+  label->setBuddy(buddy);
+  return label;
+}
+
+// Fields are drawn light grey with black text.
+constexpr const char* kFieldStyle =
+    "QLineEdit, QPlainTextEdit, QTimeEdit, QDateEdit, QComboBox {"
+    " background-color: #F5F5F5; color: black; }"
+    "QLineEdit[echoMode=\"2\"] { lineedit-password-character: 42; }";
+
+}  // namespace
+
+const std::array<Tfrm_main::Preset, 5> Tfrm_main::kPresets = {{
+    {"seznam.cz", "smtp.seznam.cz"},
+    {"email.cz", "smtp.seznam.cz"},
+    {"gmail.com", "smtp.gmail.com"},
+    {"centrum.cz", "smtp.centrum.cz"},
+    {"volny.cz", "smtp.volny.cz"},
+}};
+
+Tfrm_main::Tfrm_main(Tmain* main, QWidget* parent) : QDialog(parent), main_(main) {
+  setWindowTitle(QStringLiteral("Kadenza"));
+  setWindowIcon(ApplicationIcon());
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  setFont(QFont(QStringLiteral("Tahoma"), 8));
+  setStyleSheet(QString::fromLatin1(kFieldStyle));
+
+  auto* root = new QVBoxLayout(this);
+  root->setContentsMargins(8, 8, 8, 8);
+  root->setSpacing(6);
+  BuildAccountPanel(root);
+  BuildRecipientsPanel(root);
+  BuildMessagePanel(root);
+  BuildButtonPanel(root);
+  setFixedWidth(665);
+  setMinimumHeight(396);
+
+  T = new QTimer(this);
+  T->setInterval(1000);
+  ConnectHandlers();
+  T->start();
+}
+
+void Tfrm_main::BuildAccountPanel(QVBoxLayout* root) {
+  auto* pn = new QWidget(this);
+  pn->setObjectName(QStringLiteral("pn"));
+  auto* g = new QGridLayout(pn);
+  g->setContentsMargins(0, 0, 0, 0);
+  ed_smtp = new QLineEdit(pn);
+  ed_smtp->setPlaceholderText(QStringLiteral("Váš SMTP server"));
+  ed_user = new QLineEdit(pn);
+  ed_user->setPlaceholderText(QStringLiteral("Uživatelské jméno emailu"));
+  ed_pass = new QLineEdit(pn);
+  ed_pass->setEchoMode(QLineEdit::Password);
+  ed_pass->setPlaceholderText(QStringLiteral("Heslo k emailovému účtu"));
+  cbSSL = new QCheckBox(QStringLiteral("TLS/SSL"), pn);
+  cbSSL->setChecked(true);
+  edPort = new QLineEdit(QStringLiteral("465"), pn);
+  edPort->setMaximumWidth(60);
+  cbSMTP = new QComboBox(pn);
+  for (const Preset& p : kPresets) cbSMTP->addItem(QString::fromLatin1(p.domain));
+  cbSMTP->setCurrentIndex(-1);
+
+  g->addWidget(Label(QStringLiteral("smtp server"), ed_smtp), 0, 0);
+  g->addWidget(ed_smtp, 0, 1);
+  g->addWidget(Label(QStringLiteral("uživatel"), ed_user), 0, 2);
+  g->addWidget(ed_user, 0, 3);
+  g->addWidget(Label(QStringLiteral("heslo"), ed_pass), 0, 4);
+  g->addWidget(ed_pass, 0, 5);
+  g->addWidget(cbSSL, 1, 1);
+  auto* port = new QHBoxLayout;
+  port->addWidget(Label(QStringLiteral("Port"), edPort));
+  port->addWidget(edPort);
+  port->addStretch();
+  g->addLayout(port, 1, 3);
+  g->addWidget(Label(QStringLiteral("SMTP - výběr"), cbSMTP), 1, 4);
+  g->addWidget(cbSMTP, 1, 5);
+  root->addWidget(pn);
+}
+
+void Tfrm_main::BuildRecipientsPanel(QVBoxLayout* root) {
+  auto* pn2 = new QWidget(this);
+  pn2->setObjectName(QStringLiteral("pn2"));
+  auto* g = new QGridLayout(pn2);
+  g->setContentsMargins(0, 0, 0, 0);
+  mem_prijemce = new QPlainTextEdit(pn2);
+  mem_prijemce->setLineWrapMode(QPlainTextEdit::NoWrap);
+  mem_prijemce->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  mem_prijemce->setToolTip(
+      QStringLiteral("Zadejte všechny příjemce zprávy vedle sebe oddělené čárkou a mezerou"));
+  mem_prijemce->setFixedHeight(52);
+  ed_my_mail = new QLineEdit(pn2);
+  ed_my_mail->setPlaceholderText(QStringLiteral("Váš email "));
+  g->addWidget(
+      Label(QStringLiteral("Seznam příjemců - vkládejte vedle sebe oddělené čárkou a mezerou"),
+            mem_prijemce),
+      0, 0, 1, 2);
+  g->addWidget(mem_prijemce, 1, 0, 1, 2);
+  g->addWidget(Label(QStringLiteral("váš email"), ed_my_mail), 2, 0);
+  g->addWidget(ed_my_mail, 2, 1);
+  root->addWidget(pn2);
+}
+
+void Tfrm_main::BuildMessagePanel(QVBoxLayout* root) {
+  auto* pn3 = new QWidget(this);
+  pn3->setObjectName(QStringLiteral("pn3"));
+  auto* g = new QGridLayout(pn3);
+  g->setContentsMargins(0, 0, 0, 0);
+
+  ed_predmet = new QLineEdit(pn3);
+  ed_predmet->setToolTip(QStringLiteral("Zadejte předmět zprávy"));
+  mem_text = new QPlainTextEdit(pn3);
+  mem_text->setToolTip(QStringLiteral("Zadejte text zprávy"));
+
+  QFont big = font();
+  big.setBold(true);
+  big.setPixelSize(16);
+  cas = new QTimeEdit(QTime(0, 0, 0), pn3);
+  cas->setDisplayFormat(QStringLiteral("HH:mm:ss"));
+  cas->setFont(big);
+  // A time field has no room for a placeholder; its advice goes with the hint.
+  cas->setToolTip(QStringLiteral("Zadejte čas odesílání zprávy\n") +
+                  QStringLiteral("Zadávejte čas v hodinách a minutách. Sekundy budou převedeny "
+                                 "na nejbližší minutu."));
+  do_data = new QDateEdit(QDate(2012, 12, 12), pn3);
+  do_data->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
+  do_data->setCalendarPopup(true);
+  do_data->setFont(big);
+  do_data->setAlignment(Qt::AlignCenter);
+  do_data->setToolTip(QStringLiteral("Vyberte do kdy se mají opakovaně zprávy odesílat\n") +
+                      QStringLiteral("Vyberte konečné datum pro deaktivaci časovače"));
+
+  const QString fileHint = QStringLiteral("Klepněte na ikonu a vyberte soubor");
+  for (TFileNameEdit** field : {&priloha1, &priloha2, &priloha3}) {
+    *field = new TFileNameEdit(pn3);
+    (*field)->Edit()->setMaxLength(255);
+    (*field)->Edit()->setPlaceholderText(fileHint);
+    (*field)->setToolTip(fileHint);
+  }
+  priloha2->setEnabled(false);
+  priloha3->setEnabled(false);
+  btnSend = new QPushButton(QStringLiteral("btnSend"), pn3);
+  btnSend->setVisible(false);
+
+  g->addWidget(Label(QStringLiteral("Předmět"), ed_predmet), 0, 0);
+  g->addWidget(ed_predmet, 1, 0);
+  g->addWidget(Label(QStringLiteral("Text zprávy"), mem_text), 2, 0);
+  g->addWidget(mem_text, 3, 0, 5, 1);
+  g->addWidget(Label(QStringLiteral("Čas odesílání"), cas), 0, 1);
+  g->addWidget(cas, 1, 1);
+  g->addWidget(Label(QStringLiteral("Do data"), do_data), 2, 1);
+  g->addWidget(do_data, 3, 1);
+  g->addWidget(Label(QStringLiteral("Příloha 1"), priloha1->Edit()), 4, 1);
+  g->addWidget(priloha1, 5, 1);
+  g->addWidget(Label(QStringLiteral("Příloha 2"), priloha2->Edit()), 6, 1);
+  g->addWidget(priloha2, 7, 1);
+  g->addWidget(Label(QStringLiteral("Příloha 3"), priloha3->Edit()), 8, 1);
+  g->addWidget(priloha3, 9, 1);
+  BuildDayPanels(g, 8, 0);
+  g->setColumnStretch(0, 3);
+  g->setColumnStretch(1, 2);
+  root->addWidget(pn3, 1);
+}
+
+void Tfrm_main::BuildDayPanels(QGridLayout* grid, int row, int column) {
+  // Three panels at the same place; one is visible at a time.
+  pn_vyber = new QGroupBox(QStringLiteral("Volba kombinací"));
+  rb_combi = new QRadioButton(QStringLiteral("Výběr kombinací dní"));
+  rb_jednotlive = new QRadioButton(QStringLiteral("Výběr jednotlivých dní"));
+  btn_Vybrat = new QPushButton(QStringLiteral("Vybrat"));
+  auto* v = new QGridLayout(pn_vyber);
+  v->addWidget(rb_combi, 0, 0);
+  v->addWidget(rb_jednotlive, 1, 0);
+  v->addWidget(btn_Vybrat, 0, 1, 2, 1, Qt::AlignRight | Qt::AlignVCenter);
+
+  pn_jednotlive = new QGroupBox(QStringLiteral("Volby dní"));
+  rb_po = new QRadioButton(QStringLiteral("Pondělí"));
+  rb_ut = new QRadioButton(QStringLiteral("Úterý"));
+  rb_st = new QRadioButton(QStringLiteral("Středa"));
+  rb_ct = new QRadioButton(QStringLiteral("Čtvrtek"));
+  rb_pa = new QRadioButton(QStringLiteral("Pátek"));
+  rb_so = new QRadioButton(QStringLiteral("Sobota"));
+  rb_ne = new QRadioButton(QStringLiteral("Neděle"));
+  rb_po_pa = new QRadioButton(QStringLiteral("Po - Pá"));
+  rb_po_ne = new QRadioButton(QStringLiteral("Po - Ne"));
+  btn_back = new QPushButton(QStringLiteral("Zpět"));
+  auto* j = new QGridLayout(pn_jednotlive);
+  const auto radios = DayRadios();
+  auto* group = new QButtonGroup(pn_jednotlive);
+  for (std::size_t i = 0; i < radios.size(); ++i) {
+    group->addButton(radios[i]);
+    j->addWidget(radios[i], static_cast<int>(i % 4), static_cast<int>(i / 4));
+  }
+  j->addWidget(btn_back, 3, 2, Qt::AlignRight);
+
+  pn_combi = new QGroupBox(QStringLiteral("Volby dní"));
+  cb_po = new QCheckBox(QStringLiteral("Pondělí"));
+  cb_ut = new QCheckBox(QStringLiteral("Úterý"));
+  cb_st = new QCheckBox(QStringLiteral("Středa"));
+  cb_ct = new QCheckBox(QStringLiteral("Čtvrtek"));
+  cb_pa = new QCheckBox(QStringLiteral("Pátek"));
+  cb_so = new QCheckBox(QStringLiteral("Sobota"));
+  cb_ne = new QCheckBox(QStringLiteral("Neděle"));
+  sButton1 = new QPushButton(QStringLiteral("Zpět"));
+  auto* c = new QGridLayout(pn_combi);
+  const auto boxes = DayBoxes();
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    c->addWidget(boxes[i], static_cast<int>(i % 4), static_cast<int>(i / 4));
+  }
+  c->addWidget(sButton1, 3, 2, Qt::AlignRight);
+
+  for (QGroupBox* panel : {pn_vyber, pn_jednotlive, pn_combi}) {
+    grid->addWidget(panel, row, column, 2, 1);
+  }
+  pn_jednotlive->hide();
+  pn_combi->hide();
+}
+
+void Tfrm_main::BuildButtonPanel(QVBoxLayout* root) {
+  auto* sPanel1 = new QWidget(this);
+  sPanel1->setObjectName(QStringLiteral("sPanel1"));
+  auto* h = new QHBoxLayout(sPanel1);
+  h->setContentsMargins(0, 4, 0, 0);
+  led1 = new TLamp(Qt::green, Qt::red, sPanel1);  // lime on, red off
+  gau = new QProgressBar(sPanel1);
+  gau->setRange(0, 100);
+  gau->setValue(0);
+  gau->setFormat(QStringLiteral("%p% odesláno"));
+  led2 = new TLamp(Qt::red, Qt::green, sPanel1);
+  btn_close = new QPushButton(QStringLiteral("Vymazat vše"), sPanel1);
+  btn_close->setToolTip(QStringLiteral("Vymaže všechna data a ukončí nastavení"));
+  btn_test = new QPushButton(QStringLiteral("Test nastavení"), sPanel1);
+  btn_test->setToolTip(QStringLiteral("Odešle testovací zprávu pouze na váš email"));
+  btn_test->setEnabled(false);
+  btn_save = new QPushButton(QStringLiteral("Uložit nastavení a spustit časovač"), sPanel1);
+  btn_save->setToolTip(QStringLiteral("Uloží nastavení a spustí opakované odesílání zprávy"));
+  btn_save->setEnabled(false);
+  h->addWidget(led1);
+  h->addWidget(gau, 1);
+  h->addWidget(led2);
+  h->addWidget(btn_close);
+  h->addWidget(btn_test);
+  h->addWidget(btn_save);
+  root->addWidget(sPanel1);
+}
+
+void Tfrm_main::ConnectHandlers() {
+  using dialogs::Guard;
+  connect(T, &QTimer::timeout, this, Guard([this] { TTimer(); }));
+  connect(cbSMTP, &QComboBox::activated, this, [this](int i) { dialogs::Guarded([&] { cbSMTPChange(i); }); });
+  connect(btn_Vybrat, &QPushButton::clicked, this, Guard([this] { btn_VybratClick(); }));
+  connect(btn_back, &QPushButton::clicked, this, Guard([this] { btn_backClick(); }));
+  connect(sButton1, &QPushButton::clicked, this, Guard([this] { sButton1Click(); }));
+  for (QRadioButton* rb : DayRadios()) {
+    connect(rb, &QRadioButton::clicked, this, Guard([this, rb] { RadioClick(rb); }));
+  }
+  // Check boxes react to every change, also to unticking by "Vybrat".
+  for (QCheckBox* cb : DayBoxes()) {
+    connect(cb, &QCheckBox::toggled, this, Guard([this, cb] { CheckBoxClick(cb); }));
+  }
+  connect(priloha1, &TFileNameEdit::textChanged, this, Guard([this] { priloha1Change(); }));
+  connect(priloha2, &TFileNameEdit::textChanged, this, Guard([this] { priloha2Change(); }));
+  connect(priloha3, &TFileNameEdit::textChanged, this, Guard([this] { priloha3Change(); }));
+  connect(btn_save, &QPushButton::clicked, this, Guard([this] { btn_saveClick(); }));
+  connect(btn_close, &QPushButton::clicked, this, Guard([this] { btn_closeClick(); }));
+}
+
+std::array<QRadioButton*, 9> Tfrm_main::DayRadios() const {
+  return {rb_po, rb_ut, rb_st, rb_ct, rb_pa, rb_so, rb_ne, rb_po_pa, rb_po_ne};
+}
+
+std::array<QCheckBox*, 7> Tfrm_main::DayBoxes() const {
+  return {cb_po, cb_ut, cb_st, cb_ct, cb_pa, cb_so, cb_ne};
+}
+
+void Tfrm_main::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!event->spontaneous()) dialogs::Guarded([this] { FormShow(); });
+}
+
+void Tfrm_main::done(int result) {
+  dialogs::Guarded([this] { FormClose(); });
+  QDialog::done(result);
+}
+
+void Tfrm_main::FormShow() {
+  settings::EnsureDataFolder();
+  if (settings::SetupFileExists()) {
+    const TIniFile ini(settings::SetupFilePath());
+    const auto read = [&](std::string_view section, std::string_view key) {
+      return QStr(ini.ReadString(section, key));
+    };
+    const auto readHex = [&](std::string_view section, std::string_view key) {
+      return QStr(HexToText(ini.ReadString(section, key)));
+    };
+    ed_smtp->setText(readHex("SMTP", "server"));
+    ed_user->setText(readHex("User", "name"));
+    ed_pass->setText(readHex("Heslo", "pass"));
+    ed_predmet->setText(read("Predmet", "predmet"));
+    edPort->setText(read("SMTP", "port"));
+    cbSSL->setChecked(ini.ReadString("SMTP", "ssl") == "1");
+    priloha1->setText(read("Soubor", "priloha1"));
+    priloha2->setText(read("Soubor", "priloha2"));
+    priloha3->setText(read("Soubor", "priloha3"));
+    mem_prijemce->setPlainText(readHex("Prijemce", "komu"));
+    ed_my_mail->setText(readHex("Email", "myMail"));
+    cas->setTime(QTime::fromString(read("Cas", "cas"), QStringLiteral("HH:mm:ss")));
+    do_data->setDate(QDate::fromString(read("Do", "datm"), QStringLiteral("dd.MM.yyyy")));
+  }
+  bool exists = false;
+  const std::vector<std::string> lines = settings::LoadMessageText(&exists);
+  if (exists) {
+    QStringList text;
+    for (const std::string& line : lines) text << QStr(line);
+    mem_text->setPlainText(text.join(QLatin1Char('\n')));
+  }
+}
+
+bool Tfrm_main::EntriesComplete() const {
+  return !ed_smtp->text().isEmpty() && !ed_user->text().isEmpty() &&
+         ed_pass->text() != kPasswordPlaceholder && !mem_prijemce->toPlainText().isEmpty();
+}
+
+void Tfrm_main::FormClose() {
+  if (EntriesComplete()) return;
+  dialogs::ShowMessage(
+      QStringLiteral("Nebyla vyplněna všechna potřebná pole. Vymažu vše a ukončím nastavení"));
+  settings::DeleteDataFiles();
+}
+
+void Tfrm_main::TTimer() {
+  bool dayChosen = false;
+  for (QRadioButton* rb : DayRadios()) dayChosen = dayChosen || rb->isChecked();
+  const bool ready = !ed_smtp->text().isEmpty() && !ed_user->text().isEmpty() &&
+                     !ed_pass->text().isEmpty() && !mem_prijemce->toPlainText().isEmpty() &&
+                     dayChosen && (!do_data->text().isEmpty() || !ed_my_mail->text().isEmpty());
+  btn_test->setEnabled(ready);
+  btn_save->setEnabled(ready);
+}
+
+void Tfrm_main::cbSMTPChange(int index) {
+  if (index < 0 || index >= static_cast<int>(kPresets.size())) return;
+  ed_smtp->setText(QString::fromLatin1(kPresets[static_cast<std::size_t>(index)].host));
+  edPort->setText(QStringLiteral("465"));
+  cbSSL->setChecked(true);
+}
+
+void Tfrm_main::UntickAllDays() {
+  for (QRadioButton* rb : DayRadios()) {
+    // An exclusive group never lets its last ticked button go; lift that for the moment.
+    rb->setAutoExclusive(false);
+    if (auto* group = rb->group()) group->setExclusive(false);
+    rb->setChecked(false);
+  }
+  for (QRadioButton* rb : DayRadios()) {
+    if (auto* group = rb->group()) group->setExclusive(true);
+    rb->setAutoExclusive(true);
+  }
+  for (QCheckBox* cb : DayBoxes()) cb->setChecked(false);
+}
+
+void Tfrm_main::btn_VybratClick() {
+  {
+    const TIniFile ini(settings::SetupFilePath());
+    for (std::string_view key : kWeekKeys) ini.WriteString("Datum", key, "");
+  }
+  if (rb_jednotlive->isChecked()) {
+    pn_jednotlive->show();
+    pn_combi->hide();
+    pn_vyber->hide();
+    UntickAllDays();
+  } else if (rb_combi->isChecked()) {
+    pn_jednotlive->hide();
+    pn_combi->show();
+    pn_vyber->hide();
+    UntickAllDays();
+  } else {
+    dialogs::ShowMessage(QStringLiteral("Musíte zvolit jednotlivě, nebo kombinaci"));
+  }
+}
+
+void Tfrm_main::btn_backClick() {
+  pn_jednotlive->hide();
+  pn_combi->hide();
+  pn_vyber->show();
+}
+
+void Tfrm_main::sButton1Click() { btn_backClick(); }
+
+void Tfrm_main::RadioClick(QRadioButton* button) {
+  if (!button->isChecked()) return;
+  std::vector<std::string_view> days;
+  const auto radios = DayRadios();
+  for (std::size_t i = 0; i < 7; ++i) {
+    if (radios[i] == button) days = {kWeekKeys[i]};
+  }
+  if (button == rb_po_pa) days = {"Po", "Ut", "St", "Ct", "Pa"};
+  if (button == rb_po_ne) days.assign(kWeekKeys.begin(), kWeekKeys.end());
+  const TIniFile ini(settings::SetupFilePath());
+  for (std::string_view key : kWeekKeys) {
+    const bool chosen = std::find(days.begin(), days.end(), key) != days.end();
+    ini.WriteString("Datum", key, chosen ? key : "");
+  }
+}
+
+void Tfrm_main::CheckBoxClick(QCheckBox* box) {
+  const auto boxes = DayBoxes();
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    if (boxes[i] != box) continue;
+    const TIniFile ini(settings::SetupFilePath());
+    ini.WriteString("Datum", kWeekKeys[i], box->isChecked() ? kWeekKeys[i] : "");
+  }
+}
+
+void Tfrm_main::priloha1Change() {
+  if (QFileInfo(priloha1->text()).isFile()) {
+    priloha2->setEnabled(true);
+  } else {
+    priloha2->setEnabled(false);
+    priloha2->clear();
+  }
+}
+
+void Tfrm_main::priloha2Change() {
+  if (QFileInfo(priloha2->text()).isFile()) {
+    priloha3->setEnabled(true);
+  } else {
+    priloha3->setEnabled(false);
+    priloha3->clear();
+  }
+}
+
+void Tfrm_main::priloha3Change() { priloha3->setEnabled(!priloha3->text().isEmpty()); }
+
+void Tfrm_main::btn_saveClick() {
+  // Whatever happens while storing, the schedule starts and the window closes; an error is
+  // reported after that.
+  struct StartScheduleAndClose {
+    Tfrm_main* form;
+    ~StartScheduleAndClose() {
+      if (form->main_) {
+        form->main_->Timer1->start();
+        form->main_->Timer2->stop();
+      }
+      form->done(QDialog::Accepted);
+    }
+  } finally{this};
+
+  const TIniFile ini(settings::SetupFilePath());
+  if (!mem_prijemce->toPlainText().isEmpty()) {
+    // The recipients field's lines are stored joined by CR LF.
+    QString recipients = mem_prijemce->toPlainText();
+    recipients.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    ini.WriteString("Prijemce", "komu", TextToHex(Std(recipients)));
+    ini.WriteString("Email", "MyMail", TextToHex(Std(ed_my_mail->text())));
+    ini.WriteString("Cas", "cas", Std(cas->text()));
+    ini.WriteString("Do", "datm", Std(do_data->text()));
+    ini.WriteString("SMTP", "server", TextToHex(Std(ed_smtp->text())));
+    ini.WriteString("SMTP", "port", Std(edPort->text()));
+    ini.WriteString("SMTP", "ssl", cbSSL->isChecked() ? "1" : "0");
+    ini.WriteString("User", "name", TextToHex(Std(ed_user->text())));
+    ini.WriteString("Heslo", "pass", TextToHex(Std(ed_pass->text())));
+    ini.WriteString("Predmet", "predmet", Std(ed_predmet->text()));
+    ini.WriteString("Soubor", "priloha1", Std(priloha1->text()));
+    ini.WriteString("Soubor", "priloha2", Std(priloha2->text()));
+    ini.WriteString("Soubor", "priloha3", Std(priloha3->text()));
+  } else {
+    dialogs::ShowMessage(QStringLiteral("Nemáte žádného příjemce. Doplňte jej."));
+  }
+  if (!mem_text->toPlainText().isEmpty()) {
+    std::vector<std::string> lines;
+    for (const QString& line : mem_text->toPlainText().split(QLatin1Char('\n'))) {
+      lines.push_back(Std(line));
+    }
+    settings::SaveMessageText(lines);
+  }
+}
+
+void Tfrm_main::btn_closeClick() {
+  settings::DeleteDataFiles();
+  ed_smtp->clear();
+  ed_user->clear();
+  ed_pass->setText(kPasswordPlaceholder);
+  edPort->clear();
+  cbSSL->setChecked(false);
+  mem_prijemce->clear();
+  ed_predmet->clear();
+  mem_text->clear();
+  const schedule::LocalDateTime now = schedule::NowLocal();
+  cas->setTime(QTime(now.time.hour, now.time.minute, now.time.second));
+  do_data->setDate(QDate(int(now.date.year()), int(unsigned(now.date.month())),
+                         int(unsigned(now.date.day()))));
+  priloha1->clear();
+  priloha2->clear();
+  priloha3->clear();
+}

@@ -1,0 +1,132 @@
+// Tfrm_main: the setup window. The user enters the SMTP account, the recipients, the message,
+// up to three attachments, the send time, the expiry date and the days of the week; Save
+// stores everything and starts the schedule, "Vymazat vše" clears the stored data. Day
+// choices are stored the moment they are clicked. The window lives for the whole run and is
+// shown modally on demand; it also hosts the hidden send button that the schedule clicks.
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimeEdit>
+#include <QTimer>
+
+#include <array>
+#include <string>
+
+#include "app/Widgets.h"
+
+class Tmain;
+
+class Tfrm_main : public QDialog {
+  Q_OBJECT
+ public:
+  explicit Tfrm_main(Tmain* main, QWidget* parent = nullptr);
+
+  // The word that "Vymazat vše" puts into the password field; the close check treats it as a
+  // password not filled in.
+  static inline const QString kPasswordPlaceholder = QStringLiteral("vymazano");
+
+  struct Preset {
+    const char* domain;
+    const char* host;
+  };
+  static const std::array<Preset, 5> kPresets;
+
+  // Event handlers, named after their component and event.
+  void FormShow();
+  void FormClose();
+  void TTimer();
+  void cbSMTPChange(int index);
+  void btn_VybratClick();
+  void btn_backClick();
+  void sButton1Click();
+  void RadioClick(QRadioButton* button);       // rb_poClick .. rb_neClick, rb_po_pa, rb_po_ne
+  void CheckBoxClick(QCheckBox* box);          // cb_poClick .. cb_neClick
+  void priloha1Change();
+  void priloha2Change();
+  void priloha3Change();
+  void btn_saveClick();
+  void btn_closeClick();
+
+  // Account panel.
+  QLineEdit* ed_smtp;
+  QLineEdit* ed_user;
+  QLineEdit* ed_pass;
+  QCheckBox* cbSSL;
+  QLineEdit* edPort;
+  QComboBox* cbSMTP;
+  // Recipients panel.
+  QPlainTextEdit* mem_prijemce;
+  QLineEdit* ed_my_mail;
+  // Message panel.
+  QLineEdit* ed_predmet;
+  QPlainTextEdit* mem_text;
+  QTimeEdit* cas;
+  QDateEdit* do_data;
+  TFileNameEdit* priloha1;
+  TFileNameEdit* priloha2;
+  TFileNameEdit* priloha3;
+  QPushButton* btnSend;
+  // Day selection.
+  QGroupBox* pn_vyber;
+  QRadioButton* rb_combi;
+  QRadioButton* rb_jednotlive;
+  QPushButton* btn_Vybrat;
+  QGroupBox* pn_jednotlive;
+  QRadioButton* rb_po;
+  QRadioButton* rb_ut;
+  QRadioButton* rb_st;
+  QRadioButton* rb_ct;
+  QRadioButton* rb_pa;
+  QRadioButton* rb_so;
+  QRadioButton* rb_ne;
+  QRadioButton* rb_po_pa;
+  QRadioButton* rb_po_ne;
+  QPushButton* btn_back;
+  QGroupBox* pn_combi;
+  QCheckBox* cb_po;
+  QCheckBox* cb_ut;
+  QCheckBox* cb_st;
+  QCheckBox* cb_ct;
+  QCheckBox* cb_pa;
+  QCheckBox* cb_so;
+  QCheckBox* cb_ne;
+  QPushButton* sButton1;
+  // Button panel.
+  TLamp* led1;
+  QProgressBar* gau;
+  TLamp* led2;
+  QPushButton* btn_close;
+  QPushButton* btn_test;
+  QPushButton* btn_save;
+  // The validation timer.
+  QTimer* T;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+ public slots:
+  void done(int result) override;
+
+ private:
+  void BuildAccountPanel(class QVBoxLayout* root);
+  void BuildRecipientsPanel(QVBoxLayout* root);
+  void BuildMessagePanel(QVBoxLayout* root);
+  void BuildDayPanels(class QGridLayout* grid, int row, int column);
+  void BuildButtonPanel(QVBoxLayout* root);
+  void ConnectHandlers();
+  void UntickAllDays();
+  std::array<QRadioButton*, 9> DayRadios() const;
+  std::array<QCheckBox*, 7> DayBoxes() const;
+  bool EntriesComplete() const;
+
+  Tmain* main_;
+};

@@ -1,0 +1,66 @@
+// Small controls of the setup window: the indicator lamp and the file-name field.
+#pragma once
+
+#include <QColor>
+#include <QLineEdit>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+
+class QToolButton;
+
+// TLamp is a round indicator lamp: steady it shows its on colour; blinking it alternates
+// between the on and off colours every BlinkInterval milliseconds.
+class TLamp : public QWidget {
+ public:
+  TLamp(QColor onColor, QColor offColor, QWidget* parent = nullptr);
+
+  void SetBlinking(bool blinking);
+  bool Blinking() const { return timer_.isActive(); }
+  QColor CurrentColor() const { return lit_ ? on_ : off_; }
+  static constexpr int BlinkInterval = 500;
+
+  QSize sizeHint() const override { return {18, 18}; }
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+
+ private:
+  QColor on_;
+  QColor off_;
+  bool lit_ = true;
+  QTimer timer_;
+};
+
+// TFileNameEdit is a text field with a button that picks a file with a file-open dialog
+// listing all files; a click into the text opens the dialog too. The dialog is replaceable
+// (tests), and a chosen file replaces the text and fires textChanged.
+class TFileNameEdit : public QWidget {
+  Q_OBJECT
+ public:
+  using FilePicker = std::function<QString(QWidget* parent, const QString& current)>;
+
+  explicit TFileNameEdit(QWidget* parent = nullptr);
+
+  QString text() const { return edit_->text(); }
+  void setText(const QString& text) { edit_->setText(text); }
+  void clear() { edit_->clear(); }
+  QLineEdit* Edit() const { return edit_; }
+  QToolButton* Button() const { return button_; }
+
+  // SetFilePicker replaces the dialog for every file-name field (empty = the real dialog).
+  static void SetFilePicker(FilePicker picker);
+  // Browse opens the dialog and takes the chosen file, if any.
+  void Browse();
+
+ signals:
+  void textChanged(const QString& text);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QLineEdit* edit_;
+  QToolButton* button_;
+};

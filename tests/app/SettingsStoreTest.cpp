@@ -1,0 +1,101 @@
+#include "app/SettingsStore.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "TempHome.h"
+#include "app/IniFile.h"
+#include "core/Error.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(SettingsStore, DataFolderFollowsXdgDataHome) {
+  TempHome home;
+  EXPECT_EQ(settings::DataFolder(), (home.Root() / "data" / "Kadenza").string());
+  EXPECT_EQ(settings::SetupFilePath(), (home.DataFolder() / "setup.dat").string());
+  ::setenv("XDG_DATA_HOME", "relative/path", 1);  // ignored: not absolute
+  EXPECT_EQ(settings::DataFolder(), (home.Root() / ".local/share/Kadenza").string());
+  ::unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(settings::DataFolder(), (home.Root() / ".local/share/Kadenza").string());
+}
+
+TEST(SettingsStore, DataFolderIsCreatedOwnerOnlyWithParents) {
+  TempHome home;
+  EXPECT_FALSE(fs::exists(home.Root() / "data"));
+  EXPECT_FALSE(settings::SetupFileExists());
+  // Without the folder every write fails and reads are empty.
+  const TIniFile ini(settings::SetupFilePath());
+  EXPECT_THROW(ini.WriteString("Cas", "cas", "08:00:00"), EclError);
+  EXPECT_EQ(ini.ReadString("Cas", "cas"), "");
+  settings::EnsureDataFolder();
+  struct stat st {};
+  ASSERT_EQ(::stat(settings::DataFolder().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ini.WriteString("Cas", "cas", "08:00:00");
+  EXPECT_TRUE(settings::SetupFileExists());
+  settings::EnsureDataFolder();  // an existing folder is fine
+}
+
+TEST(SettingsStore, MessageTextIsWrittenAsUtf8WithBom) {
+  TempHome home;
+  settings::EnsureDataFolder();
+  const std::vector<std::string> lines = {"Dobr\xC3\xBD den,", "",
+                                          "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xF0\x9F\x98\x80"};
+  settings::SaveMessageText(lines);
+  const std::string bytes = TempHome::Read(home.DataFolder() / "zprava.dat");
+  EXPECT_EQ(bytes, "\xEF\xBB\xBF" + lines[0] + "\r\n\r\n" + lines[2] + "\r\n");
+  bool exists = false;
+  EXPECT_EQ(settings::LoadMessageText(&exists), lines);
+  EXPECT_TRUE(exists);
+  struct stat st {};
+  ASSERT_EQ(::stat((home.DataFolder() / "zprava.dat").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+struct DecodeCase {
+  std::string name;
+  std::string bytes;
+  std::string want;
+};
+void PrintTo(const DecodeCase& c, std::ostream* os) { *os << c.name; }
+
+class MessageFileDecode : public testing::TestWithParam<DecodeCase> {};
+TEST_P(MessageFileDecode, Decodes) {
+  EXPECT_EQ(settings::DecodeMessageFile(GetParam().bytes), GetParam().want);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Table, MessageFileDecode,
+    testing::Values(
+        DecodeCase{"windows1250", "P\xF8\xEDli\x9A\r\n", "P\xC5\x99\xC3\xADli\xC5\xA1\r\n"},
+        DecodeCase{"utf8bom", "\xEF\xBB\xBF\xC4\x8D", "\xC4\x8D"},
+        DecodeCase{"utf8bomMalformed", "\xEF\xBB\xBF\xFF", "\xEF\xBF\xBD"},
+        DecodeCase{"utf16le", std::string("\xFF\xFE\x0D\x01\x61\x00", 6), "\xC4\x8D" "a"},
+        DecodeCase{"utf16be", std::string("\xFE\xFF\x01\x0D\x00\x61", 6), "\xC4\x8D" "a"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(SettingsStore, MissingMessageFileReadsAsAbsent) {
+  TempHome home;
+  bool exists = true;
+  EXPECT_TRUE(settings::LoadMessageText(&exists).empty());
+  EXPECT_FALSE(exists);
+}
+
+TEST(SettingsStore, DeleteDataFilesRemovesAllThreeAndToleratesMissingOnes) {
+  TempHome home;
+  settings::EnsureDataFolder();
+  for (const char* name : {"setup.dat", "zprava.dat", "prijemce.dat", "other.txt"}) {
+    TempHome::Write(home.DataFolder() / name, "x");
+  }
+  settings::DeleteDataFiles();
+  EXPECT_FALSE(fs::exists(home.DataFolder() / "setup.dat"));
+  EXPECT_FALSE(fs::exists(home.DataFolder() / "zprava.dat"));
+  EXPECT_FALSE(fs::exists(home.DataFolder() / "prijemce.dat"));
+  EXPECT_TRUE(fs::exists(home.DataFolder() / "other.txt"));
+  settings::DeleteDataFiles();
+}
+
+}  // namespace
