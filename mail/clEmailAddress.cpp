@@ -1,0 +1,239 @@
+#include "mail/clEmailAddress.h"
+
+#include <cstring>
+
+#include "core/StringUtils.h"
+
+bool IsEmailChar(char c) {
+  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
+    return true;
+  return c != '\0' && std::strchr("!#$%&'*+-/=?_`{}|~^.@\"", c) != nullptr;
+}
+
+std::string QuoteDisplayName(std::string_view name) {
+  std::string result;
+  bool special = false;
+  for (char c : name) {
+    if (c == '"' || c == '(' || c == ')' || c == '\\') {
+      special = true;
+      break;
+    }
+  }
+  if (special) {
+    result.push_back('"');
+    for (char c : name) {
+      if (c == '"' || c == '(' || c == ')' || c == '\\')
+        result.push_back('\\');
+      result.push_back(c);
+    }
+    result.push_back('"');
+  } else {
+    result.assign(name);
+  }
+  if (result.find(' ') != std::string::npos && result.front() != '"' && result.back() != '"') {
+    result = '"' + result + '"';
+  }
+  return result;
+}
+
+std::string ParseEmail(std::string_view text) {
+  const std::size_t n = text.size();
+  constexpr std::size_t kNone = std::string_view::npos;
+  bool inQuotes = false, inComment = false, inAngle = false, atSeen = false;
+  std::size_t start = kNone;
+  std::string result;
+  for (std::size_t i = 0; i < n; ++i) {
+    const char c = text[i];
+    const bool unescaped = i == 0 || text[i - 1] != '\\';
+    if (c == '@' && !inQuotes && !inComment && i > 0 && i + 1 < n && IsEmailChar(text[i - 1]) &&
+        IsEmailChar(text[i + 1])) {
+      atSeen = true;
+    }
+    if (c == '"' && unescaped)
+      inQuotes = !inQuotes;
+    if (c == '<' && unescaped) {
+      inAngle = true;
+      start = kNone;
+      continue;
+    }
+    if (c == '>' && unescaped && inAngle) {
+      result.assign(start == kNone ? text : text.substr(start, i - start));
+      inAngle = false;
+      start = kNone;
+    }
+    if (c == '(' && unescaped && !inQuotes)
+      inComment = true;
+    if (c == ')' && unescaped && inComment)
+      inComment = false;
+    const bool belongs = inQuotes || inAngle || IsEmailChar(c);
+    if (!belongs) {
+      if (atSeen && start != kNone)
+        result.assign(text.substr(start, i - start));
+      atSeen = false;
+      start = kNone;
+    } else if (start == kNone) {
+      start = i;
+    }
+  }
+  if ((atSeen || inAngle) && start != kNone && result.empty())
+    result.assign(text.substr(start));
+  return result;
+}
+
+namespace {
+
+std::string UnescapeName(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    if (c == '\\') {
+      if (i + 1 < s.size())
+        out.push_back(s[++i]);
+    } else if (c == '"') {
+      out.push_back(' ');
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string ParseName(std::string_view text, std::string_view email) {
+  std::string s(text);
+  const std::string angled = "<" + std::string(email) + ">";
+  std::size_t pos = kz::FindNoCase(s, angled);
+  if (pos != std::string::npos) {
+    s.erase(pos, angled.size());
+  } else if (!email.empty() && (pos = kz::FindNoCase(s, email)) != std::string::npos) {
+    s.erase(pos, email.size());
+  }
+  std::string name(kz::Trim(UnescapeName(s)));
+  if (name.size() > 1 && name.front() == '\'' && name.back() == '\'') {
+    name = name.substr(1, name.size() - 2);
+  }
+  if (name.size() > 1 && name.front() == '(' && name.back() == ')') {
+    name = name.substr(1, name.size() - 2);
+  }
+  return name;
+}
+
+std::string JoinEmailAddress(std::string_view name, std::string_view email) {
+  if (!name.empty() && name != email) {
+    return QuoteDisplayName(name) + " <" + std::string(email) + ">";
+  }
+  return std::string(email);
+}
+
+TclEmailAddressItem::TclEmailAddressItem(std::string_view email, std::string_view name)
+    : name_(name), email_(email) {}
+
+TclEmailAddressItem::TclEmailAddressItem(std::string_view fullAddress) {
+  SetFullAddress(fullAddress);
+}
+
+std::string TclEmailAddressItem::FullAddress() const {
+  return JoinEmailAddress(name_, email_);
+}
+
+void TclEmailAddressItem::SetFullAddress(std::string_view value) {
+  email_ = ParseEmail(value);
+  name_ = ParseName(value, email_);
+}
+
+void TclEmailAddressItem::Assign(const TclEmailAddressItem& source) {
+  name_ = source.name_;
+  email_ = source.email_;
+}
+
+void TclEmailAddressItem::Clear() {
+  name_.clear();
+  email_.clear();
+}
+
+TclEmailAddressItem& TclEmailAddressList::Add() {
+  items_.push_back(std::make_unique<TclEmailAddressItem>(this));
+  return *items_.back();
+}
+
+TclEmailAddressItem& TclEmailAddressList::Add(std::string_view email, std::string_view name) {
+  TclEmailAddressItem& item = Add();
+  item.SetEmail(email);
+  item.SetName(name);
+  return item;
+}
+
+TclEmailAddressItem& TclEmailAddressList::Add(std::string_view fullAddress) {
+  TclEmailAddressItem& item = Add();
+  item.SetFullAddress(fullAddress);
+  return item;
+}
+
+void TclEmailAddressList::Delete(int index) {
+  items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+void TclEmailAddressList::Assign(const TclEmailAddressList& source) {
+  if (&source == this)
+    return;
+  Clear();
+  for (const auto& item : source.items_)
+    Add().Assign(*item);
+}
+
+TclEmailAddressItem* TclEmailAddressList::ItemByEmail(std::string_view email) {
+  for (auto& item : items_) {
+    if (kz::EqualsNoCase(item->Email(), email))
+      return item.get();
+  }
+  return nullptr;
+}
+
+TclEmailAddressItem* TclEmailAddressList::ItemByName(std::string_view name) {
+  for (auto& item : items_) {
+    if (kz::EqualsNoCase(item->Name(), name))
+      return item.get();
+  }
+  return nullptr;
+}
+
+void TclEmailAddressList::GetEmailList(std::vector<std::string>& list, bool isInit) const {
+  if (isInit)
+    list.clear();
+  for (const auto& item : items_)
+    list.push_back(item->FullAddress());
+}
+
+std::string TclEmailAddressList::EmailAddresses() const {
+  std::string result;
+  for (const auto& item : items_) {
+    if (!result.empty() || &item != &items_.front())
+      result += ", ";
+    result += item->FullAddress();
+  }
+  return result;
+}
+
+void TclEmailAddressList::SetEmailAddresses(std::string_view value) {
+  Clear();
+  std::size_t begin = 0;
+  int quotes = 0;
+  auto addPiece = [&](std::size_t end) {
+    const std::string_view piece = kz::Trim(value.substr(begin, end - begin));
+    if (!piece.empty())
+      Add(piece);
+  };
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const char c = value[i];
+    if (c == '"' || c == '\'')
+      ++quotes;
+    if ((c == ',' || c == ';' || c == '\r') && quotes != 1) {
+      addPiece(i);
+      begin = i + 1;
+      quotes = 0;
+    }
+  }
+  addPiece(value.size());
+}

@@ -1,0 +1,366 @@
+#include "mail/clMailUtils.h"
+
+#include <optional>
+#include <stdexcept>
+
+#include "core/StringUtils.h"
+#include "core/Utf.h"
+#include "mail/clEmailAddress.h"
+#include "mail/clTranslator.h"
+
+namespace {
+
+bool IsWsp(char c) {
+  return c == ' ' || c == '\t';
+}
+
+// The quoted-printable result in the form of a header: "_" and "?" escaped, spaces as "_",
+// soft breaks turned into plain line breaks (each line becomes its own word).
+std::string ToHeaderQ(std::string_view qp) {
+  std::string out;
+  out.reserve(qp.size() + qp.size() / 8);
+  for (std::size_t i = 0; i < qp.size(); ++i) {
+    const char c = qp[i];
+    if (c == '_') {
+      out += "=5F";
+    } else if (c == '?') {
+      out += "=3F";
+    } else if (c == ' ') {
+      out += '_';
+    } else if (c == '=' && qp.substr(i + 1, 2) == "\r\n") {
+      out += "\r\n";
+      i += 2;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// Header text that is not UTF-8 is taken as raw bytes of the header's charset.
+std::string DecodePlain(std::string_view text, std::string_view charSet) {
+  if (kz::IsValidUtf8(text))
+    return std::string(text);
+  return TclTranslator::GetString(text, charSet);
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  return -1;
+}
+
+std::string DecodeQWord(std::string_view s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '_') {
+      out += ' ';
+    } else if (s[i] == '=' && i + 2 < s.size() && HexValue(s[i + 1]) >= 0 &&
+               HexValue(s[i + 2]) >= 0) {
+      out += static_cast<char>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2]));
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+struct EncodedWord {
+  std::string charSet;  // without an RFC 2231 language suffix
+  std::string bytes;
+  std::size_t end = 0;  // position after the closing "?="
+};
+
+// ParseWord reads the encoded word at `pos` ("=?"); nullopt when the text there is not one.
+// An unknown method letter raises EclMailMessageError.
+std::optional<EncodedWord> ParseWord(std::string_view text, std::size_t pos) {
+  const std::size_t q1 = text.find('?', pos + 2);
+  if (q1 == std::string_view::npos || q1 + 2 >= text.size() || text[q1 + 2] != '?') {
+    return std::nullopt;
+  }
+  const std::size_t close = text.find("?=", q1 + 3);
+  if (close == std::string_view::npos)
+    return std::nullopt;
+  const std::string_view charSet = text.substr(pos + 2, q1 - pos - 2);
+  if (charSet.empty() || charSet.find_first_of(" \t\r\n") != std::string_view::npos) {
+    return std::nullopt;
+  }
+  const char letter = text[q1 + 1];
+  const std::string_view payload = text.substr(q1 + 3, close - q1 - 3);
+  EncodedWord word;
+  word.charSet = std::string(charSet.substr(0, charSet.find('*')));
+  word.end = close + 2;
+  if (letter == 'q' || letter == 'Q') {
+    word.bytes = DecodeQWord(payload);
+  } else if (letter == 'b' || letter == 'B') {
+    try {
+      word.bytes = TclEncoder(TclEncodeMethod::cmBase64).DecodeBytes(payload);
+    } catch (const EclEncoderError&) {
+      return std::nullopt;
+    }
+  } else {
+    throw EclMailMessageError(kWrongEncodeMethod);
+  }
+  return word;
+}
+
+bool IsFieldStart(std::string_view line) {
+  return !line.empty() && !IsWsp(line[0]) && line.find(':') != std::string_view::npos;
+}
+
+std::string FieldName(std::string_view line) {
+  return kz::LowerAscii(kz::TrimRight(line.substr(0, line.find(':'))));
+}
+
+}  // namespace
+
+std::string_view EncodedWordLetter(TclEncodeMethod method) {
+  switch (method) {
+    case TclEncodeMethod::cmQuotedPrintable:
+      return "Q";
+    case TclEncodeMethod::cmBase64:
+      return "B";
+    default:
+      return "";
+  }
+}
+
+std::string EncodeHeaderValue(std::string_view text, std::string_view charSet,
+                              TclEncodeMethod method, int charsPerLine) {
+  if (text.empty())
+    return {};
+  if (method == TclEncodeMethod::cmUUEncode || method == TclEncodeMethod::cm8Bit) {
+    return TclTranslator::GetBytes(text, charSet);
+  }
+  TclEncoder encoder;
+  encoder.SetCharsPerLine(charsPerLine);
+  if (method == TclEncodeMethod::cmNone)
+    method = encoder.GetPreferredEncoding(text);
+  if (method == TclEncodeMethod::cmNone)
+    return std::string(text);
+  encoder.SetEncodeMethod(method);
+  std::string encoded = encoder.EncodeBytes(TclTranslator::GetBytes(text, charSet));
+  if (method == TclEncodeMethod::cmQuotedPrintable)
+    encoded = ToHeaderQ(encoded);
+  const std::string prefix =
+      "=?" + std::string(charSet) + "?" + std::string(EncodedWordLetter(method)) + "?";
+  std::string result;
+  for (const std::string& line : kz::SplitLines(encoded)) {
+    if (line.empty())
+      continue;  // an encoded word needs at least one character
+    if (!result.empty())
+      result += "\r\n";
+    result += prefix + line + "?=";
+  }
+  return result;
+}
+
+std::string EncodeHeaderAddress(std::string_view fullAddress, std::string_view charSet,
+                                TclEncodeMethod method, int charsPerLine) {
+  const std::string email = ParseEmail(fullAddress);
+  const std::string name = ParseName(fullAddress, email);
+  if (name.empty())
+    return std::string(fullAddress);
+  return JoinEmailAddress(EncodeHeaderValue(name, charSet, method, charsPerLine), email);
+}
+
+std::string DecodeHeaderValue(std::string_view text, std::string_view charSet) {
+  std::string result;
+  std::string pendingCharSet, pendingBytes;
+  bool havePending = false, anyWord = false;
+  auto flush = [&] {
+    if (havePending)
+      result += TclTranslator::GetString(pendingBytes, pendingCharSet);
+    havePending = false;
+    pendingBytes.clear();
+  };
+  std::size_t pos = 0;   // start of text not yet copied
+  std::size_t scan = 0;  // where to look for the next "=?"
+  while ((scan = text.find("=?", scan)) != std::string_view::npos) {
+    std::optional<EncodedWord> word;
+    try {
+      word = ParseWord(text, scan);
+    } catch (const EclMailMessageError&) {
+      word.reset();  // copied as text below
+    }
+    if (!word) {
+      scan += 2;
+      continue;
+    }
+    const std::string_view gap = text.substr(pos, scan - pos);
+    const bool onlySpace = gap.find_first_not_of(" \t\r\n") == std::string_view::npos;
+    if (!(havePending && onlySpace)) {
+      flush();
+      result += DecodePlain(gap, charSet);
+    }
+    if (havePending && !kz::EqualsNoCase(pendingCharSet, word->charSet))
+      flush();
+    if (!havePending)
+      pendingCharSet = word->charSet;
+    havePending = true;
+    anyWord = true;
+    pendingBytes += word->bytes;
+    pos = scan = word->end;
+  }
+  if (!anyWord)
+    return DecodePlain(text, charSet);
+  flush();
+  result += DecodePlain(text.substr(pos), charSet);
+  return result;
+}
+
+void AddHeaderField(std::vector<std::string>& lines, std::string_view name,
+                    std::string_view value) {
+  if (value.empty())
+    return;
+  std::string folded;
+  folded.reserve(value.size() + 8);
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const char c = value[i];
+    if (c == '\r' || c == '\n') {
+      if (c == '\r' && i + 1 < value.size() && value[i + 1] == '\n')
+        ++i;
+      folded += "\r\n\t";
+    } else {
+      folded += c;
+    }
+  }
+  if (!folded.empty() && folded.back() == '\t')
+    folded.pop_back();
+  const std::string field = std::string(name) + ": " + folded;
+  for (std::string& piece : kz::SplitLines(field))
+    lines.push_back(std::move(piece));
+}
+
+void AddHeaderFieldItems(std::vector<std::string>& lines, std::string_view name,
+                         const std::vector<std::string>& items, std::string_view separator) {
+  if (items.empty())
+    return;
+  const std::size_t before = lines.size();
+  AddHeaderField(lines, name, items.front());
+  // Without a first line the further items would be appended to the field before.
+  if (lines.size() == before)
+    return;
+  for (std::size_t i = 1; i < items.size(); ++i) {
+    lines.back() += separator;
+    for (const std::string& piece : kz::SplitLines(items[i]))
+      lines.push_back("\t" + piece);
+  }
+}
+
+int GetHeaderFieldList(int startFrom, const std::vector<std::string>& source,
+                       TclHeaderFieldList& fieldList) {
+  fieldList.clear();
+  for (std::size_t i = static_cast<std::size_t>(std::max(startFrom, 0)); i < source.size(); ++i) {
+    const std::string& line = source[i];
+    if (line.empty())
+      return static_cast<int>(i);
+    if (IsFieldStart(line))
+      fieldList.push_back({FieldName(line), static_cast<int>(i)});
+  }
+  return static_cast<int>(source.size());
+}
+
+std::string GetHeaderFieldValue(const std::vector<std::string>& source,
+                                const TclHeaderField& field) {
+  const std::size_t first = static_cast<std::size_t>(field.Line);
+  if (first >= source.size())
+    return {};
+  const std::string& line = source[first];
+  const std::size_t colon = line.find(':');
+  std::string value(kz::TrimLeft(
+      std::string_view(line).substr(colon == std::string::npos ? line.size() : colon + 1)));
+  // Unfolding: a continuation line continues the value after one space.
+  for (std::size_t i = first + 1; i < source.size() && !source[i].empty() && IsWsp(source[i][0]);
+       ++i) {
+    const std::string_view piece = kz::Trim(source[i]);
+    if (piece.empty())
+      continue;
+    if (!value.empty() && !IsWsp(value.back()))
+      value += ' ';
+    value += piece;
+  }
+  return value;
+}
+
+std::string GetHeaderFieldValue(const std::vector<std::string>& source,
+                                const TclHeaderFieldList& fieldList, std::string_view name) {
+  const std::string lower = kz::LowerAscii(name);
+  for (const TclHeaderField& field : fieldList) {
+    if (field.Name == lower)
+      return GetHeaderFieldValue(source, field);
+  }
+  return {};
+}
+
+std::string GetHeaderParam(std::string_view value, std::string_view param) {
+  std::size_t start = 0;
+  if (!param.empty()) {
+    const std::string lower = kz::LowerAscii(value);
+    std::size_t pos = 0;
+    // Only a whole parameter name counts: "name=" is not found inside "filename=".
+    while ((pos = lower.find(param, pos)) != std::string::npos) {
+      if (pos == 0 || lower[pos - 1] == ';' || lower[pos - 1] == ',' ||
+          kz::IsSpaceOrControl(lower[pos - 1])) {
+        break;
+      }
+      ++pos;
+    }
+    if (pos == std::string::npos)
+      return {};
+    start = pos + param.size();
+  }
+  bool inQuotes = false;
+  std::size_t end = start;
+  for (; end < value.size(); ++end) {
+    const char c = value[end];
+    if (c == '"')
+      inQuotes = !inQuotes;
+    if ((c == ',' || c == ';') && !inQuotes)
+      break;
+  }
+  std::string_view result = kz::Trim(value.substr(start, end - start));
+  if (result.size() >= 2 && ((result.front() == '"' && result.back() == '"') ||
+                             (result.front() == '\'' && result.back() == '\''))) {
+    result = result.substr(1, result.size() - 2);
+  }
+  return std::string(result);
+}
+
+void RemoveHeaderField(std::vector<std::string>& lines, std::string_view name, int startFrom) {
+  const std::string lower = kz::LowerAscii(name);
+  std::size_t i = static_cast<std::size_t>(std::max(startFrom, 0));
+  while (i < lines.size() && !lines[i].empty()) {
+    if (IsFieldStart(lines[i]) && FieldName(lines[i]) == lower) {
+      std::size_t end = i + 1;
+      while (end < lines.size() && !lines[end].empty() && IsWsp(lines[end][0]))
+        ++end;
+      lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(i),
+                  lines.begin() + static_cast<std::ptrdiff_t>(end));
+    } else {
+      ++i;
+    }
+  }
+}
+
+void InsertHeaderFieldIfNeed(std::vector<std::string>& lines, std::string_view name,
+                             std::string_view value) {
+  if (value.find_first_of("\r\n") != std::string_view::npos) {
+    throw std::invalid_argument("InsertHeaderFieldIfNeed: a header value must be one line");
+  }
+  if (value.empty())
+    return;
+  TclHeaderFieldList fields;
+  const int end = GetHeaderFieldList(0, lines, fields);
+  const std::string lower = kz::LowerAscii(name);
+  for (const TclHeaderField& field : fields) {
+    if (field.Name == lower)
+      return;
+  }
+  lines.insert(lines.begin() + end, std::string(name) + ": " + std::string(value));
+}
