@@ -246,7 +246,13 @@ std::string TclTranslator::GetString(std::string_view bytes, std::string_view ch
       name = "UTF-32BE";
     }
   }
-  return kz::DecodeCodePage(bytes, name);
+  if (cp == 65001)
+    return kz::Utf16ToUtf8(kz::Utf8ToUtf16(bytes));
+  std::string text = kz::DecodeCodePage(bytes, name);
+  // The text layer hands on well-formed UTF-8 only, whatever the converter let through.
+  if (!kz::IsValidUtf8(text))
+    text = kz::Utf16ToUtf8(kz::Utf8ToUtf16(text));
+  return text;
 }
 
 std::string TclTranslator::GetString(std::string_view bytes, int index, int count,
