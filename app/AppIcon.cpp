@@ -39,6 +39,7 @@ QPixmap Draw(int size) {
 
 QIcon ApplicationIcon() {
   QIcon icon;
-  for (int size : {16, 22, 24, 32, 48, 64, 128}) icon.addPixmap(Draw(size));
+  for (int size : {16, 22, 24, 32, 48, 64, 128})
+    icon.addPixmap(Draw(size));
   return icon;
 }

@@ -18,7 +18,7 @@ namespace {
 
 [[noreturn]] void FailTooLarge(const std::string& path, std::size_t maxBytes) {
   const std::string limit = maxBytes % (1u << 20) == 0 ? std::to_string(maxBytes >> 20) + " MiB"
-                                                        : std::to_string(maxBytes) + " B";
+                                                       : std::to_string(maxBytes) + " B";
   throw EclError("Soubor \"" + path + "\" je větší než " + limit + "; nebyl načten.", EFBIG);
 }
 
@@ -29,8 +29,10 @@ class TempFile {
     fd_ = ::mkostemp(path_.data(), O_CLOEXEC);
   }
   ~TempFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!released_) ::unlink(path_.c_str());
+    if (fd_ >= 0)
+      ::close(fd_);
+    if (!released_)
+      ::unlink(path_.c_str());
   }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
@@ -52,7 +54,8 @@ class TempFile {
 
 std::string FolderOf(const std::string& path) {
   const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
+  if (slash == std::string::npos)
+    return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
@@ -67,20 +70,26 @@ void WriteFileAtomically(const std::string& path, std::string_view content,
   // mkostemp creates the file 0600, so nothing is ever readable by others; a wider final
   // mode is applied before any content is written.
   TempFile tmp(path + ".tmp-XXXXXX");
-  if (tmp.fd() < 0) FailWrite(path, errno);
-  if (::fchmod(tmp.fd(), static_cast<mode_t>(options.mode)) != 0) FailWrite(path, errno);
+  if (tmp.fd() < 0)
+    FailWrite(path, errno);
+  if (::fchmod(tmp.fd(), static_cast<mode_t>(options.mode)) != 0)
+    FailWrite(path, errno);
   std::size_t done = 0;
   while (done < content.size()) {
     const ssize_t n = ::write(tmp.fd(), content.data() + done, content.size() - done);
     if (n < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR)
+        continue;
       FailWrite(path, errno);
     }
     done += static_cast<std::size_t>(n);
   }
-  if (::fsync(tmp.fd()) != 0) FailWrite(path, errno);
-  if (tmp.Close() != 0) FailWrite(path, errno);
-  if (::rename(tmp.path().c_str(), path.c_str()) != 0) FailWrite(path, errno);
+  if (::fsync(tmp.fd()) != 0)
+    FailWrite(path, errno);
+  if (tmp.Close() != 0)
+    FailWrite(path, errno);
+  if (::rename(tmp.path().c_str(), path.c_str()) != 0)
+    FailWrite(path, errno);
   tmp.Release();
   // Make the rename itself durable; failure here loses nothing already written.
   const int dir = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -91,10 +100,12 @@ void WriteFileAtomically(const std::string& path, std::string_view content,
 }
 
 std::string ReadWholeFile(const std::string& path, std::size_t maxBytes, bool* exists) {
-  if (exists) *exists = false;
+  if (exists)
+    *exists = false;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return {};
+    if (errno == ENOENT || errno == ENOTDIR)
+      return {};
     const int err = errno;
     throw EclError("Nelze číst soubor \"" + path + "\": " + std::strerror(err), err);
   }
@@ -102,7 +113,8 @@ std::string ReadWholeFile(const std::string& path, std::size_t maxBytes, bool* e
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
-  if (exists) *exists = true;
+  if (exists)
+    *exists = true;
   struct stat st {};
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
       static_cast<std::size_t>(st.st_size) > maxBytes) {
@@ -113,11 +125,13 @@ std::string ReadWholeFile(const std::string& path, std::size_t maxBytes, bool* e
   for (;;) {
     const ssize_t n = ::read(fd, chunk, sizeof chunk);
     if (n < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR)
+        continue;
       const int err = errno;
       throw EclError("Nelze číst soubor \"" + path + "\": " + std::strerror(err), err);
     }
-    if (n == 0) break;
+    if (n == 0)
+      break;
     data.append(chunk, static_cast<std::size_t>(n));
     // A special file may not report its size; stop reading it at the same limit.
     if (data.size() > maxBytes) {
@@ -139,7 +153,8 @@ void MakeDirectories(const std::string& path, unsigned mode) {
     const std::size_t next = path.find('/', pos);
     partial = path.substr(0, next == std::string::npos ? path.size() : next);
     pos = next == std::string::npos ? path.size() + 1 : next + 1;
-    if (partial.empty()) continue;
+    if (partial.empty())
+      continue;
     if (::mkdir(partial.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST) {
       const int err = errno;
       throw EclError("Nelze vytvořit složku \"" + partial + "\": " + std::strerror(err), err);

@@ -15,8 +15,10 @@ namespace autostart {
 namespace {
 
 std::string HomeFolder() {
-  if (const char* home = std::getenv("HOME"); home && *home) return home;
-  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  if (const char* home = std::getenv("HOME"); home && *home)
+    return home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
+    return pw->pw_dir;
   return "/";
 }
 
@@ -31,15 +33,18 @@ std::string QuoteExec(std::string_view path) {
   } else {
     arg = "\"";
     for (char c : path) {
-      if (c == '"' || c == '`' || c == '$' || c == '\\') arg += '\\';
+      if (c == '"' || c == '`' || c == '$' || c == '\\')
+        arg += '\\';
       arg += c;
     }
     arg += "\"";
   }
   std::string out;
   for (char c : arg) {
-    if (c == '%') out += '%';
-    if (c == '\\') out += '\\';
+    if (c == '%')
+      out += '%';
+    if (c == '\\')
+      out += '\\';
     out += c;
   }
   return out;
@@ -48,10 +53,14 @@ std::string QuoteExec(std::string_view path) {
 std::string EscapeString(std::string_view text) {
   std::string out;
   for (char c : text) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else out += c;
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\r')
+      out += "\\r";
+    else
+      out += c;
   }
   return out;
 }
@@ -61,22 +70,28 @@ std::string EscapeString(std::string_view text) {
 std::string ApplicationTitle(std::string_view executablePath) {
   std::string_view name = executablePath.substr(executablePath.rfind('/') + 1);
   name = name.substr(0, name.find('.'));
-  if (name.empty()) return {};
+  if (name.empty())
+    return {};
   return std::string(1, name.front()) + kz::LowerAscii(name.substr(1));
 }
 
 std::string AutostartFolder() {
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   std::string base = (xdg && xdg[0] == '/') ? std::string(xdg) : HomeFolder() + "/.config";
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  while (base.size() > 1 && base.back() == '/')
+    base.pop_back();
   return base + "/autostart";
 }
 
 std::string DesktopEntry(std::string_view title, std::string_view executablePath) {
   return "[Desktop Entry]\n"
          "Type=Application\n"
-         "Name=" + EscapeString(title) + "\n"
-         "Exec=" + QuoteExec(executablePath) + "\n"
+         "Name=" +
+         EscapeString(title) +
+         "\n"
+         "Exec=" +
+         QuoteExec(executablePath) +
+         "\n"
          "Terminal=false\n"
          "X-GNOME-Autostart-enabled=true\n";
 }

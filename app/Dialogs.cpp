@@ -24,11 +24,17 @@ void Show(MessageKind kind, const QString& text) {
 
 }  // namespace
 
-void SetMessageSink(MessageSink sink) { Sink() = std::move(sink); }
+void SetMessageSink(MessageSink sink) {
+  Sink() = std::move(sink);
+}
 
-void ShowMessage(const QString& text) { Show(MessageKind::Information, text); }
+void ShowMessage(const QString& text) {
+  Show(MessageKind::Information, text);
+}
 
-void ShowError(const QString& text) { Show(MessageKind::Error, text); }
+void ShowError(const QString& text) {
+  Show(MessageKind::Error, text);
+}
 
 void Guarded(const std::function<void()>& handler) {
   try {

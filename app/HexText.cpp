@@ -6,9 +6,12 @@
 namespace {
 
 int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
   return -1;
 }
 
@@ -36,6 +39,7 @@ std::string HexToText(std::string_view hex) {
     }
     bytes.push_back(static_cast<char>(hi << 4 | lo));
   }
-  if (kz::IsValidUtf8(bytes)) return bytes;
+  if (kz::IsValidUtf8(bytes))
+    return bytes;
   return kz::Latin1ToUtf8(bytes);
 }

@@ -23,12 +23,14 @@ class ParsedIni {
  public:
   explicit ParsedIni(std::string content) : content_(std::move(content)) {
     std::string_view rest = content_;
-    if (kz::StartsWith(rest, "\xEF\xBB\xBF")) rest.remove_prefix(3);
+    if (kz::StartsWith(rest, "\xEF\xBB\xBF"))
+      rest.remove_prefix(3);
     while (!rest.empty()) {
       const std::size_t nl = rest.find('\n');
       std::string_view line = rest.substr(0, nl);
       rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
-      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
       lines_.push_back(Parse(line));
     }
   }
@@ -38,8 +40,10 @@ class ParsedIni {
     bool inSection = false;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
       const IniLine& l = lines_[i];
-      if (l.kind == IniLine::Kind::Section) inSection = kz::EqualsNoCase(l.name, section);
-      if (inSection && l.kind == IniLine::Kind::Key && kz::EqualsNoCase(l.name, key)) return i;
+      if (l.kind == IniLine::Kind::Section)
+        inSection = kz::EqualsNoCase(l.name, section);
+      if (inSection && l.kind == IniLine::Kind::Key && kz::EqualsNoCase(l.name, key))
+        return i;
     }
     return std::nullopt;
   }
@@ -57,9 +61,11 @@ class ParsedIni {
     for (std::size_t i = 0; i < lines_.size(); ++i) {
       const IniLine& l = lines_[i];
       if (l.kind == IniLine::Kind::Section) {
-        if (inSection) break;  // only the first section of that name takes new keys
+        if (inSection)
+          break;  // only the first section of that name takes new keys
         inSection = kz::EqualsNoCase(l.name, section);
-        if (inSection) insertAt = i + 1;
+        if (inSection)
+          insertAt = i + 1;
       } else if (inSection && !kz::Trim(l.text).empty()) {
         insertAt = i + 1;
       }
@@ -75,7 +81,8 @@ class ParsedIni {
 
   std::string Serialize() const {
     std::string out;
-    for (const IniLine& l : lines_) out.append(l.text).append("\r\n");
+    for (const IniLine& l : lines_)
+      out.append(l.text).append("\r\n");
     return out;
   }
 
@@ -113,7 +120,8 @@ std::string CutToUtf16Units(std::string_view utf8, std::size_t units) {
     std::size_t next = pos;
     const char32_t cp = kz::DecodeUtf8(utf8, next);
     const std::size_t width = cp >= 0x10000 ? 2 : 1;
-    if (count + width > units) break;
+    if (count + width > units)
+      break;
     count += width;
     pos = next;
   }
@@ -131,7 +139,8 @@ void CheckSingleLine(std::string_view what, std::string_view text) {
 std::string TIniFile::ReadString(std::string_view section, std::string_view key) const {
   const ParsedIni ini(kz::ReadWholeFile(fileName_, kMaxFileSize));
   const auto at = ini.Find(section, key);
-  if (!at) return {};
+  if (!at)
+    return {};
   std::string_view value = ini.ValueAt(*at);
   std::string sanitized;
   if (!kz::IsValidUtf8(value)) {

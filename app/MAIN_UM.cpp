@@ -37,7 +37,8 @@ Tmain::Tmain(QObject* parent)
   connect(Timer2, &QTimer::timeout, this, dialogs::Guard([this] { Timer2Timer(); }));
 
   showSetupModal = [this] {
-    if (frm_main_) frm_main_->exec();
+    if (frm_main_)
+      frm_main_->exec();
   };
 }
 
@@ -59,9 +60,13 @@ void Tmain::WriteRunEntry() {
   autostart::WriteRunEntry(autostart::ApplicationTitle(path), path);
 }
 
-void Tmain::setupClick() { showSetupModal(); }
+void Tmain::setupClick() {
+  showSetupModal();
+}
 
-void Tmain::KonecClick() { QCoreApplication::quit(); }
+void Tmain::KonecClick() {
+  QCoreApplication::quit();
+}
 
 bool Tmain::IsSendDay() {
   const TIniFile ini(settings::SetupFilePath());
@@ -75,7 +80,8 @@ void Tmain::Timer1Timer() {
   const schedule::LocalDateTime now = clock();
   if (IsSendDay() && schedule::IsSendMinute(now.time, stored.sendTime)) {
     ShowBalloon(QStringLiteral("Kadenza"), kNoticeText, 3000);
-    if (frm_main_) frm_main_->btnSend->click();
+    if (frm_main_)
+      frm_main_->btnSend->click();
   }
   // The send above runs first, so the expiry day's send minute still sends.
   if (schedule::IsExpired(clock().date, CurrentDateTime)) {
@@ -84,7 +90,9 @@ void Tmain::Timer1Timer() {
   }
 }
 
-void Tmain::Timer2Timer() { ShowBalloon(QStringLiteral("Kadenza"), kExpiredText, 10000); }
+void Tmain::Timer2Timer() {
+  ShowBalloon(QStringLiteral("Kadenza"), kExpiredText, 10000);
+}
 
 void Tmain::ShowBalloon(const QString& title, const QString& text, int displayMs) {
   emit BalloonShown(title, text, displayMs);

@@ -68,8 +68,8 @@ class Tmain : public QObject {
 };
 
 // The balloon texts.
-inline const QString kNoticeText = QStringLiteral("Upozornění:\r\r") +
-                                   QStringLiteral("Odesílání načasované zprávy");
-inline const QString kExpiredText = QStringLiteral("Upozornění:\r\r") +
-                                    QStringLiteral("Platnost časovače vypršela.\r") +
-                                    QStringLiteral("Nastavte nové datum ukončení platnosti časovače!");
+inline const QString kNoticeText =
+    QStringLiteral("Upozornění:\r\r") + QStringLiteral("Odesílání načasované zprávy");
+inline const QString kExpiredText =
+    QStringLiteral("Upozornění:\r\r") + QStringLiteral("Platnost časovače vypršela.\r") +
+    QStringLiteral("Nastavte nové datum ukončení platnosti časovače!");

@@ -18,26 +18,33 @@ bool ReadNumber(std::string_view text, std::size_t& pos, int minDigits, int maxD
          text[end] <= '9') {
     ++end;
   }
-  if (end - pos < static_cast<std::size_t>(minDigits)) return false;
+  if (end - pos < static_cast<std::size_t>(minDigits))
+    return false;
   std::from_chars(text.data() + pos, text.data() + end, out);
   pos = end;
   return true;
 }
 
 bool ReadTime(std::string_view t, std::size_t& pos, TimeOfDay& out) {
-  if (!ReadNumber(t, pos, 1, 2, out.hour)) return false;
-  if (pos >= t.size() || t[pos] != ':') return false;
+  if (!ReadNumber(t, pos, 1, 2, out.hour))
+    return false;
+  if (pos >= t.size() || t[pos] != ':')
+    return false;
   ++pos;
-  if (!ReadNumber(t, pos, 2, 2, out.minute)) return false;
+  if (!ReadNumber(t, pos, 2, 2, out.minute))
+    return false;
   out.second = 0;
   if (pos < t.size() && t[pos] == ':') {
     ++pos;
-    if (!ReadNumber(t, pos, 2, 2, out.second)) return false;
+    if (!ReadNumber(t, pos, 2, 2, out.second))
+      return false;
   }
   return out.hour < 24 && out.minute < 60 && out.second < 60;
 }
 
-std::string Pad2(unsigned v) { return v < 10 ? "0" + std::to_string(v) : std::to_string(v); }
+std::string Pad2(unsigned v) {
+  return v < 10 ? "0" + std::to_string(v) : std::to_string(v);
+}
 
 }  // namespace
 
@@ -70,12 +77,14 @@ std::chrono::year_month_day ParseDateText(std::string_view text) {
     // An optional time after the date, as in "12.12.2012 10:00:00".
     TimeOfDay ignored;
     ok = t[pos] == ' ';
-    while (ok && pos < t.size() && t[pos] == ' ') ++pos;
+    while (ok && pos < t.size() && t[pos] == ' ')
+      ++pos;
     ok = ok && ReadTime(t, pos, ignored) && pos == t.size();
   }
   const std::chrono::year_month_day date{std::chrono::year{y}, std::chrono::month(m),
                                          std::chrono::day(d)};
-  if (!ok || !date.ok()) throw EConvertError("'" + std::string(text) + "' is not a valid date");
+  if (!ok || !date.ok())
+    throw EConvertError("'" + std::string(text) + "' is not a valid date");
   return date;
 }
 

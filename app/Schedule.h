@@ -34,7 +34,7 @@ TimeOfDay ParseTimeText(std::string_view text);
 // by a time; anything else raises EConvertError "'<text>' is not a valid date".
 std::chrono::year_month_day ParseDateText(std::string_view text);
 
-std::string FormatTimeText(const TimeOfDay& t);                 // "HH:mm:ss"
+std::string FormatTimeText(const TimeOfDay& t);                    // "HH:mm:ss"
 std::string FormatDateText(const std::chrono::year_month_day& d);  // "dd.MM.yyyy"
 
 // DayOfWeek numbers the weekdays 1 = Sunday .. 7 = Saturday.
@@ -50,8 +50,7 @@ bool IsSendDay(const TIniFile& ini, const std::chrono::year_month_day& today);
 bool IsSendMinute(const TimeOfDay& now, const TimeOfDay& sendTime);
 
 // IsExpired: today is the expiry date or a later day.
-bool IsExpired(const std::chrono::year_month_day& today,
-               const std::chrono::year_month_day& expiry);
+bool IsExpired(const std::chrono::year_month_day& today, const std::chrono::year_month_day& expiry);
 
 // The stored schedule of one tick, read and converted in the order the tick needs it: the
 // expiry date first, then the send time; a bad text raises EConvertError.

@@ -16,8 +16,10 @@ namespace {
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 std::string HomeFolder() {
-  if (const char* home = std::getenv("HOME"); home && *home) return home;
-  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  if (const char* home = std::getenv("HOME"); home && *home)
+    return home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
+    return pw->pw_dir;
   return "/";
 }
 
@@ -38,31 +40,43 @@ std::string DataFolder() {
   // The base directory specification ignores relative values of XDG_DATA_HOME.
   const char* xdg = std::getenv("XDG_DATA_HOME");
   std::string base = (xdg && xdg[0] == '/') ? std::string(xdg) : HomeFolder() + "/.local/share";
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  while (base.size() > 1 && base.back() == '/')
+    base.pop_back();
   return base + "/Kadenza";
 }
 
-std::string FilePath(std::string_view name) { return DataFolder() + "/" + std::string(name); }
+std::string FilePath(std::string_view name) {
+  return DataFolder() + "/" + std::string(name);
+}
 
-std::string SetupFilePath() { return FilePath(kSetupFile); }
+std::string SetupFilePath() {
+  return FilePath(kSetupFile);
+}
 
-bool SetupFileExists() { return kz::FileExists(SetupFilePath()); }
+bool SetupFileExists() {
+  return kz::FileExists(SetupFilePath());
+}
 
-void EnsureDataFolder() { kz::MakeDirectories(DataFolder(), 0700); }
+void EnsureDataFolder() {
+  kz::MakeDirectories(DataFolder(), 0700);
+}
 
 std::string DecodeMessageFile(std::string_view bytes) {
   if (kz::StartsWith(bytes, kUtf8Bom)) {
     bytes.remove_prefix(kUtf8Bom.size());
     return kz::Utf16ToUtf8(kz::Utf8ToUtf16(bytes));  // replaces malformed bytes
   }
-  if (kz::StartsWith(bytes, "\xFF\xFE")) return DecodeUtf16(bytes.substr(2), false);
-  if (kz::StartsWith(bytes, "\xFE\xFF")) return DecodeUtf16(bytes.substr(2), true);
+  if (kz::StartsWith(bytes, "\xFF\xFE"))
+    return DecodeUtf16(bytes.substr(2), false);
+  if (kz::StartsWith(bytes, "\xFE\xFF"))
+    return DecodeUtf16(bytes.substr(2), true);
   return kz::AnsiDecode(bytes);
 }
 
 std::string EncodeMessageFile(const std::vector<std::string>& lines) {
   std::string out(kUtf8Bom);
-  for (const std::string& line : lines) out.append(line).append("\r\n");
+  for (const std::string& line : lines)
+    out.append(line).append("\r\n");
   return out;
 }
 

@@ -22,8 +22,12 @@ namespace {
 
 constexpr std::array<std::string_view, 7> kWeekKeys = {"Po", "Ut", "St", "Ct", "Pa", "So", "Ne"};
 
-std::string Std(const QString& s) { return s.toStdString(); }
-QString QStr(const std::string& s) { return QString::fromStdString(s); }
+std::string Std(const QString& s) {
+  return s.toStdString();
+}
+QString QStr(const std::string& s) {
+  return QString::fromStdString(s);
+}
 
 QLabel* Label(const QString& text, QWidget* buddy) {
   auto* label = new QLabel(text);
@@ -62,8 +66,10 @@ Tfrm_main::Tfrm_main(Tmain* main, QWidget* parent) : QDialog(parent), main_(main
   BuildRecipientsPanel(root);
   BuildMessagePanel(root);
   BuildButtonPanel(root);
-  setFixedWidth(665);
-  setMinimumHeight(396);
+  // The width is fixed; the height may grow, but never below what the controls need.
+  root->setSizeConstraint(QLayout::SetMinimumSize);
+  setMaximumWidth(665);
+  resize(665, qMax(396, sizeHint().height()));
 
   T = new QTimer(this);
   T->setInterval(1000);
@@ -88,7 +94,8 @@ void Tfrm_main::BuildAccountPanel(QVBoxLayout* root) {
   edPort = new QLineEdit(QStringLiteral("465"), pn);
   edPort->setMaximumWidth(60);
   cbSMTP = new QComboBox(pn);
-  for (const Preset& p : kPresets) cbSMTP->addItem(QString::fromLatin1(p.domain));
+  for (const Preset& p : kPresets)
+    cbSMTP->addItem(QString::fromLatin1(p.domain));
   cbSMTP->setCurrentIndex(-1);
 
   g->addWidget(Label(QStringLiteral("smtp server"), ed_smtp), 0, 0);
@@ -175,7 +182,7 @@ void Tfrm_main::BuildMessagePanel(QVBoxLayout* root) {
   g->addWidget(Label(QStringLiteral("Předmět"), ed_predmet), 0, 0);
   g->addWidget(ed_predmet, 1, 0);
   g->addWidget(Label(QStringLiteral("Text zprávy"), mem_text), 2, 0);
-  g->addWidget(mem_text, 3, 0, 5, 1);
+  g->addWidget(mem_text, 3, 0, 8, 1);
   g->addWidget(Label(QStringLiteral("Čas odesílání"), cas), 0, 1);
   g->addWidget(cas, 1, 1);
   g->addWidget(Label(QStringLiteral("Do data"), do_data), 2, 1);
@@ -186,7 +193,8 @@ void Tfrm_main::BuildMessagePanel(QVBoxLayout* root) {
   g->addWidget(priloha2, 7, 1);
   g->addWidget(Label(QStringLiteral("Příloha 3"), priloha3->Edit()), 8, 1);
   g->addWidget(priloha3, 9, 1);
-  BuildDayPanels(g, 8, 0);
+  g->setRowStretch(10, 1);
+  BuildDayPanels(g, 11, 0);
   g->setColumnStretch(0, 3);
   g->setColumnStretch(1, 2);
   root->addWidget(pn3, 1);
@@ -240,7 +248,11 @@ void Tfrm_main::BuildDayPanels(QGridLayout* grid, int row, int column) {
   c->addWidget(sButton1, 3, 2, Qt::AlignRight);
 
   for (QGroupBox* panel : {pn_vyber, pn_jednotlive, pn_combi}) {
-    grid->addWidget(panel, row, column, 2, 1);
+    // Each panel keeps its room while hidden, so switching never squeezes the window.
+    QSizePolicy policy = panel->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    panel->setSizePolicy(policy);
+    grid->addWidget(panel, row, column, 1, 2);
   }
   pn_jednotlive->hide();
   pn_combi->hide();
@@ -277,7 +289,8 @@ void Tfrm_main::BuildButtonPanel(QVBoxLayout* root) {
 void Tfrm_main::ConnectHandlers() {
   using dialogs::Guard;
   connect(T, &QTimer::timeout, this, Guard([this] { TTimer(); }));
-  connect(cbSMTP, &QComboBox::activated, this, [this](int i) { dialogs::Guarded([&] { cbSMTPChange(i); }); });
+  connect(cbSMTP, &QComboBox::activated, this,
+          [this](int i) { dialogs::Guarded([&] { cbSMTPChange(i); }); });
   connect(btn_Vybrat, &QPushButton::clicked, this, Guard([this] { btn_VybratClick(); }));
   connect(btn_back, &QPushButton::clicked, this, Guard([this] { btn_backClick(); }));
   connect(sButton1, &QPushButton::clicked, this, Guard([this] { sButton1Click(); }));
@@ -305,7 +318,8 @@ std::array<QCheckBox*, 7> Tfrm_main::DayBoxes() const {
 
 void Tfrm_main::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  if (!event->spontaneous()) dialogs::Guarded([this] { FormShow(); });
+  if (!event->spontaneous())
+    dialogs::Guarded([this] { FormShow(); });
 }
 
 void Tfrm_main::done(int result) {
@@ -341,7 +355,8 @@ void Tfrm_main::FormShow() {
   const std::vector<std::string> lines = settings::LoadMessageText(&exists);
   if (exists) {
     QStringList text;
-    for (const std::string& line : lines) text << QStr(line);
+    for (const std::string& line : lines)
+      text << QStr(line);
     mem_text->setPlainText(text.join(QLatin1Char('\n')));
   }
 }
@@ -352,7 +367,8 @@ bool Tfrm_main::EntriesComplete() const {
 }
 
 void Tfrm_main::FormClose() {
-  if (EntriesComplete()) return;
+  if (EntriesComplete())
+    return;
   dialogs::ShowMessage(
       QStringLiteral("Nebyla vyplněna všechna potřebná pole. Vymažu vše a ukončím nastavení"));
   settings::DeleteDataFiles();
@@ -360,7 +376,8 @@ void Tfrm_main::FormClose() {
 
 void Tfrm_main::TTimer() {
   bool dayChosen = false;
-  for (QRadioButton* rb : DayRadios()) dayChosen = dayChosen || rb->isChecked();
+  for (QRadioButton* rb : DayRadios())
+    dayChosen = dayChosen || rb->isChecked();
   const bool ready = !ed_smtp->text().isEmpty() && !ed_user->text().isEmpty() &&
                      !ed_pass->text().isEmpty() && !mem_prijemce->toPlainText().isEmpty() &&
                      dayChosen && (!do_data->text().isEmpty() || !ed_my_mail->text().isEmpty());
@@ -369,7 +386,8 @@ void Tfrm_main::TTimer() {
 }
 
 void Tfrm_main::cbSMTPChange(int index) {
-  if (index < 0 || index >= static_cast<int>(kPresets.size())) return;
+  if (index < 0 || index >= static_cast<int>(kPresets.size()))
+    return;
   ed_smtp->setText(QString::fromLatin1(kPresets[static_cast<std::size_t>(index)].host));
   edPort->setText(QStringLiteral("465"));
   cbSSL->setChecked(true);
@@ -379,20 +397,24 @@ void Tfrm_main::UntickAllDays() {
   for (QRadioButton* rb : DayRadios()) {
     // An exclusive group never lets its last ticked button go; lift that for the moment.
     rb->setAutoExclusive(false);
-    if (auto* group = rb->group()) group->setExclusive(false);
+    if (auto* group = rb->group())
+      group->setExclusive(false);
     rb->setChecked(false);
   }
   for (QRadioButton* rb : DayRadios()) {
-    if (auto* group = rb->group()) group->setExclusive(true);
+    if (auto* group = rb->group())
+      group->setExclusive(true);
     rb->setAutoExclusive(true);
   }
-  for (QCheckBox* cb : DayBoxes()) cb->setChecked(false);
+  for (QCheckBox* cb : DayBoxes())
+    cb->setChecked(false);
 }
 
 void Tfrm_main::btn_VybratClick() {
   {
     const TIniFile ini(settings::SetupFilePath());
-    for (std::string_view key : kWeekKeys) ini.WriteString("Datum", key, "");
+    for (std::string_view key : kWeekKeys)
+      ini.WriteString("Datum", key, "");
   }
   if (rb_jednotlive->isChecked()) {
     pn_jednotlive->show();
@@ -415,17 +437,23 @@ void Tfrm_main::btn_backClick() {
   pn_vyber->show();
 }
 
-void Tfrm_main::sButton1Click() { btn_backClick(); }
+void Tfrm_main::sButton1Click() {
+  btn_backClick();
+}
 
 void Tfrm_main::RadioClick(QRadioButton* button) {
-  if (!button->isChecked()) return;
+  if (!button->isChecked())
+    return;
   std::vector<std::string_view> days;
   const auto radios = DayRadios();
   for (std::size_t i = 0; i < 7; ++i) {
-    if (radios[i] == button) days = {kWeekKeys[i]};
+    if (radios[i] == button)
+      days = {kWeekKeys[i]};
   }
-  if (button == rb_po_pa) days = {"Po", "Ut", "St", "Ct", "Pa"};
-  if (button == rb_po_ne) days.assign(kWeekKeys.begin(), kWeekKeys.end());
+  if (button == rb_po_pa)
+    days = {"Po", "Ut", "St", "Ct", "Pa"};
+  if (button == rb_po_ne)
+    days.assign(kWeekKeys.begin(), kWeekKeys.end());
   const TIniFile ini(settings::SetupFilePath());
   for (std::string_view key : kWeekKeys) {
     const bool chosen = std::find(days.begin(), days.end(), key) != days.end();
@@ -436,7 +464,8 @@ void Tfrm_main::RadioClick(QRadioButton* button) {
 void Tfrm_main::CheckBoxClick(QCheckBox* box) {
   const auto boxes = DayBoxes();
   for (std::size_t i = 0; i < boxes.size(); ++i) {
-    if (boxes[i] != box) continue;
+    if (boxes[i] != box)
+      continue;
     const TIniFile ini(settings::SetupFilePath());
     ini.WriteString("Datum", kWeekKeys[i], box->isChecked() ? kWeekKeys[i] : "");
   }
@@ -460,7 +489,9 @@ void Tfrm_main::priloha2Change() {
   }
 }
 
-void Tfrm_main::priloha3Change() { priloha3->setEnabled(!priloha3->text().isEmpty()); }
+void Tfrm_main::priloha3Change() {
+  priloha3->setEnabled(!priloha3->text().isEmpty());
+}
 
 void Tfrm_main::btn_saveClick() {
   // Whatever happens while storing, the schedule starts and the window closes; an error is
@@ -518,8 +549,8 @@ void Tfrm_main::btn_closeClick() {
   mem_text->clear();
   const schedule::LocalDateTime now = schedule::NowLocal();
   cas->setTime(QTime(now.time.hour, now.time.minute, now.time.second));
-  do_data->setDate(QDate(int(now.date.year()), int(unsigned(now.date.month())),
-                         int(unsigned(now.date.day()))));
+  do_data->setDate(
+      QDate(int(now.date.year()), int(unsigned(now.date.month())), int(unsigned(now.date.day()))));
   priloha1->clear();
   priloha2->clear();
   priloha3->clear();

@@ -49,8 +49,8 @@ class Tfrm_main : public QDialog {
   void btn_VybratClick();
   void btn_backClick();
   void sButton1Click();
-  void RadioClick(QRadioButton* button);       // rb_poClick .. rb_neClick, rb_po_pa, rb_po_ne
-  void CheckBoxClick(QCheckBox* box);          // cb_poClick .. cb_neClick
+  void RadioClick(QRadioButton* button);  // rb_poClick .. rb_neClick, rb_po_pa, rb_po_ne
+  void CheckBoxClick(QCheckBox* box);     // cb_poClick .. cb_neClick
   void priloha1Change();
   void priloha2Change();
   void priloha3Change();

@@ -63,13 +63,17 @@ TFileNameEdit::TFileNameEdit(QWidget* parent)
   connect(button_, &QToolButton::clicked, this, dialogs::Guard([this] { Browse(); }));
 }
 
-void TFileNameEdit::SetFilePicker(FilePicker picker) { Picker() = std::move(picker); }
+void TFileNameEdit::SetFilePicker(FilePicker picker) {
+  Picker() = std::move(picker);
+}
 
 void TFileNameEdit::Browse() {
-  const QString chosen = Picker() ? Picker()(this, text())
-                                  : QFileDialog::getOpenFileName(this, QString(), text(),
-                                                                 QStringLiteral("Všechny soubory (*)"));
-  if (!chosen.isEmpty()) setText(chosen);
+  const QString chosen = Picker()
+                             ? Picker()(this, text())
+                             : QFileDialog::getOpenFileName(this, QString(), text(),
+                                                            QStringLiteral("Všechny soubory (*)"));
+  if (!chosen.isEmpty())
+    setText(chosen);
 }
 
 bool TFileNameEdit::eventFilter(QObject* watched, QEvent* event) {

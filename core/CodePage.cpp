@@ -20,7 +20,8 @@ class IconvHandle {
   IconvHandle(std::string_view to, std::string_view from)
       : cd_(::iconv_open(std::string(to).c_str(), std::string(from).c_str())) {}
   ~IconvHandle() {
-    if (ok()) ::iconv_close(cd_);
+    if (ok())
+      ::iconv_close(cd_);
   }
   IconvHandle(const IconvHandle&) = delete;
   IconvHandle& operator=(const IconvHandle&) = delete;
@@ -34,7 +35,8 @@ class IconvHandle {
 };
 
 void CheckOpened(const IconvHandle& h, std::string_view name) {
-  if (!h.ok()) throw EclError("Unsupported charset \"" + std::string(name) + "\"", EINVAL);
+  if (!h.ok())
+    throw EclError("Unsupported charset \"" + std::string(name) + "\"", EINVAL);
 }
 
 // Convert converts `in` with `cd`; on an input error `onError` is asked to write its
@@ -49,7 +51,8 @@ std::string Convert(const IconvHandle& cd, std::string_view in, OnError onError)
   std::size_t dstLeft = out.size();
   while (srcLeft > 0) {
     const std::size_t r = ::iconv(cd.get(), &src, &srcLeft, &dst, &dstLeft);
-    if (r != static_cast<std::size_t>(-1)) break;
+    if (r != static_cast<std::size_t>(-1))
+      break;
     if (errno == E2BIG) {
       const std::size_t used = out.size() - dstLeft;
       out.resize(out.size() * 2);
@@ -60,7 +63,8 @@ std::string Convert(const IconvHandle& cd, std::string_view in, OnError onError)
     // EILSEQ or EINVAL: an unconvertible or incomplete sequence at src.
     std::string substitute;
     std::size_t skip = onError(std::string_view(src, srcLeft), substitute);
-    if (skip == 0 || skip > srcLeft) skip = 1;
+    if (skip == 0 || skip > srcLeft)
+      skip = 1;
     src += skip;
     srcLeft -= skip;
     cd.reset();
@@ -101,7 +105,8 @@ struct AnsiTables {
       char* dst = reinterpret_cast<char*>(out);
       std::size_t dstLeft = sizeof out;
       char32_t cp = static_cast<char32_t>(b);  // undefined bytes keep their value
-      if (cd.ok() && ::iconv(cd.get(), &src, &srcLeft, &dst, &dstLeft) != static_cast<std::size_t>(-1) &&
+      if (cd.ok() &&
+          ::iconv(cd.get(), &src, &srcLeft, &dst, &dstLeft) != static_cast<std::size_t>(-1) &&
           dstLeft == sizeof out - 4) {
         cp = out[0] | (out[1] << 8) | (out[2] << 16) | (static_cast<char32_t>(out[3]) << 24);
       }

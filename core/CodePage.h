@@ -12,8 +12,7 @@ inline constexpr std::string_view kAnsiCharset = "windows-1250";
 // EncodeCodePage converts UTF-8 text to the bytes of `charset` (an iconv name). A character
 // the code page lacks becomes `replacement`; malformed UTF-8 counts as such a character.
 // An unknown charset raises EclError.
-std::string EncodeCodePage(std::string_view utf8, std::string_view charset,
-                           char replacement = '?');
+std::string EncodeCodePage(std::string_view utf8, std::string_view charset, char replacement = '?');
 
 // DecodeCodePage converts bytes of `charset` to UTF-8; a byte sequence the code page does
 // not define becomes U+FFFD.

@@ -15,9 +15,11 @@
 std::string TStream::ReadAll() {
   std::string result;
   const std::int64_t left = Remaining();
-  if (left > 0) result.reserve(static_cast<std::size_t>(left));
+  if (left > 0)
+    result.reserve(static_cast<std::size_t>(left));
   char chunk[65536];
-  while (std::size_t n = Read(chunk)) result.append(chunk, n);
+  while (std::size_t n = Read(chunk))
+    result.append(chunk, n);
   return result;
 }
 
@@ -26,9 +28,11 @@ std::int64_t TStream::CopyFrom(TStream& source, std::int64_t count) {
   std::int64_t copied = 0;
   while (count < 0 || copied < count) {
     std::size_t want = chunk.size();
-    if (count >= 0) want = static_cast<std::size_t>(std::min<std::int64_t>(want, count - copied));
+    if (count >= 0)
+      want = static_cast<std::size_t>(std::min<std::int64_t>(want, count - copied));
     const std::size_t n = source.Read(std::span<char>(chunk.data(), want));
-    if (n == 0) break;
+    if (n == 0)
+      break;
     Write(std::span<const char>(chunk.data(), n));
     copied += static_cast<std::int64_t>(n);
   }
@@ -36,7 +40,8 @@ std::int64_t TStream::CopyFrom(TStream& source, std::int64_t count) {
 }
 
 std::size_t TMemoryStream::Read(std::span<char> buffer) {
-  if (pos_ >= data_.size()) return 0;
+  if (pos_ >= data_.size())
+    return 0;
   const std::size_t n = std::min(buffer.size(), data_.size() - pos_);
   std::memcpy(buffer.data(), data_.data() + pos_, n);
   pos_ += n;
@@ -44,11 +49,13 @@ std::size_t TMemoryStream::Read(std::span<char> buffer) {
 }
 
 std::size_t TMemoryStream::Write(std::span<const char> data) {
-  if (data.empty()) return 0;
+  if (data.empty())
+    return 0;
   if (pos_ == data_.size()) {
     data_.append(data.data(), data.size());
   } else {
-    if (pos_ + data.size() > data_.size()) data_.resize(pos_ + data.size());
+    if (pos_ + data.size() > data_.size())
+      data_.resize(pos_ + data.size());
     std::memcpy(data_.data() + pos_, data.data(), data.size());
   }
   pos_ += data.size();
@@ -57,8 +64,10 @@ std::size_t TMemoryStream::Write(std::span<const char> data) {
 
 std::int64_t TMemoryStream::Seek(std::int64_t offset, SeekOrigin origin) {
   std::int64_t base = 0;
-  if (origin == SeekOrigin::Current) base = static_cast<std::int64_t>(pos_);
-  if (origin == SeekOrigin::End) base = static_cast<std::int64_t>(data_.size());
+  if (origin == SeekOrigin::Current)
+    base = static_cast<std::int64_t>(pos_);
+  if (origin == SeekOrigin::End)
+    base = static_cast<std::int64_t>(data_.size());
   pos_ = static_cast<std::size_t>(std::max<std::int64_t>(0, base + offset));
   return static_cast<std::int64_t>(pos_);
 }
@@ -87,11 +96,13 @@ TFileStream::TFileStream(const std::string& path, Mode mode, unsigned perms) : p
       break;
   }
   fd_ = ::open(path.c_str(), flags, static_cast<mode_t>(perms));
-  if (fd_ < 0) Fail("Cannot open file");
+  if (fd_ < 0)
+    Fail("Cannot open file");
 }
 
 TFileStream::~TFileStream() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0)
+    ::close(fd_);
 }
 
 void TFileStream::Fail(const char* what) const {
@@ -104,10 +115,12 @@ std::size_t TFileStream::Read(std::span<char> buffer) {
   while (total < buffer.size()) {
     const ssize_t n = ::read(fd_, buffer.data() + total, buffer.size() - total);
     if (n < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR)
+        continue;
       Fail("Cannot read file");
     }
-    if (n == 0) break;
+    if (n == 0)
+      break;
     total += static_cast<std::size_t>(n);
   }
   return total;
@@ -118,7 +131,8 @@ std::size_t TFileStream::Write(std::span<const char> data) {
   while (total < data.size()) {
     const ssize_t n = ::write(fd_, data.data() + total, data.size() - total);
     if (n < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR)
+        continue;
       Fail("Cannot write file");
     }
     total += static_cast<std::size_t>(n);
@@ -128,20 +142,26 @@ std::size_t TFileStream::Write(std::span<const char> data) {
 
 std::int64_t TFileStream::Seek(std::int64_t offset, SeekOrigin origin) {
   int whence = SEEK_SET;
-  if (origin == SeekOrigin::Current) whence = SEEK_CUR;
-  if (origin == SeekOrigin::End) whence = SEEK_END;
+  if (origin == SeekOrigin::Current)
+    whence = SEEK_CUR;
+  if (origin == SeekOrigin::End)
+    whence = SEEK_END;
   off_t pos = ::lseek(fd_, static_cast<off_t>(offset), whence);
-  if (pos < 0 && errno == EINVAL) pos = ::lseek(fd_, 0, SEEK_SET);
-  if (pos < 0) Fail("Cannot seek in file");
+  if (pos < 0 && errno == EINVAL)
+    pos = ::lseek(fd_, 0, SEEK_SET);
+  if (pos < 0)
+    Fail("Cannot seek in file");
   return static_cast<std::int64_t>(pos);
 }
 
 std::int64_t TFileStream::Size() {
   struct stat st {};
-  if (::fstat(fd_, &st) != 0) Fail("Cannot stat file");
+  if (::fstat(fd_, &st) != 0)
+    Fail("Cannot stat file");
   return static_cast<std::int64_t>(st.st_size);
 }
 
 void TFileStream::SetSize(std::int64_t size) {
-  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) Fail("Cannot resize file");
+  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
+    Fail("Cannot resize file");
 }

@@ -9,20 +9,28 @@ namespace kz {
 
 std::string_view TrimLeft(std::string_view s) {
   std::size_t i = 0;
-  while (i < s.size() && IsSpaceOrControl(s[i])) ++i;
+  while (i < s.size() && IsSpaceOrControl(s[i]))
+    ++i;
   return s.substr(i);
 }
 
 std::string_view TrimRight(std::string_view s) {
   std::size_t n = s.size();
-  while (n > 0 && IsSpaceOrControl(s[n - 1])) --n;
+  while (n > 0 && IsSpaceOrControl(s[n - 1]))
+    --n;
   return s.substr(0, n);
 }
 
-std::string_view Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
+std::string_view Trim(std::string_view s) {
+  return TrimRight(TrimLeft(s));
+}
 
-static char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-static char UpperChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+static char LowerChar(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+static char UpperChar(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
 
 std::string LowerAscii(std::string_view s) {
   std::string out(s);
@@ -37,15 +45,17 @@ std::string UpperAscii(std::string_view s) {
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return LowerChar(x) == LowerChar(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return LowerChar(x) == LowerChar(y);
+         });
 }
 
 std::size_t FindNoCase(std::string_view haystack, std::string_view needle, std::size_t from) {
-  if (needle.empty()) return from <= haystack.size() ? from : std::string_view::npos;
+  if (needle.empty())
+    return from <= haystack.size() ? from : std::string_view::npos;
   for (std::size_t i = from; i + needle.size() <= haystack.size(); ++i) {
-    if (EqualsNoCase(haystack.substr(i, needle.size()), needle)) return i;
+    if (EqualsNoCase(haystack.substr(i, needle.size()), needle))
+      return i;
   }
   return std::string_view::npos;
 }
@@ -61,20 +71,23 @@ std::vector<std::string> SplitLines(std::string_view text) {
   while (i < text.size()) {
     if (text[i] == '\r' || text[i] == '\n') {
       lines.emplace_back(text.substr(start, i - start));
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+        ++i;
       start = ++i;
     } else {
       ++i;
     }
   }
-  if (start < text.size()) lines.emplace_back(text.substr(start));
+  if (start < text.size())
+    lines.emplace_back(text.substr(start));
   return lines;
 }
 
 std::string JoinLines(const std::vector<std::string>& lines, std::string_view separator) {
   std::string out;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i > 0) out += separator;
+    if (i > 0)
+      out += separator;
     out += lines[i];
   }
   return out;
@@ -82,7 +95,8 @@ std::string JoinLines(const std::vector<std::string>& lines, std::string_view se
 
 int ParseInt(std::string_view text) {
   std::string_view t = Trim(text);
-  if (!t.empty() && t.front() == '+') t.remove_prefix(1);
+  if (!t.empty() && t.front() == '+')
+    t.remove_prefix(1);
   int value = 0;
   const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
   if (t.empty() || ec != std::errc() || end != t.data() + t.size()) {

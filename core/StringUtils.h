@@ -9,7 +9,9 @@ namespace kz {
 
 // IsSpaceOrControl: a space or any control character (0x00..0x20), as the trimming of
 // the address and header code understands white space.
-inline bool IsSpaceOrControl(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+inline bool IsSpaceOrControl(char c) {
+  return static_cast<unsigned char>(c) <= 0x20;
+}
 
 std::string_view Trim(std::string_view s);
 std::string_view TrimLeft(std::string_view s);
@@ -20,8 +22,7 @@ std::string LowerAscii(std::string_view s);
 std::string UpperAscii(std::string_view s);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 // FindNoCase returns the position of the first case-insensitive occurrence, or npos.
-std::size_t FindNoCase(std::string_view haystack, std::string_view needle,
-                       std::size_t from = 0);
+std::size_t FindNoCase(std::string_view haystack, std::string_view needle, std::size_t from = 0);
 
 bool StartsWith(std::string_view s, std::string_view prefix);
 

@@ -3,7 +3,8 @@
 namespace kz {
 
 void AppendUtf8(std::string& out, char32_t cp) {
-  if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = kReplacementChar;
+  if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
+    cp = kReplacementChar;
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
   } else if (cp < 0x800) {
@@ -98,7 +99,8 @@ bool IsValidUtf8(std::string_view text) {
     const std::size_t before = pos;
     if (DecodeUtf8(text, pos) == kReplacementChar) {
       // A literal U+FFFD is three bytes long; a malformed byte advances by one.
-      if (pos - before != 3) return false;
+      if (pos - before != 3)
+        return false;
     }
   }
   return true;
@@ -107,14 +109,16 @@ bool IsValidUtf8(std::string_view text) {
 std::size_t Utf16Length(std::string_view utf8) {
   std::size_t count = 0;
   std::size_t pos = 0;
-  while (pos < utf8.size()) count += DecodeUtf8(utf8, pos) >= 0x10000 ? 2 : 1;
+  while (pos < utf8.size())
+    count += DecodeUtf8(utf8, pos) >= 0x10000 ? 2 : 1;
   return count;
 }
 
 std::string Latin1ToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
-  for (unsigned char c : bytes) AppendUtf8(out, c);
+  for (unsigned char c : bytes)
+    AppendUtf8(out, c);
   return out;
 }
 

@@ -12,10 +12,14 @@ struct TitleCase {
   std::string path;
   std::string title;
 };
-void PrintTo(const TitleCase& c, std::ostream* os) { *os << c.path; }
+void PrintTo(const TitleCase& c, std::ostream* os) {
+  *os << c.path;
+}
 
 class TitleTest : public testing::TestWithParam<TitleCase> {};
-TEST_P(TitleTest, Derives) { EXPECT_EQ(autostart::ApplicationTitle(GetParam().path), GetParam().title); }
+TEST_P(TitleTest, Derives) {
+  EXPECT_EQ(autostart::ApplicationTitle(GetParam().path), GetParam().title);
+}
 INSTANTIATE_TEST_SUITE_P(Table, TitleTest,
                          testing::Values(TitleCase{"/opt/Kadenza.exe", "Kadenza"},
                                          TitleCase{"/opt/KADENZA.EXE", "Kadenza"},

@@ -10,7 +10,9 @@ struct HexCase {
   std::string text;
   std::string hex;
 };
-void PrintTo(const HexCase& c, std::ostream* os) { *os << c.hex; }
+void PrintTo(const HexCase& c, std::ostream* os) {
+  *os << c.hex;
+}
 
 class HexRoundTrip : public testing::TestWithParam<HexCase> {};
 
@@ -24,25 +26,30 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(HexCase{"", ""}, HexCase{"abc", "616263"},
                     HexCase{"smtp.seznam.cz", "736D74702E73657A6E616D2E637A"},
                     // Czech letters keep their UTF-8 bytes instead of losing the high bits.
-                    HexCase{"\xC4\x8D", "C48D"}, HexCase{"P\xC5\x99\xC3\xADli\xC5\xA1", "50C599C3AD6C69C5A1"},
+                    HexCase{"\xC4\x8D", "C48D"},
+                    HexCase{"P\xC5\x99\xC3\xADli\xC5\xA1", "50C599C3AD6C69C5A1"},
                     HexCase{"\xF0\x9F\x98\x80", "F09F9880"}, HexCase{"a\r\nb", "610D0A62"}));
 
 struct DecodeCase {
   std::string hex;
   std::string want;
 };
-void PrintTo(const DecodeCase& c, std::ostream* os) { *os << c.hex; }
+void PrintTo(const DecodeCase& c, std::ostream* os) {
+  *os << c.hex;
+}
 
 class HexDecode : public testing::TestWithParam<DecodeCase> {};
 
-TEST_P(HexDecode, Decodes) { EXPECT_EQ(HexToText(GetParam().hex), GetParam().want); }
+TEST_P(HexDecode, Decodes) {
+  EXPECT_EQ(HexToText(GetParam().hex), GetParam().want);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Table, HexDecode,
-    testing::Values(DecodeCase{"61626", "ab"},         // a lone last digit is ignored
-                    DecodeCase{"6a6B", "jk"},          // digits of either case
-                    DecodeCase{"E9", "\xC3\xA9"},      // stored one byte per character: é
-                    DecodeCase{"0D", "\r"},            // the old form of č read back
+    testing::Values(DecodeCase{"61626", "ab"},           // a lone last digit is ignored
+                    DecodeCase{"6a6B", "jk"},            // digits of either case
+                    DecodeCase{"E9", "\xC3\xA9"},        // stored one byte per character: é
+                    DecodeCase{"0D", "\r"},              // the old form of č read back
                     DecodeCase{"6BE96B", "k\xC3\xA9k"},  // not UTF-8 as a whole: bytes as U+00xx
                     DecodeCase{"00", std::string(1, '\0')}));
 

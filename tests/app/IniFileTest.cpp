@@ -50,7 +50,8 @@ TEST_F(IniFileTest, NewKeysJoinTheirSectionAndOtherLinesStay) {
   TempHome::Write(path, "; kept\n[A]\nx=1\n\n[B]\ny=2\n");
   ini.WriteString("A", "z", "3");
   ini.WriteString("C", "w", "4");
-  EXPECT_EQ(TempHome::Read(path), "; kept\r\n[A]\r\nx=1\r\nz=3\r\n\r\n[B]\r\ny=2\r\n[C]\r\nw=4\r\n");
+  EXPECT_EQ(TempHome::Read(path),
+            "; kept\r\n[A]\r\nx=1\r\nz=3\r\n\r\n[B]\r\ny=2\r\n[C]\r\nw=4\r\n");
 }
 
 TEST_F(IniFileTest, PlainValuesComeBackAsWritten) {
@@ -91,8 +92,10 @@ TEST_F(IniFileTest, ForeignContentNeverBreaksReading) {
   std::mt19937 rng(7);
   for (int round = 0; round < 50; ++round) {
     std::string junk(static_cast<std::size_t>(rng() % 4096), '\0');
-    for (char& c : junk) c = static_cast<char>(rng());
-    if (round % 2) junk = "[S]\nk=" + junk;
+    for (char& c : junk)
+      c = static_cast<char>(rng());
+    if (round % 2)
+      junk = "[S]\nk=" + junk;
     TempHome::Write(path, junk);
     const std::string v = ini.ReadString("S", "k");
     EXPECT_LE(v.size(), 4 * 2047u);

@@ -16,7 +16,9 @@ using schedule::TimeOfDay;
 // 2026-12-07 is a Monday.
 constexpr year_month_day kMonday = 2026y / December / 7;
 
-year_month_day Plus(year_month_day d, int days) { return year_month_day(sys_days(d) + std::chrono::days(days)); }
+year_month_day Plus(year_month_day d, int days) {
+  return year_month_day(sys_days(d) + std::chrono::days(days));
+}
 
 TEST(Schedule, WeekdayNumbersAndKeys) {
   const char* keys[] = {"Po", "Ut", "St", "Ct", "Pa", "So", "Ne"};
@@ -36,7 +38,9 @@ struct SendCase {
   TimeOfDay now;
   bool sends;
 };
-void PrintTo(const SendCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SendCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class SendMinuteTest : public testing::TestWithParam<SendCase> {};
 
@@ -50,8 +54,9 @@ TEST_P(SendMinuteTest, Decides) {
     ini.WriteString("Datum", key, on ? key : "");
   }
   const auto day = Plus(kMonday, GetParam().dayOffset);
-  const bool sends = schedule::IsSendDay(ini, day) &&
-                     schedule::IsSendMinute(GetParam().now, schedule::ParseTimeText(GetParam().stored));
+  const bool sends =
+      schedule::IsSendDay(ini, day) &&
+      schedule::IsSendMinute(GetParam().now, schedule::ParseTimeText(GetParam().stored));
   EXPECT_EQ(sends, GetParam().sends);
 }
 
@@ -107,11 +112,12 @@ TEST(Schedule, ParsesWhatTheSetupWindowStores) {
 }
 
 TEST(Schedule, RejectsWhatIsNotADateOrTime) {
-  for (const char* bad : {"", "24:00:00", "12:60", "12", "12:5", "ab:cd", "12:00:00x", "12:00:61"}) {
+  for (const char* bad :
+       {"", "24:00:00", "12:60", "12", "12:5", "ab:cd", "12:00:00x", "12:00:61"}) {
     EXPECT_THROW(schedule::ParseTimeText(bad), EConvertError) << bad;
   }
-  for (const char* bad : {"", "31.02.2026", "12/12/2012", "12.12.12", "  .  .    ", "1.13.2026",
-                          "12.12.2012x"}) {
+  for (const char* bad :
+       {"", "31.02.2026", "12/12/2012", "12.12.12", "  .  .    ", "1.13.2026", "12.12.2012x"}) {
     EXPECT_THROW(schedule::ParseDateText(bad), EConvertError) << bad;
   }
   try {

@@ -43,8 +43,8 @@ TEST(SettingsStore, DataFolderIsCreatedOwnerOnlyWithParents) {
 TEST(SettingsStore, MessageTextIsWrittenAsUtf8WithBom) {
   TempHome home;
   settings::EnsureDataFolder();
-  const std::vector<std::string> lines = {"Dobr\xC3\xBD den,", "",
-                                          "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xF0\x9F\x98\x80"};
+  const std::vector<std::string> lines = {
+      "Dobr\xC3\xBD den,", "", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xF0\x9F\x98\x80"};
   settings::SaveMessageText(lines);
   const std::string bytes = TempHome::Read(home.DataFolder() / "zprava.dat");
   EXPECT_EQ(bytes, "\xEF\xBB\xBF" + lines[0] + "\r\n\r\n" + lines[2] + "\r\n");
@@ -61,7 +61,9 @@ struct DecodeCase {
   std::string bytes;
   std::string want;
 };
-void PrintTo(const DecodeCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const DecodeCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class MessageFileDecode : public testing::TestWithParam<DecodeCase> {};
 TEST_P(MessageFileDecode, Decodes) {
@@ -69,12 +71,16 @@ TEST_P(MessageFileDecode, Decodes) {
 }
 INSTANTIATE_TEST_SUITE_P(
     Table, MessageFileDecode,
-    testing::Values(
-        DecodeCase{"windows1250", "P\xF8\xEDli\x9A\r\n", "P\xC5\x99\xC3\xADli\xC5\xA1\r\n"},
-        DecodeCase{"utf8bom", "\xEF\xBB\xBF\xC4\x8D", "\xC4\x8D"},
-        DecodeCase{"utf8bomMalformed", "\xEF\xBB\xBF\xFF", "\xEF\xBF\xBD"},
-        DecodeCase{"utf16le", std::string("\xFF\xFE\x0D\x01\x61\x00", 6), "\xC4\x8D" "a"},
-        DecodeCase{"utf16be", std::string("\xFE\xFF\x01\x0D\x00\x61", 6), "\xC4\x8D" "a"}),
+    testing::Values(DecodeCase{"windows1250", "P\xF8\xEDli\x9A\r\n",
+                               "P\xC5\x99\xC3\xADli\xC5\xA1\r\n"},
+                    DecodeCase{"utf8bom", "\xEF\xBB\xBF\xC4\x8D", "\xC4\x8D"},
+                    DecodeCase{"utf8bomMalformed", "\xEF\xBB\xBF\xFF", "\xEF\xBF\xBD"},
+                    DecodeCase{"utf16le", std::string("\xFF\xFE\x0D\x01\x61\x00", 6),
+                               "\xC4\x8D"
+                               "a"},
+                    DecodeCase{"utf16be", std::string("\xFE\xFF\x01\x0D\x00\x61", 6),
+                               "\xC4\x8D"
+                               "a"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(SettingsStore, MissingMessageFileReadsAsAbsent) {

@@ -7,7 +7,8 @@
 namespace {
 
 TEST(AnsiCodePage, CzechLettersRoundTrip) {
-  const std::string text = "P\xC5\x99\xC3\xADli\xC5\xA1 \xC5\xBEluou\xC4\x8Dk\xC3\xBD k\xC5\xAF\xC5\x88";
+  const std::string text =
+      "P\xC5\x99\xC3\xADli\xC5\xA1 \xC5\xBEluou\xC4\x8Dk\xC3\xBD k\xC5\xAF\xC5\x88";
   const std::string bytes = kz::AnsiEncode(text);
   EXPECT_EQ(bytes, "P\xF8\xEDli\x9A \x9Eluou\xE8k\xFD k\xF9\xF2");
   EXPECT_EQ(kz::AnsiDecode(bytes), text);
@@ -23,7 +24,8 @@ TEST(AnsiCodePage, MissingCharactersBecomeReplacement) {
 
 TEST(AnsiCodePage, EveryByteRoundTrips) {
   std::string all;
-  for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+  for (int b = 0; b < 256; ++b)
+    all.push_back(static_cast<char>(b));
   EXPECT_EQ(kz::AnsiEncode(kz::AnsiDecode(all)), all);
 }
 

@@ -40,7 +40,8 @@ TEST(MemoryStream, CopyFromHonoursCount) {
 }
 
 TEST(FileStream, CreateWriteReadAndPermissions) {
-  const auto dir = std::filesystem::temp_directory_path() / ("kz-stream-" + std::to_string(getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("kz-stream-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   const std::string path = (dir / "f.bin").string();
   {

@@ -19,15 +19,20 @@ struct SplitCase {
   std::vector<std::string> want;
 };
 
-void PrintTo(const SplitCase& c, std::ostream* os) { *os << testing::PrintToString(c.text); }
+void PrintTo(const SplitCase& c, std::ostream* os) {
+  *os << testing::PrintToString(c.text);
+}
 
 class SplitLinesTest : public testing::TestWithParam<SplitCase> {};
-TEST_P(SplitLinesTest, Splits) { EXPECT_EQ(kz::SplitLines(GetParam().text), GetParam().want); }
-INSTANTIATE_TEST_SUITE_P(
-    Table, SplitLinesTest,
-    testing::Values(SplitCase{"", {}}, SplitCase{"a", {"a"}}, SplitCase{"a\r\n", {"a"}},
-                    SplitCase{"a\r\nb", {"a", "b"}}, SplitCase{"a\rb\nc", {"a", "b", "c"}},
-                    SplitCase{"\r\n\r\n", {"", ""}}, SplitCase{"a\n\rb", {"a", "", "b"}}));
+TEST_P(SplitLinesTest, Splits) {
+  EXPECT_EQ(kz::SplitLines(GetParam().text), GetParam().want);
+}
+INSTANTIATE_TEST_SUITE_P(Table, SplitLinesTest,
+                         testing::Values(SplitCase{"", {}}, SplitCase{"a", {"a"}},
+                                         SplitCase{"a\r\n", {"a"}}, SplitCase{"a\r\nb", {"a", "b"}},
+                                         SplitCase{"a\rb\nc", {"a", "b", "c"}},
+                                         SplitCase{"\r\n\r\n", {"", ""}},
+                                         SplitCase{"a\n\rb", {"a", "", "b"}}));
 
 TEST(StringUtils, ParseInt) {
   EXPECT_EQ(kz::ParseInt("465"), 465);

@@ -11,11 +11,15 @@ struct Utf8Case {
   std::u16string want;
 };
 
-void PrintTo(const Utf8Case& c, std::ostream* os) { *os << testing::PrintToString(c.input); }
+void PrintTo(const Utf8Case& c, std::ostream* os) {
+  *os << testing::PrintToString(c.input);
+}
 
 class Utf8ToUtf16Test : public testing::TestWithParam<Utf8Case> {};
 
-TEST_P(Utf8ToUtf16Test, Decodes) { EXPECT_EQ(kz::Utf8ToUtf16(GetParam().input), GetParam().want); }
+TEST_P(Utf8ToUtf16Test, Decodes) {
+  EXPECT_EQ(kz::Utf8ToUtf16(GetParam().input), GetParam().want);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Utf8ToUtf16Test,

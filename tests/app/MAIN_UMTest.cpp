@@ -1,0 +1,127 @@
+#include "app/MAIN_UM.h"
+
+#include <QTest>
+
+#include "AppFixture.h"
+#include "core/Error.h"
+
+namespace {
+
+using namespace std::chrono;
+
+class MainTest : public AppFixture {
+ protected:
+  void StoreSchedule(const std::string& time, const std::string& date,
+                     std::initializer_list<const char*> days) {
+    settings::EnsureDataFolder();
+    Ini().WriteString("Cas", "cas", time);
+    Ini().WriteString("Do", "datm", date);
+    for (const char* key : {"Po", "Ut", "St", "Ct", "Pa", "So", "Ne"}) {
+      const bool on = std::find_if(days.begin(), days.end(), [&](const char* d) {
+                        return std::string_view(d) == key;
+                      }) != days.end();
+      Ini().WriteString("Datum", key, on ? key : "");
+    }
+  }
+};
+
+TEST_F(MainTest, TrayMenuAndTimersAsCreated) {
+  const auto actions = main->Pop->actions();
+  ASSERT_EQ(actions.size(), 3);
+  EXPECT_EQ(actions[0]->text(), QStringLiteral("Nastavení"));
+  EXPECT_TRUE(actions[1]->isSeparator());
+  EXPECT_EQ(actions[2]->text(), QStringLiteral("Konec"));
+  EXPECT_EQ(main->tray->contextMenu(), main->Pop.get());
+  for (QTimer* t : {main->Timer1, main->Timer2}) {
+    EXPECT_EQ(t->interval(), 60000);
+    EXPECT_FALSE(t->isActive());
+  }
+}
+
+TEST_F(MainTest, FirstRunWritesAutostartAndOpensTheSetupWindow) {
+  main->FormShow();
+  EXPECT_EQ(modalShows, 1);
+  EXPECT_FALSE(main->Timer1->isActive());
+  const std::string entry = TempHome::Read(home.Root() / "config/autostart/Kadenza.desktop");
+  EXPECT_NE(entry.find("Exec=/usr/local/bin/Kadenza.bin\n"), std::string::npos) << entry;
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(MainTest, StartWithSettingsRunsTheScheduleWithoutAWindow) {
+  StoreSchedule("08:00:00", "31.12.2026", {"Po"});
+  main->FormShow();
+  EXPECT_EQ(modalShows, 0);
+  EXPECT_TRUE(main->Timer1->isActive());
+  EXPECT_FALSE(main->Timer2->isActive());
+}
+
+TEST_F(MainTest, AutostartFailureIsReportedOnceAndSkipsTheRest) {
+  StoreSchedule("08:00:00", "31.12.2026", {"Po"});
+  TempHome::Write(home.Root() / "config", "not a folder");
+  main->FormShow();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].second, QStringLiteral("Chyba při otevírání klíče registrů."));
+  EXPECT_FALSE(main->Timer1->isActive());
+  EXPECT_EQ(modalShows, 0);
+  main->setupClick();  // the setup window stays reachable from the tray menu
+  EXPECT_EQ(modalShows, 1);
+}
+
+TEST_F(MainTest, SendMinuteShowsTheNoticeAndClicksSend) {
+  StoreSchedule("08:00:40", "31.12.2026", {"Po", "Pa"});
+  QSignalSpy clicks(form->btnSend, &QPushButton::clicked);
+  now.time = {8, 0, 12};
+  main->Timer1->start();
+  main->Timer1Timer();
+  EXPECT_EQ(clicks.count(), 1);
+  ASSERT_EQ(balloons.size(), 1u);
+  EXPECT_EQ(balloons[0].title, QStringLiteral("Kadenza"));
+  EXPECT_EQ(balloons[0].text, QStringLiteral("Upozornění:\r\rOdesílání načasované zprávy"));
+  EXPECT_EQ(balloons[0].ms, 3000);
+  EXPECT_TRUE(main->Timer1->isActive());
+  EXPECT_EQ(main->CurrentDateTime, 2026y / December / 31);
+
+  now.time = {8, 1, 0};
+  main->Timer1Timer();
+  now.date = 2026y / December / 8;  // Tuesday
+  now.time = {8, 0, 0};
+  main->Timer1Timer();
+  EXPECT_EQ(clicks.count(), 1);
+}
+
+TEST_F(MainTest, ExpiryDaySendsFirstThenSwitchesToTheReminder) {
+  StoreSchedule("08:00:00", "07.12.2026", {"Po"});
+  QSignalSpy clicks(form->btnSend, &QPushButton::clicked);
+  main->Timer1->start();
+  main->Timer1Timer();
+  EXPECT_EQ(clicks.count(), 1);
+  EXPECT_FALSE(main->Timer1->isActive());
+  EXPECT_TRUE(main->Timer2->isActive());
+  main->Timer2Timer();
+  ASSERT_EQ(balloons.size(), 2u);
+  EXPECT_EQ(balloons[1].text, QStringLiteral("Upozornění:\r\rPlatnost časovače vypršela.\r"
+                                             "Nastavte nové datum ukončení platnosti časovače!"));
+  EXPECT_EQ(balloons[1].ms, 10000);
+}
+
+TEST_F(MainTest, StartedAfterExpiryTheFirstTickExpires) {
+  StoreSchedule("10:00:00", "05.12.2026", {"Po"});
+  main->FormShow();
+  main->Timer1Timer();
+  EXPECT_FALSE(main->Timer1->isActive());
+  EXPECT_TRUE(main->Timer2->isActive());
+  EXPECT_TRUE(balloons.empty());
+}
+
+TEST_F(MainTest, MissingSettingsGiveAConversionErrorEveryTick) {
+  EXPECT_THROW(main->Timer1Timer(), EConvertError);
+  // Through the timer the error is shown and the schedule keeps running.
+  main->Timer1->start(5);
+  QTest::qWait(60);
+  EXPECT_TRUE(main->Timer1->isActive());
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages[0].first, dialogs::MessageKind::Error);
+  EXPECT_EQ(messages[0].second, QStringLiteral("'' is not a valid date"));
+}
+
+}  // namespace

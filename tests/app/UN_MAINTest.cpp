@@ -1,0 +1,320 @@
+#include "app/UN_MAIN.h"
+
+#include <QTest>
+#include <QToolButton>
+
+#include "AppFixture.h"
+#include "app/HexText.h"
+#include "core/Error.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class SetupFormTest : public AppFixture {
+ protected:
+  SetupFormTest() { settings::EnsureDataFolder(); }
+
+  void FillAccount() {
+    form->ed_smtp->setText(QStringLiteral("smtp.example.cz"));
+    form->ed_user->setText(QStringLiteral("jan@example.cz"));
+    form->ed_pass->setText(QStringLiteral("tajné-heslo"));
+    form->mem_prijemce->setPlainText(QStringLiteral("a@example.cz, b@example.cz"));
+  }
+  void ChooseSingleDays() {
+    form->rb_jednotlive->setChecked(true);
+    form->btn_VybratClick();
+  }
+  std::string Days() const {
+    std::string out;
+    for (const char* key : {"Po", "Ut", "St", "Ct", "Pa", "So", "Ne"}) {
+      out += Read("Datum", key).empty() ? "-" : Read("Datum", key);
+    }
+    return out;
+  }
+  static bool Shown(QWidget* w) { return !w->isHidden(); }
+};
+
+TEST_F(SetupFormTest, InitialState) {
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Kadenza"));
+  EXPECT_EQ(form->ed_smtp->placeholderText(), QStringLiteral("Váš SMTP server"));
+  EXPECT_EQ(form->ed_my_mail->placeholderText(), QStringLiteral("Váš email "));
+  EXPECT_EQ(form->ed_pass->echoMode(), QLineEdit::Password);
+  EXPECT_TRUE(form->cbSSL->isChecked());
+  EXPECT_EQ(form->edPort->text(), QStringLiteral("465"));
+  EXPECT_EQ(form->cbSMTP->currentIndex(), -1);
+  EXPECT_EQ(form->cbSMTP->count(), 5);
+  EXPECT_EQ(form->cas->text(), QStringLiteral("00:00:00"));
+  EXPECT_EQ(form->do_data->text(), QStringLiteral("12.12.2012"));
+  EXPECT_TRUE(form->priloha1->isEnabled());
+  EXPECT_FALSE(form->priloha2->isEnabled());
+  EXPECT_FALSE(form->priloha3->isEnabled());
+  EXPECT_FALSE(form->btn_test->isEnabled());
+  EXPECT_FALSE(form->btn_save->isEnabled());
+  EXPECT_TRUE(form->btnSend->isHidden());
+  EXPECT_TRUE(Shown(form->pn_vyber));
+  EXPECT_FALSE(Shown(form->pn_jednotlive));
+  EXPECT_FALSE(Shown(form->pn_combi));
+  EXPECT_EQ(form->gau->text(), QStringLiteral("0% odesláno"));
+  EXPECT_TRUE(form->T->isActive());
+  EXPECT_EQ(form->T->interval(), 1000);
+}
+
+TEST_F(SetupFormTest, ActionButtonsNeedAccountRecipientsAndARadioDay) {
+  FillAccount();
+  form->TTimer();
+  EXPECT_FALSE(form->btn_save->isEnabled());
+  ChooseSingleDays();
+  form->rb_st->click();
+  form->TTimer();
+  EXPECT_TRUE(form->btn_save->isEnabled());
+  EXPECT_TRUE(form->btn_test->isEnabled());
+  EXPECT_EQ(Days(), "--St----");
+  form->ed_pass->clear();
+  form->TTimer();
+  EXPECT_FALSE(form->btn_save->isEnabled());
+  EXPECT_FALSE(form->btn_test->isEnabled());
+}
+
+TEST_F(SetupFormTest, ValidationTimerRunsWhileHidden) {
+  FillAccount();
+  ChooseSingleDays();
+  form->rb_po_pa->click();
+  QTest::qWait(1300);
+  EXPECT_TRUE(form->btn_save->isEnabled());
+}
+
+TEST_F(SetupFormTest, PresetFillsHostPortAndTls) {
+  form->cbSSL->setChecked(false);
+  form->edPort->setText(QStringLiteral("25"));
+  form->cbSMTPChange(1);
+  EXPECT_EQ(form->ed_smtp->text(), QStringLiteral("smtp.seznam.cz"));
+  EXPECT_EQ(form->edPort->text(), QStringLiteral("465"));
+  EXPECT_TRUE(form->cbSSL->isChecked());
+  EXPECT_STREQ(Tfrm_main::kPresets[0].host, Tfrm_main::kPresets[1].host);
+}
+
+struct RadioCase {
+  std::string name;
+  QRadioButton* Tfrm_main::*button;
+  std::string days;
+};
+void PrintTo(const RadioCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class RadioTest : public SetupFormTest, public testing::WithParamInterface<RadioCase> {};
+
+TEST_P(RadioTest, StoresItsDaysAtOnce) {
+  ChooseSingleDays();
+  EXPECT_TRUE(Shown(form->pn_jednotlive));
+  EXPECT_FALSE(Shown(form->pn_vyber));
+  (form.get()->*GetParam().button)->click();
+  EXPECT_EQ(Days(), GetParam().days);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RadioTest,
+    testing::Values(RadioCase{"Monday", &Tfrm_main::rb_po, "Po------"},
+                    RadioCase{"Wednesday", &Tfrm_main::rb_st, "--St----"},
+                    RadioCase{"Sunday", &Tfrm_main::rb_ne, "------Ne"},
+                    RadioCase{"Workdays", &Tfrm_main::rb_po_pa, "PoUtStCtPa--"},
+                    RadioCase{"EveryDay", &Tfrm_main::rb_po_ne, "PoUtStCtPaSoNe"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(SetupFormTest, CheckBoxesStoreOnlyTheirOwnDay) {
+  Ini().WriteString("Datum", "Ut", "Ut");
+  form->rb_combi->setChecked(true);
+  form->btn_VybratClick();
+  EXPECT_TRUE(Shown(form->pn_combi));
+  EXPECT_EQ(Days(), "-------");
+  form->cb_po->click();
+  form->cb_pa->click();
+  EXPECT_EQ(Days(), "Po---Pa--");
+  form->cb_po->click();
+  EXPECT_EQ(Days(), "----Pa--");
+}
+
+TEST_F(SetupFormTest, VybratUntickesEverythingAndEmptiesTheDays) {
+  ChooseSingleDays();
+  form->rb_po_ne->click();
+  form->btn_backClick();
+  EXPECT_TRUE(Shown(form->pn_vyber));
+  EXPECT_TRUE(form->rb_po_ne->isChecked());  // going back unticks nothing
+  EXPECT_EQ(Days(), "PoUtStCtPaSoNe");
+  form->rb_combi->setChecked(true);
+  form->btn_VybratClick();
+  EXPECT_FALSE(form->rb_po_ne->isChecked());
+  EXPECT_EQ(Days(), "-------");
+  form->cb_so->click();
+  form->sButton1Click();
+  form->rb_jednotlive->setChecked(true);
+  form->btn_VybratClick();
+  EXPECT_FALSE(form->cb_so->isChecked());
+  EXPECT_EQ(Days(), "-------");
+  // The radio buttons still behave as one group after being unticked.
+  form->rb_po->click();
+  form->rb_ut->click();
+  EXPECT_FALSE(form->rb_po->isChecked());
+  EXPECT_EQ(Days(), "-Ut-----");
+}
+
+TEST_F(SetupFormTest, VybratWithoutAModeAsksForOne) {
+  Ini().WriteString("Datum", "Po", "Po");
+  form->btn_VybratClick();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].second, QStringLiteral("Musíte zvolit jednotlivě, nebo kombinaci"));
+  EXPECT_EQ(Days(), "-------");
+  EXPECT_TRUE(Shown(form->pn_vyber));
+}
+
+TEST_F(SetupFormTest, AttachmentFieldsOpenOneAfterAnother) {
+  const fs::path file = home.Root() / "priloha.pdf";
+  TempHome::Write(file, "%PDF");
+  const QString path = QString::fromStdString(file.string());
+  form->priloha1->setText(path);
+  EXPECT_TRUE(form->priloha2->isEnabled());
+  form->priloha2->setText(path);
+  EXPECT_TRUE(form->priloha3->isEnabled());
+  form->priloha3->setText(path);
+  form->priloha1->setText(QStringLiteral("/no/such/file"));
+  EXPECT_FALSE(form->priloha2->isEnabled());
+  EXPECT_TRUE(form->priloha2->text().isEmpty());
+  EXPECT_FALSE(form->priloha3->isEnabled());
+  EXPECT_TRUE(form->priloha3->text().isEmpty());
+}
+
+TEST_F(SetupFormTest, FileDialogFillsTheField) {
+  TFileNameEdit::SetFilePicker([](QWidget*, const QString&) { return QStringLiteral("/tmp/x"); });
+  form->priloha1->Button()->click();
+  EXPECT_EQ(form->priloha1->text(), QStringLiteral("/tmp/x"));
+  form->priloha1->clear();
+  QTest::mouseClick(form->priloha1->Edit(), Qt::LeftButton);  // a click into the field, too
+  EXPECT_EQ(form->priloha1->text(), QStringLiteral("/tmp/x"));
+  TFileNameEdit::SetFilePicker({});
+}
+
+TEST_F(SetupFormTest, SaveStoresEverythingAndStartsTheSchedule) {
+  FillAccount();
+  form->mem_prijemce->setPlainText(QStringLiteral("a@example.cz,\nb@example.cz"));
+  form->ed_my_mail->setText(QStringLiteral("jan@example.cz"));
+  form->ed_predmet->setText(QStringLiteral("Týdenní hlášení"));
+  form->edPort->setText(QStringLiteral("587"));
+  form->cbSSL->setChecked(false);
+  form->cas->setTime(QTime(8, 0, 0));
+  form->do_data->setDate(QDate(2027, 1, 31));
+  form->mem_text->setPlainText(QStringLiteral("Dobrý den,\n\nposílám hlášení."));
+  main->Timer2->start();
+  form->btn_saveClick();
+
+  EXPECT_EQ(HexToText(Read("SMTP", "server")), "smtp.example.cz");
+  EXPECT_EQ(Read("SMTP", "port"), "587");
+  EXPECT_EQ(Read("SMTP", "ssl"), "0");
+  EXPECT_EQ(HexToText(Read("User", "name")), "jan@example.cz");
+  EXPECT_EQ(HexToText(Read("Heslo", "pass")), "tajné-heslo");
+  EXPECT_EQ(Read("Heslo", "pass"), TextToHex("tajné-heslo"));
+  EXPECT_EQ(HexToText(Read("Prijemce", "komu")), "a@example.cz,\r\nb@example.cz");
+  EXPECT_EQ(HexToText(Read("Email", "myMail")), "jan@example.cz");
+  EXPECT_EQ(Read("Predmet", "predmet"), "Týdenní hlášení");
+  EXPECT_EQ(Read("Cas", "cas"), "08:00:00");
+  EXPECT_EQ(Read("Do", "datm"), "31.01.2027");
+  EXPECT_EQ(TempHome::Read(home.DataFolder() / "zprava.dat"),
+            "\xEF\xBB\xBF"
+            "Dobrý den,\r\n\r\nposílám hlášení.\r\n");
+  EXPECT_TRUE(main->Timer1->isActive());
+  EXPECT_FALSE(main->Timer2->isActive());
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(SetupFormTest, SaveWithEmptyTextKeepsTheStoredText) {
+  TempHome::Write(home.DataFolder() / "zprava.dat", "stará zpráva\r\n");
+  FillAccount();
+  form->btn_saveClick();
+  EXPECT_EQ(TempHome::Read(home.DataFolder() / "zprava.dat"), "stará zpráva\r\n");
+}
+
+TEST_F(SetupFormTest, SaveWithoutRecipientsWritesNothingButStartsTheSchedule) {
+  form->ed_smtp->setText(QStringLiteral("smtp.example.cz"));
+  form->btn_saveClick();
+  EXPECT_EQ(Read("SMTP", "server"), "");
+  ASSERT_GE(messages.size(), 1u);
+  EXPECT_EQ(messages[0].second, QStringLiteral("Nemáte žádného příjemce. Doplňte jej."));
+  EXPECT_TRUE(main->Timer1->isActive());
+}
+
+TEST_F(SetupFormTest, SaveFailureStillStartsTheScheduleAndIsReported) {
+  FillAccount();
+  fs::remove_all(home.DataFolder());
+  form->btn_save->setEnabled(true);
+  form->btn_save->click();
+  EXPECT_TRUE(main->Timer1->isActive());
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back().first, dialogs::MessageKind::Error);
+  EXPECT_TRUE(messages.back().second.contains(QStringLiteral("setup.dat")));
+}
+
+TEST_F(SetupFormTest, ClearAllThenCloseDeletesEverything) {
+  FillAccount();
+  form->btn_saveClick();
+  TempHome::Write(home.DataFolder() / "prijemce.dat", "x");
+  form->btn_closeClick();
+  for (const char* name : {"setup.dat", "zprava.dat", "prijemce.dat"}) {
+    EXPECT_FALSE(fs::exists(home.DataFolder() / name)) << name;
+  }
+  EXPECT_EQ(form->ed_pass->text(), Tfrm_main::kPasswordPlaceholder);
+  EXPECT_TRUE(form->ed_smtp->text().isEmpty());
+  EXPECT_TRUE(form->edPort->text().isEmpty());
+  EXPECT_FALSE(form->cbSSL->isChecked());
+  EXPECT_EQ(form->do_data->date(), QDate::currentDate());
+  messages.clear();
+  form->done(QDialog::Rejected);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(
+      messages[0].second,
+      QStringLiteral("Nebyla vyplněna všechna potřebná pole. Vymažu vše a ukončím nastavení"));
+  EXPECT_FALSE(fs::exists(home.DataFolder() / "setup.dat"));
+}
+
+TEST_F(SetupFormTest, ClosingWithEverythingFilledKeepsTheFiles) {
+  FillAccount();
+  form->btn_saveClick();
+  EXPECT_TRUE(messages.empty());
+  form->done(QDialog::Rejected);
+  EXPECT_TRUE(messages.empty());
+  EXPECT_TRUE(fs::exists(home.DataFolder() / "setup.dat"));
+}
+
+TEST_F(SetupFormTest, ShowingTheWindowLoadsTheStoredValues) {
+  FillAccount();
+  form->ed_my_mail->setText(QStringLiteral("já@example.cz"));
+  form->cas->setTime(QTime(14, 30, 15));
+  form->mem_text->setPlainText(QStringLiteral("řádek 1\nřádek 2"));
+  form->btn_saveClick();
+  form = std::make_unique<Tfrm_main>(main.get());
+  form->show();
+  EXPECT_EQ(form->ed_smtp->text(), QStringLiteral("smtp.example.cz"));
+  EXPECT_EQ(form->ed_pass->text(), QStringLiteral("tajné-heslo"));
+  EXPECT_EQ(form->ed_my_mail->text(), QStringLiteral("já@example.cz"));
+  EXPECT_EQ(form->cas->text(), QStringLiteral("14:30:15"));
+  EXPECT_EQ(form->mem_text->toPlainText(), QStringLiteral("řádek 1\nřádek 2"));
+  EXPECT_TRUE(form->cbSSL->isChecked());
+  form->hide();
+}
+
+TEST_F(SetupFormTest, UndecodableValueStopsLoadingThere) {
+  Ini().WriteString("SMTP", "server", TextToHex("smtp.example.cz"));
+  Ini().WriteString("User", "name", "zz");
+  Ini().WriteString("Heslo", "pass", TextToHex("x"));
+  EXPECT_THROW(form->FormShow(), EConvertError);
+  EXPECT_EQ(form->ed_smtp->text(), QStringLiteral("smtp.example.cz"));
+  EXPECT_TRUE(form->ed_pass->text().isEmpty());
+}
+
+TEST_F(SetupFormTest, OldSingleByteHexValuesStillLoad) {
+  // Values stored one byte per character before the UTF-8 form: "é" was "E9".
+  Ini().WriteString("User", "name", "6AE9");
+  form->FormShow();
+  EXPECT_EQ(form->ed_user->text(), QStringLiteral("jé"));
+}
+
+}  // namespace
