@@ -243,13 +243,18 @@ bool TclNetworkStream::Read(TStream* AData) {
         return false;
       RaiseLastSocketError();
     }
-    if (n > 0) {
-      AData->Write(std::span<const char>(FBuffer.data(), static_cast<std::size_t>(n)));
-      UpdateProgress(n);
-    } else {
+    if (n == 0) {
       FNeedClose = true;
+      return true;
     }
-  } while (n > 0 && !IsTransferDone());
+    AData->Write(std::span<const char>(FBuffer.data(), static_cast<std::size_t>(n)));
+    UpdateProgress(n);
+    // A short receive emptied the socket: skip the receive that would only report so.
+    // The connection's poll() is level-triggered, so anything that arrives meanwhile
+    // still wakes the next wait.
+    if (n < batch)
+      return false;
+  } while (!IsTransferDone());
   return true;
 }
 

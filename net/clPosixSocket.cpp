@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -85,7 +86,12 @@ std::shared_ptr<const TclPumpHook>& HookSlot() {
   return hook;
 }
 
+// Lets the waits skip the lock while no hook is installed (the usual case off a UI).
+std::atomic<bool> hookInstalled{false};
+
 std::shared_ptr<const TclPumpHook> CurrentHook() {
+  if (!hookInstalled.load(std::memory_order_acquire))
+    return nullptr;
   std::lock_guard lock(HookMutex());
   return HookSlot();
 }
@@ -95,6 +101,7 @@ std::shared_ptr<const TclPumpHook> CurrentHook() {
 TclPumpHook SetPumpHook(TclPumpHook hook) {
   auto next = hook ? std::make_shared<const TclPumpHook>(std::move(hook)) : nullptr;
   std::lock_guard lock(HookMutex());
+  hookInstalled.store(next != nullptr, std::memory_order_release);
   auto previous = std::exchange(HookSlot(), std::move(next));
   return previous ? *previous : TclPumpHook();
 }

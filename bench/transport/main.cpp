@@ -1,0 +1,232 @@
+// bench-transport [MiB]: moves MiB (default 256) over loopback, in both directions,
+// through TclTcpClientConnection and through a plain blocking send()/recv() loop with the
+// same 8192-byte batches, in one run, and prints MB/s and the ratio ours / plain.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/clSocket.h"
+
+namespace {
+
+constexpr std::size_t kBatch = 8192;
+
+// CountingSink accepts every byte and only counts them.
+class CountingSink : public TStream {
+ public:
+  using TStream::Write;
+  std::size_t Read(std::span<char>) override { return 0; }
+  std::size_t Write(std::span<const char> data) override {
+    count_ += static_cast<std::int64_t>(data.size());
+    return data.size();
+  }
+  std::int64_t Seek(std::int64_t, SeekOrigin) override { return count_; }
+  std::int64_t Size() override { return count_; }
+  void SetSize(std::int64_t size) override { count_ = size; }
+
+ private:
+  std::int64_t count_ = 0;
+};
+
+// PatternSource yields `size` bytes of a fixed pattern without holding them.
+class PatternSource : public TStream {
+ public:
+  explicit PatternSource(std::int64_t size) : size_(size) {}
+  using TStream::Write;
+  std::size_t Read(std::span<char> buffer) override {
+    const std::size_t n =
+        static_cast<std::size_t>(std::min<std::int64_t>(buffer.size(), size_ - pos_));
+    std::memset(buffer.data(), 'k', n);
+    pos_ += static_cast<std::int64_t>(n);
+    return n;
+  }
+  std::size_t Write(std::span<const char>) override { return 0; }
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override {
+    const std::int64_t base = origin == SeekOrigin::Begin ? 0
+                              : origin == SeekOrigin::End ? size_
+                                                          : pos_;
+    pos_ = std::clamp<std::int64_t>(base + offset, 0, size_);
+    return pos_;
+  }
+  std::int64_t Size() override { return size_; }
+  void SetSize(std::int64_t) override {}
+
+ private:
+  std::int64_t size_;
+  std::int64_t pos_ = 0;
+};
+
+kz::Socket Listen(int& port) {
+  kz::Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(s.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::listen(s.Get(), 4) != 0) {
+    throw std::runtime_error("listen failed");
+  }
+  socklen_t length = sizeof a;
+  ::getsockname(s.Get(), reinterpret_cast<sockaddr*>(&a), &length);
+  port = ntohs(a.sin_port);
+  return s;
+}
+
+kz::Socket ConnectPlain(int port) {
+  kz::Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(s.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    throw std::runtime_error("connect failed");
+  }
+  return s;
+}
+
+void SendBlocking(int fd, std::int64_t total) {
+  std::vector<char> buffer(kBatch, 'k');
+  while (total > 0) {
+    const ssize_t n =
+        ::send(fd, buffer.data(), std::min<std::int64_t>(kBatch, total), MSG_NOSIGNAL);
+    if (n <= 0)
+      throw std::runtime_error("send failed");
+    total -= n;
+  }
+}
+
+std::int64_t RecvBlocking(int fd) {
+  std::vector<char> buffer(kBatch);
+  std::int64_t got = 0;
+  for (;;) {
+    const ssize_t n = ::recv(fd, buffer.data(), kBatch, 0);
+    if (n <= 0)
+      return got;
+    got += n;
+  }
+}
+
+double Seconds(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The peer side is always the same plain blocking loop; only the measured side changes.
+double PlainReceive(std::int64_t total) {
+  int port = 0;
+  kz::Socket listener = Listen(port);
+  std::thread peer([&] {
+    kz::Socket s(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+    SendBlocking(s.Get(), total);
+  });
+  kz::Socket c = ConnectPlain(port);
+  const auto start = std::chrono::steady_clock::now();
+  const std::int64_t got = RecvBlocking(c.Get());
+  const double t = Seconds(start);
+  peer.join();
+  if (got != total)
+    throw std::runtime_error("plain receive lost bytes");
+  return t;
+}
+
+double OursReceive(std::int64_t total) {
+  int port = 0;
+  kz::Socket listener = Listen(port);
+  std::thread peer([&] {
+    kz::Socket s(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+    SendBlocking(s.Get(), total);
+  });
+  TclTcpClientConnection c;
+  c.SetNetworkStream(std::make_unique<TclNetworkStream>());
+  c.SetBatchSize(static_cast<int>(kBatch));
+  c.Open("127.0.0.1", port);
+  CountingSink sink;
+  const auto start = std::chrono::steady_clock::now();
+  while (c.Active())
+    c.ReadData(&sink);
+  const double t = Seconds(start);
+  peer.join();
+  if (sink.Size() != total)
+    throw std::runtime_error("receive through the connection lost bytes");
+  return t;
+}
+
+double PlainSend(std::int64_t total) {
+  int port = 0;
+  kz::Socket listener = Listen(port);
+  std::int64_t got = 0;
+  std::thread peer([&] {
+    kz::Socket s(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+    got = RecvBlocking(s.Get());
+  });
+  kz::Socket c = ConnectPlain(port);
+  const auto start = std::chrono::steady_clock::now();
+  SendBlocking(c.Get(), total);
+  ::shutdown(c.Get(), SHUT_WR);
+  peer.join();
+  const double t = Seconds(start);
+  if (got != total)
+    throw std::runtime_error("plain send lost bytes");
+  return t;
+}
+
+double OursSend(std::int64_t total) {
+  int port = 0;
+  kz::Socket listener = Listen(port);
+  std::int64_t got = 0;
+  std::thread peer([&] {
+    kz::Socket s(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+    got = RecvBlocking(s.Get());
+  });
+  TclTcpClientConnection c;
+  c.SetNetworkStream(std::make_unique<TclNetworkStream>());
+  c.SetBatchSize(static_cast<int>(kBatch));
+  c.Open("127.0.0.1", port);
+  PatternSource source(total);
+  const auto start = std::chrono::steady_clock::now();
+  c.WriteData(&source);
+  ::shutdown(c.Socket(), SHUT_WR);
+  peer.join();
+  const double t = Seconds(start);
+  if (got != total)
+    throw std::runtime_error("send through the connection lost bytes");
+  return t;
+}
+
+void Report(const char* what, std::int64_t total, double ours, double plain) {
+  const double mb = static_cast<double>(total) / 1e6;
+  std::printf("%-8s ours %8.1f MB/s   plain send()/recv() %8.1f MB/s   ratio %.2fx\n", what,
+              mb / ours, mb / plain, plain / ours);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const long mib = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 256;
+  if (mib <= 0) {
+    std::fprintf(stderr, "usage: bench-transport [MiB]\n");
+    return 2;
+  }
+  const std::int64_t total = static_cast<std::int64_t>(mib) << 20;
+  try {
+    std::printf("bench-transport: %ld MiB over loopback, %zu-byte batches\n", mib, kBatch);
+    const double plainRecv = PlainReceive(total);
+    const double oursRecv = OursReceive(total);
+    Report("receive", total, oursRecv, plainRecv);
+    const double plainSend = PlainSend(total);
+    const double oursSend = OursSend(total);
+    Report("send", total, oursSend, plainSend);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench-transport: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,53 @@
+// The tcp-connect example as a user runs it: standard input to the peer, the peer's answer
+// to standard output, errors with their code on standard error.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "NetTestPeers.h"
+
+namespace {
+
+struct ShellRun {
+  std::string output;
+  int status = -1;
+};
+
+ShellRun Shell(const std::string& command) {
+  ShellRun run;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr)
+    return run;
+  char buffer[4096];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+    run.output.append(buffer, n);
+  const int status = ::pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+TEST(NetTcpConnectExample, CopiesStandardInputAndTheAnswer) {
+  nettest::EchoServer echo;
+  const ShellRun run = Shell("printf 'line one\\nline two\\n' | timeout 10 " TCP_CONNECT
+                             " --timeout 5000 localhost " +
+                             std::to_string(echo.Port()));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.output, "line one\nline two\n");
+}
+
+TEST(NetTcpConnectExample, ReportsAnErrorWithItsCode) {
+  const int port = nettest::FreePort();
+  const ShellRun run =
+      Shell("timeout 10 " TCP_CONNECT " 127.0.0.1 " + std::to_string(port) + " </dev/null 2>&1");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output, "tcp-connect: Connection refused (code 111)\n");
+}
+
+TEST(NetTcpConnectExample, RefusesABadPort) {
+  const ShellRun run = Shell("timeout 10 " TCP_CONNECT " 127.0.0.1 70000 </dev/null 2>/dev/null");
+  EXPECT_EQ(run.status, 2);
+}
+
+}  // namespace
