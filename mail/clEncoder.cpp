@@ -26,6 +26,20 @@ class CopyCodec final : public TclCodec {
   void Finish(std::string&) override {}
 };
 
+// The usual size of encoded data relative to its source, for reserving memory.
+double EncodedRatio(TclEncodeMethod m) {
+  switch (m) {
+    case TclEncodeMethod::cmBase64:
+      return 78.0 / 57.0;
+    case TclEncodeMethod::cmUUEncode:
+      return 79.0 / 57.0;
+    case TclEncodeMethod::cmQuotedPrintable:
+      return 1.25;
+    default:
+      return 1.0;
+  }
+}
+
 // An unused byte of windows-1250: a character the code page lacks is judged as this
 // byte, which counts as non-ASCII.
 constexpr char kMissingCharByte = '\x81';
@@ -117,16 +131,7 @@ void TclEncoder::Encode(TStream& source, TStream& destination) {
   const std::int64_t total = source.Size();
   DoProgress(0, total);
   auto codec = CreateEncoderCodec(encodeMethod_, charsPerLine_, suppressCrlf_);
-  std::vector<char> chunk(kEncodeChunk);
-  std::string out;
-  while (const std::size_t n = source.Read(chunk)) {
-    out.clear();
-    codec->Update(std::string_view(chunk.data(), n), out);
-    destination.Write(std::string_view(out));
-  }
-  out.clear();
-  codec->Finish(out);
-  destination.Write(std::string_view(out));
+  Pump(*codec, source, destination, kEncodeChunk, false, EncodedRatio(encodeMethod_));
   DoProgress(source.Position(), total);
 }
 
@@ -157,25 +162,68 @@ void TclEncoder::Decode(TStream& source, TStream& destination) {
   // The base64 decoder reads in batches of BatchSize and reports after each batch.
   const std::size_t batch =
       base64 ? static_cast<std::size_t>(std::max(batchSize_, 1)) : kEncodeChunk;
-  std::vector<char> chunk(batch);
-  std::string out;
-  try {
-    while (const std::size_t n = source.Read(chunk)) {
-      out.clear();
-      codec->Update(std::string_view(chunk.data(), n), out);
-      destination.Write(std::string_view(out));
-      if (base64)
-        DoProgress(source.Position(), total);
-    }
-    out.clear();
-    codec->Finish(out);
-    destination.Write(std::string_view(out));
-  } catch (const EclEncoderError&) {
-    destination.Write(std::string_view(out));  // what was decoded before the error stays
-    throw;
-  }
+  // Decoded data is never much larger than its source; quoted-printable may be as large.
+  const double ratio =
+      encodeMethod_ == TclEncodeMethod::cmQuotedPrintable ? 1.0 : 1.0 / EncodedRatio(encodeMethod_);
+  Pump(*codec, source, destination, batch, base64, ratio);
   if (!base64 && !copy)
     DoProgress(source.Position(), total);
+}
+
+void TclEncoder::Pump(TclCodec& codec, TStream& source, TStream& destination, std::size_t batch,
+                      bool progressPerBatch, double sizeRatio) {
+  const std::int64_t total = source.Size();
+  auto* memIn = dynamic_cast<TMemoryStream*>(&source);
+  auto* memOut = dynamic_cast<TMemoryStream*>(&destination);
+  if (memOut != nullptr && (memOut->Position() != memOut->Size() || memOut == memIn)) {
+    memOut = nullptr;
+  }
+  if (memOut != nullptr) {
+    // Room for the expected result up front: growing by doubling would copy it repeatedly.
+    const auto remaining = static_cast<double>(std::max<std::int64_t>(source.Remaining(), 0));
+    memOut->Buffer().reserve(memOut->Buffer().size() +
+                             static_cast<std::size_t>(remaining * sizeRatio) + (1 << 16));
+  }
+  // Memory streams are worked on in place: no copies of the data through chunk buffers.
+  std::string scratch;
+  std::string& out = memOut != nullptr ? memOut->Buffer() : scratch;
+  auto flush = [&] {
+    if (memOut == nullptr) {
+      destination.Write(std::string_view(scratch));
+      scratch.clear();
+    }
+  };
+  std::vector<char> chunk;
+  try {
+    for (;;) {
+      std::string_view in;
+      if (memIn != nullptr) {
+        const std::string_view data = memIn->Data();
+        const auto pos = static_cast<std::size_t>(memIn->Position());
+        const std::size_t step = progressPerBatch ? batch : data.size();
+        in = data.substr(std::min(pos, data.size()), step);
+        memIn->Seek(static_cast<std::int64_t>(in.size()), SeekOrigin::Current);
+      } else {
+        chunk.resize(batch);
+        in = std::string_view(chunk.data(), source.Read(chunk));
+      }
+      if (in.empty())
+        break;
+      codec.Update(in, out);
+      flush();
+      if (progressPerBatch)
+        DoProgress(source.Position(), total);
+    }
+    codec.Finish(out);
+    flush();
+  } catch (const EclEncoderError&) {
+    flush();  // what was decoded before the error stays
+    if (memOut != nullptr)
+      memOut->Seek(0, SeekOrigin::End);
+    throw;
+  }
+  if (memOut != nullptr)
+    memOut->Seek(0, SeekOrigin::End);
 }
 
 void TclEncoder::Decode(std::string_view text, TStream& destination) {

@@ -17,6 +17,8 @@
 #include "core/Error.h"
 #include "core/Stream.h"
 
+class TclCodec;
+
 enum class TclEncodeMethod : std::uint8_t {
   cmNone = 0,
   cmQuotedPrintable = 1,
@@ -108,6 +110,10 @@ class TclEncoder {
 
  private:
   void CheckMethod() const;
+  // Pump feeds the source through the codec into the destination, `batch` bytes at a time
+  // (memory streams are read and written in place).
+  void Pump(TclCodec& codec, TStream& source, TStream& destination, std::size_t batch,
+            bool progressPerBatch, double sizeRatio);
 
   TclEncodeMethod encodeMethod_ = TclEncodeMethod::cmBase64;
   int charsPerLine_ = 76;

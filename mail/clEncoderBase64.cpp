@@ -43,6 +43,19 @@ inline void EncodeTriple(const unsigned char* in, char* out) {
   std::memcpy(out + 2, &kPairs.chars[(v & 0xFFF) * 2], 2);
 }
 
+// Six bytes (the first six of an eight-byte read) to eight characters.
+inline void EncodeSix(const unsigned char* in, char* out) {
+  std::uint64_t w;
+  std::memcpy(&w, in, 8);
+  w = __builtin_bswap64(w) >> 16;  // the six bytes, most significant first
+  std::uint16_t c[4];
+  std::memcpy(&c[0], &kPairs.chars[((w >> 36) & 0xFFF) * 2], 2);
+  std::memcpy(&c[1], &kPairs.chars[((w >> 24) & 0xFFF) * 2], 2);
+  std::memcpy(&c[2], &kPairs.chars[((w >> 12) & 0xFFF) * 2], 2);
+  std::memcpy(&c[3], &kPairs.chars[(w & 0xFFF) * 2], 2);
+  std::memcpy(out, c, 8);
+}
+
 class Base64Encoder final : public TclCodec {
  public:
   Base64Encoder(int lineLength, bool suppressCrlf)
@@ -63,6 +76,7 @@ class Base64Encoder final : public TclCodec {
       Put(quartet, 4, out);
       carryLen_ = 0;
     }
+    const unsigned char* const end = p + n;
     std::size_t groups = n / 3;
     if (groups > 0) {
       const std::size_t lines =
@@ -79,7 +93,15 @@ class Base64Encoder final : public TclCodec {
         std::size_t k = groups;
         if (!suppress_)
           k = std::min<std::size_t>(k, static_cast<std::size_t>(lineChars_ - linePos_) / 4);
-        for (std::size_t i = 0; i < k; ++i, p += 3, o += 4)
+        std::size_t left = k;
+        // Two groups, read as one eight-byte word, give eight characters in one store.
+        while (left >= 2 && p + 8 <= end) {
+          EncodeSix(p, o);
+          p += 6;
+          o += 8;
+          left -= 2;
+        }
+        for (; left > 0; --left, p += 3, o += 4)
           EncodeTriple(p, o);
         linePos_ += static_cast<int>(k * 4);
         groups -= k;

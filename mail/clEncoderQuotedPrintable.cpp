@@ -1,13 +1,39 @@
 // Quoted-printable (RFC 2045), encoded and decoded in slices through a local buffer.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "mail/clEncoderCodecs.h"
 
 namespace {
 
 constexpr char kHex[] = "0123456789ABCDEF";
+
+// Whole-word tests on eight bytes at once (exact for "is there such a byte").
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+
+inline std::uint64_t Load8(const unsigned char* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+// A byte below n (n <= 128).
+inline std::uint64_t HasLess(std::uint64_t w, std::uint64_t n) {
+  return (w - kOnes * n) & ~w & kHighs;
+}
+// A byte above n (n <= 127).
+inline std::uint64_t HasMore(std::uint64_t w, std::uint64_t n) {
+  return ((w + kOnes * (127 - n)) | w) & kHighs;
+}
+inline std::uint64_t HasByte(std::uint64_t w, unsigned char b) {
+  return HasLess(w ^ (kOnes * b), 1);
+}
 
 // Encoder byte classes.
 enum : std::uint8_t { kLiteral, kEscape, kCr, kSpace };
@@ -28,6 +54,7 @@ constexpr EncodeClasses kEnc;
 // byte with the shortest lines) fits the stack buffer.
 constexpr std::size_t kSlice = 8192;
 constexpr std::size_t kBufferSize = kSlice * 6 + 64;
+constexpr std::size_t kLoneBreakBudget = 64;
 
 class QuotedPrintableEncoder final : public TclCodec {
  public:
@@ -68,8 +95,40 @@ class QuotedPrintableEncoder final : public TclCodec {
     char buf[kBufferSize];
     char* o = buf;
     int pos = linePos_;
+    // Locals: stores through char* could alias the members.
+    const int limit = limit_;
+    const bool suppress = suppress_;
     std::size_t i = 0;
     while (i < stop) {
+      // Fast path: a run of bytes written as they are, as far as the line has room.
+      std::size_t room = stop - i;
+      if (!suppress) {
+        const int left = pos <= limit ? limit - pos + 1 : (pos == 0 ? 1 : 0);
+        room = std::min(room, static_cast<std::size_t>(left));
+      }
+      std::size_t j = i;
+      const std::size_t runEnd = i + room;
+      // Eight bytes at a time while none of them needs an escape, then byte by byte.
+      while (j + 8 <= runEnd) {
+        const std::uint64_t w = Load8(p + j);
+        if (HasLess(w, 0x20) | HasMore(w, 0x7E) | HasByte(w, '='))
+          break;
+        std::memcpy(o, p + j, 8);
+        o += 8;
+        j += 8;
+      }
+      while (j < runEnd && kEnc.cls[p[j]] != kEscape && p[j] != '\r')
+        *o++ = static_cast<char>(p[j++]);
+      // A space that may end a line is left to the careful path below.
+      if (j > i && p[j - 1] == ' ' && (j == n || p[j] == '\r')) {
+        --j;
+        --o;
+      }
+      if (j > i) {
+        pos += static_cast<int>(j - i);
+        i = j;
+        continue;
+      }
       const unsigned char b = p[i];
       std::uint8_t cls = kEnc.cls[b];
       std::size_t take = 1;
@@ -97,7 +156,7 @@ class QuotedPrintableEncoder final : public TclCodec {
       }
       // A soft break goes before the next item once the line is full, never after the last
       // one; every line carries at least one item, whatever the line length.
-      if (!suppress_ && pos > limit_ && pos > 0) {
+      if (!suppress && pos > limit && pos > 0) {
         o[0] = '=';
         o[1] = '\r';
         o[2] = '\n';
@@ -170,45 +229,105 @@ class QuotedPrintableDecoder final : public TclCodec {
       pending_.clear();
       in = joined;
     }
-    const std::size_t old = out.size();
-    out.resize(old + in.size() * 2 + 2);  // a lone CR or LF grows to CR LF
-    char* const begin = out.data();
-    char* o = begin + old;
     const auto p = reinterpret_cast<const unsigned char*>(in.data());
     const std::size_t n = in.size();
     std::size_t i = 0;
-    while (i < n) {
+    bool stalled = false;
+    // The output grows a slice at a time. Every byte gives at most one byte, except a
+    // lone CR or LF (two): a slice ends early once kLoneBreakBudget of those were seen, so
+    // the slice plus that budget plus one wide store always fits.
+    while (i < n && !stalled) {
+      const std::size_t stop = std::min(n, i + kSlice);
+      const std::size_t old = out.size();
+      out.resize(old + (stop - i) + kLoneBreakBudget + 16);
+      char* const begin = out.data();
+      char* o = begin + old;
+      stalled = DecodeSlice(p, n, i, stop, final, o);
+      out.resize(static_cast<std::size_t>(o - begin));
+    }
+    if (i < n)
+      pending_.assign(in.substr(i));
+  }
+
+  // DecodeSlice decodes from index to about stop (its lookahead may read on to n) and returns
+  // true when it had to stop for want of bytes not yet seen. It works on local copies of the
+  // positions: stores through char* could alias referenced ones.
+  static bool DecodeSlice(const unsigned char* p, std::size_t n, std::size_t& index,
+                          std::size_t stop, bool final, char*& out) {
+    std::size_t i = index;
+    char* o = out;
+    bool stalled = false;
+    std::size_t loneBreaks = 0;
+    while (i < stop) {
       const std::uint8_t cls = kDec.cls[p[i]];
       if (cls == kCopy) {
-        *o++ = static_cast<char>(p[i++]);
+#if defined(__SSE2__)
+        // Sixteen bytes are copied at a time and the copy is cut at the first "=", CR or
+        // LF among them (the output always has room for the whole store).
+        const __m128i eq = _mm_set1_epi8('='), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+        bool found = false;
+        while (i + 16 <= stop) {
+          const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+          const int mask = _mm_movemask_epi8(_mm_or_si128(
+              _mm_or_si128(_mm_cmpeq_epi8(v, eq), _mm_cmpeq_epi8(v, cr)), _mm_cmpeq_epi8(v, lf)));
+          if (mask != 0) {
+            const int k = __builtin_ctz(static_cast<unsigned>(mask));
+            o += k;
+            i += static_cast<std::size_t>(k);
+            found = true;
+            break;
+          }
+          o += 16;
+          i += 16;
+        }
+        if (found)
+          continue;
+#endif
+        while (i < stop && kDec.cls[p[i]] == kCopy)
+          *o++ = static_cast<char>(p[i++]);
         continue;
       }
       if (cls == kLineEnd) {
         // CR LF, a lone CR and a lone LF all end a line; each is written as CR LF.
         if (p[i] == '\r') {
-          if (i + 1 == n && !final)
+          if (i + 1 == n && !final) {
+            stalled = true;
             break;
-          i += (i + 1 < n && p[i + 1] == '\n') ? 2 : 1;
+          }
+          if (i + 1 < n && p[i + 1] == '\n') {
+            i += 2;
+          } else {
+            ++i;
+            ++loneBreaks;
+          }
         } else {
           ++i;
+          ++loneBreaks;
         }
         o[0] = '\r';
         o[1] = '\n';
         o += 2;
+        if (loneBreaks == kLoneBreakBudget)
+          break;
         continue;
       }
       // "=": a soft break, an escaped byte, or a literal "=" with the character after it.
       if (i + 1 == n) {
-        if (!final)
+        if (!final) {
+          stalled = true;
           break;
+        }
         ++i;  // "=" at the very end: a soft break after the last line
         continue;
       }
       const unsigned char c1 = p[i + 1];
       if (c1 == '\r' || c1 == '\n') {
         if (c1 == '\r') {
-          if (i + 2 == n && !final)
+          if (i + 2 == n && !final) {
+            stalled = true;
             break;
+          }
           i += (i + 2 < n && p[i + 2] == '\n') ? 3 : 2;
         } else {
           i += 2;
@@ -216,8 +335,10 @@ class QuotedPrintableDecoder final : public TclCodec {
         continue;
       }
       if (kDec.hex[c1] >= 0) {
-        if (i + 2 == n && !final)
+        if (i + 2 == n && !final) {
+          stalled = true;
           break;
+        }
         if (i + 2 < n && kDec.hex[p[i + 2]] >= 0) {
           *o++ = static_cast<char>(kDec.hex[c1] * 16 + kDec.hex[p[i + 2]]);
           i += 3;
@@ -229,9 +350,9 @@ class QuotedPrintableDecoder final : public TclCodec {
       o += 2;
       i += 2;
     }
-    out.resize(static_cast<std::size_t>(o - begin));
-    if (i < n)
-      pending_.assign(in.substr(i));
+    index = i;
+    out = o;
+    return stalled;
   }
 
   std::string pending_;

@@ -147,6 +147,17 @@ INSTANTIATE_TEST_SUITE_P(
         CodecRow{"stripped_trailing_spaces", M::cmUUEncode, "#\r\n", std::string(3, '\0')},
         CodecRow{"data_after_end_ignored", M::cmUUEncode, "!80\r\n`\r\n!80\r\n", "a"}));
 
+TEST(QuotedPrintableDecode, ManyLoneBreaks) {
+  std::string in, want;
+  for (int i = 0; i < 5000; ++i) {
+    in += i % 3 == 0 ? "\r" : "\n";
+    in += "ab=41";
+    want += "\r\nabA";
+  }
+  EXPECT_EQ(DecodeWith(M::cmQuotedPrintable, in), want);
+  EXPECT_EQ(DecodeWith(M::cmQuotedPrintable, std::string(20000, '\n')).size(), 40000u);
+}
+
 TEST(Base64Decode, WrongSymbolKeepsWhatCameBefore) {
   TMemoryStream src(std::string("YWJj YWJj")), dst;
   TclEncoder e(M::cmBase64);
