@@ -100,34 +100,36 @@ class QuotedPrintableEncoder final : public TclCodec {
     const bool suppress = suppress_;
     std::size_t i = 0;
     while (i < stop) {
-      // Fast path: a run of bytes written as they are, as far as the line has room.
-      std::size_t room = stop - i;
-      if (!suppress) {
-        const int left = pos <= limit ? limit - pos + 1 : (pos == 0 ? 1 : 0);
-        room = std::min(room, static_cast<std::size_t>(left));
-      }
-      std::size_t j = i;
-      const std::size_t runEnd = i + room;
-      // Eight bytes at a time while none of them needs an escape, then byte by byte.
-      while (j + 8 <= runEnd) {
-        const std::uint64_t w = Load8(p + j);
-        if (HasLess(w, 0x20) | HasMore(w, 0x7E) | HasByte(w, '='))
-          break;
-        std::memcpy(o, p + j, 8);
-        o += 8;
-        j += 8;
-      }
-      while (j < runEnd && kEnc.cls[p[j]] != kEscape && p[j] != '\r')
-        *o++ = static_cast<char>(p[j++]);
-      // A space that may end a line is left to the careful path below.
-      if (j > i && p[j - 1] == ' ' && (j == n || p[j] == '\r')) {
-        --j;
-        --o;
-      }
-      if (j > i) {
-        pos += static_cast<int>(j - i);
-        i = j;
-        continue;
+      if (kEnc.cls[p[i]] != kEscape) {
+        // Fast path: a run of bytes written as they are, as far as the line has room.
+        std::size_t room = stop - i;
+        if (!suppress) {
+          const int left = pos <= limit ? limit - pos + 1 : (pos == 0 ? 1 : 0);
+          room = std::min(room, static_cast<std::size_t>(left));
+        }
+        std::size_t j = i;
+        const std::size_t runEnd = i + room;
+        // Eight bytes at a time while none of them needs an escape, then byte by byte.
+        while (j + 8 <= runEnd) {
+          const std::uint64_t w = Load8(p + j);
+          if (HasLess(w, 0x20) | HasMore(w, 0x7E) | HasByte(w, '='))
+            break;
+          std::memcpy(o, p + j, 8);
+          o += 8;
+          j += 8;
+        }
+        while (j < runEnd && kEnc.cls[p[j]] != kEscape && p[j] != '\r')
+          *o++ = static_cast<char>(p[j++]);
+        // A space that may end a line is left to the careful path below.
+        if (j > i && p[j - 1] == ' ' && (j == n || p[j] == '\r')) {
+          --j;
+          --o;
+        }
+        if (j > i) {
+          pos += static_cast<int>(j - i);
+          i = j;
+          continue;
+        }
       }
       const unsigned char b = p[i];
       std::uint8_t cls = kEnc.cls[b];
