@@ -1,5 +1,6 @@
 #include "app/AppIcon.h"
 
+#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -35,11 +36,20 @@ QPixmap Draw(int size) {
   return pm;
 }
 
+// Draws the icon at the size asked for, when asked, instead of keeping a pixmap per size.
+class AppIconEngine : public QIconEngine {
+ public:
+  void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override {
+    painter->drawPixmap(rect, Draw(qMin(rect.width(), rect.height())));
+  }
+  QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override {
+    return Draw(qMin(size.width(), size.height()));
+  }
+  QIconEngine* clone() const override { return new AppIconEngine; }
+};
+
 }  // namespace
 
 QIcon ApplicationIcon() {
-  QIcon icon;
-  for (int size : {16, 22, 24, 32, 48, 64, 128})
-    icon.addPixmap(Draw(size));
-  return icon;
+  return QIcon(new AppIconEngine);
 }

@@ -35,11 +35,14 @@ QLabel* Label(const QString& text, QWidget* buddy) {
   return label;
 }
 
-// Fields are drawn light grey with black text.
-constexpr const char* kFieldStyle =
-    "QLineEdit, QPlainTextEdit, QTimeEdit, QDateEdit, QComboBox {"
-    " background-color: #F5F5F5; color: black; }"
-    "QLineEdit[echoMode=\"2\"] { lineedit-password-character: 42; }";
+// Fields are drawn light grey with black text. A palette does this without a style sheet,
+// which would keep a whole style-sheet engine alive in a program that idles all day.
+void PaintField(QWidget* field) {
+  QPalette p = field->palette();
+  p.setColor(QPalette::Base, QColor(0xF5, 0xF5, 0xF5));
+  p.setColor(QPalette::Text, Qt::black);
+  field->setPalette(p);
+}
 
 }  // namespace
 
@@ -57,7 +60,6 @@ Tfrm_main::Tfrm_main(Tmain* main, QWidget* parent) : QDialog(parent), main_(main
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setFont(QFont(QStringLiteral("Tahoma"), 8));
-  setStyleSheet(QString::fromLatin1(kFieldStyle));
 
   auto* root = new QVBoxLayout(this);
   root->setContentsMargins(8, 8, 8, 8);
@@ -66,10 +68,14 @@ Tfrm_main::Tfrm_main(Tmain* main, QWidget* parent) : QDialog(parent), main_(main
   BuildRecipientsPanel(root);
   BuildMessagePanel(root);
   BuildButtonPanel(root);
+  for (QWidget* field : std::initializer_list<QWidget*>{
+           ed_smtp, ed_user, ed_pass, edPort, cbSMTP, mem_prijemce, ed_my_mail, ed_predmet,
+           mem_text, cas, do_data, priloha1->Edit(), priloha2->Edit(), priloha3->Edit()}) {
+    PaintField(field);
+  }
   // The width is fixed; the height may grow, but never below what the controls need.
   root->setSizeConstraint(QLayout::SetMinimumSize);
   setMaximumWidth(665);
-  resize(665, qMax(396, sizeHint().height()));
 
   T = new QTimer(this);
   T->setInterval(1000);
@@ -88,6 +94,9 @@ void Tfrm_main::BuildAccountPanel(QVBoxLayout* root) {
   ed_user->setPlaceholderText(QStringLiteral("Uživatelské jméno emailu"));
   ed_pass = new QLineEdit(pn);
   ed_pass->setEchoMode(QLineEdit::Password);
+  auto* stars = new TPasswordStyle;
+  stars->setParent(ed_pass);
+  ed_pass->setStyle(stars);
   ed_pass->setPlaceholderText(QStringLiteral("Heslo k emailovému účtu"));
   cbSSL = new QCheckBox(QStringLiteral("TLS/SSL"), pn);
   cbSSL->setChecked(true);
@@ -317,6 +326,12 @@ std::array<QCheckBox*, 7> Tfrm_main::DayBoxes() const {
 }
 
 void Tfrm_main::showEvent(QShowEvent* event) {
+  // Sized at the first showing, not at creation: measuring text loads the font database,
+  // which a program that mostly sits in the tray should not carry until it is needed.
+  if (!sized_) {
+    sized_ = true;
+    resize(665, qMax(396, sizeHint().height()));
+  }
   QDialog::showEvent(event);
   if (!event->spontaneous())
     dialogs::Guarded([this] { FormShow(); });

@@ -129,4 +129,5 @@ class Tfrm_main : public QDialog {
   bool EntriesComplete() const;
 
   Tmain* main_;
+  bool sized_ = false;
 };

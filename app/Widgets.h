@@ -3,6 +3,7 @@
 
 #include <QColor>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QTimer>
 #include <QWidget>
 
@@ -31,6 +32,18 @@ class TLamp : public QWidget {
   QColor off_;
   bool lit_ = true;
   QTimer timer_;
+};
+
+// TPasswordStyle draws the characters of a password field as "*".
+class TPasswordStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option = nullptr,
+                const QWidget* widget = nullptr,
+                QStyleHintReturn* returnData = nullptr) const override {
+    if (hint == SH_LineEdit_PasswordCharacter)
+      return '*';
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
+  }
 };
 
 // TFileNameEdit is a text field with a button that picks a file with a file-open dialog
