@@ -2,6 +2,7 @@
 // loop; the start-up steps (autostart entry, schedule or first-run setup) run from the loop.
 #include <QApplication>
 #include <QStyleFactory>
+#include <QSystemTrayIcon>
 #include <QTimer>
 
 #include "app/AppIcon.h"
@@ -17,6 +18,22 @@ int main(int argc, char* argv[]) {
   Tmain main;
   Tfrm_main frm_main(&main);
   main.SetSetupForm(&frm_main);
+
+  // Started with the session, the application may come up before the panel that hosts tray
+  // icons; wait for it a bounded time and show the icon again once it is there.
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    auto* poll = new QTimer(&main);
+    poll->setInterval(10000);
+    QObject::connect(poll, &QTimer::timeout, &main, [poll, &main, tries = 0]() mutable {
+      if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        main.tray->hide();
+        main.tray->show();
+      }
+      if (QSystemTrayIcon::isSystemTrayAvailable() || ++tries >= 18)
+        poll->deleteLater();
+    });
+    poll->start();
+  }
   QTimer::singleShot(0, &main, [&main] { main.FormShow(); });
   return QApplication::exec();
 }
