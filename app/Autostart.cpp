@@ -1,26 +1,17 @@
 #include "app/Autostart.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 
 #include "app/AtomicFile.h"
+#include "app/XdgDirs.h"
 #include "core/Error.h"
 #include "core/StringUtils.h"
 
 namespace autostart {
 namespace {
-
-std::string HomeFolder() {
-  if (const char* home = std::getenv("HOME"); home && *home)
-    return home;
-  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
-    return pw->pw_dir;
-  return "/";
-}
 
 // QuoteExec quotes an argument of Exec= by the desktop entry rules: inside double quotes
 // the characters " ` $ \ are escaped with a backslash; a literal % is written %%. Because the
@@ -76,11 +67,7 @@ std::string ApplicationTitle(std::string_view executablePath) {
 }
 
 std::string AutostartFolder() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  std::string base = (xdg && xdg[0] == '/') ? std::string(xdg) : HomeFolder() + "/.config";
-  while (base.size() > 1 && base.back() == '/')
-    base.pop_back();
-  return base + "/autostart";
+  return xdg::ConfigHome() + "/autostart";
 }
 
 std::string DesktopEntry(std::string_view title, std::string_view executablePath) {

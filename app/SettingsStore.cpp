@@ -1,11 +1,9 @@
 #include "app/SettingsStore.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
-#include <cstdlib>
-
 #include "app/AtomicFile.h"
+#include "app/XdgDirs.h"
 #include "core/CodePage.h"
 #include "core/StringUtils.h"
 #include "core/Utf.h"
@@ -14,14 +12,6 @@ namespace settings {
 namespace {
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-
-std::string HomeFolder() {
-  if (const char* home = std::getenv("HOME"); home && *home)
-    return home;
-  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
-    return pw->pw_dir;
-  return "/";
-}
 
 std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
   std::u16string units;
@@ -37,12 +27,7 @@ std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
 }  // namespace
 
 std::string DataFolder() {
-  // The base directory specification ignores relative values of XDG_DATA_HOME.
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  std::string base = (xdg && xdg[0] == '/') ? std::string(xdg) : HomeFolder() + "/.local/share";
-  while (base.size() > 1 && base.back() == '/')
-    base.pop_back();
-  return base + "/Kadenza";
+  return xdg::DataHome() + "/Kadenza";
 }
 
 std::string FilePath(std::string_view name) {

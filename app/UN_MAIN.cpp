@@ -35,6 +35,15 @@ QLabel* Label(const QString& text, QWidget* buddy) {
   return label;
 }
 
+// NewPanel makes one of the window's stacked panels, laid out on a grid.
+QWidget* NewPanel(QWidget* parent, const QString& name) {
+  auto* panel = new QWidget(parent);
+  panel->setObjectName(name);
+  auto* grid = new QGridLayout(panel);
+  grid->setContentsMargins(0, 0, 0, 0);
+  return panel;
+}
+
 // Fields are drawn light grey with black text. A palette does this without a style sheet,
 // which would keep a whole style-sheet engine alive in a program that idles all day.
 void PaintField(QWidget* field) {
@@ -84,10 +93,8 @@ Tfrm_main::Tfrm_main(Tmain* main, QWidget* parent) : QDialog(parent), main_(main
 }
 
 void Tfrm_main::BuildAccountPanel(QVBoxLayout* root) {
-  auto* pn = new QWidget(this);
-  pn->setObjectName(QStringLiteral("pn"));
-  auto* g = new QGridLayout(pn);
-  g->setContentsMargins(0, 0, 0, 0);
+  auto* pn = NewPanel(this, QStringLiteral("pn"));
+  auto* g = static_cast<QGridLayout*>(pn->layout());
   ed_smtp = new QLineEdit(pn);
   ed_smtp->setPlaceholderText(QStringLiteral("Váš SMTP server"));
   ed_user = new QLineEdit(pn);
@@ -125,10 +132,8 @@ void Tfrm_main::BuildAccountPanel(QVBoxLayout* root) {
 }
 
 void Tfrm_main::BuildRecipientsPanel(QVBoxLayout* root) {
-  auto* pn2 = new QWidget(this);
-  pn2->setObjectName(QStringLiteral("pn2"));
-  auto* g = new QGridLayout(pn2);
-  g->setContentsMargins(0, 0, 0, 0);
+  auto* pn2 = NewPanel(this, QStringLiteral("pn2"));
+  auto* g = static_cast<QGridLayout*>(pn2->layout());
   mem_prijemce = new QPlainTextEdit(pn2);
   mem_prijemce->setLineWrapMode(QPlainTextEdit::NoWrap);
   mem_prijemce->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -148,10 +153,8 @@ void Tfrm_main::BuildRecipientsPanel(QVBoxLayout* root) {
 }
 
 void Tfrm_main::BuildMessagePanel(QVBoxLayout* root) {
-  auto* pn3 = new QWidget(this);
-  pn3->setObjectName(QStringLiteral("pn3"));
-  auto* g = new QGridLayout(pn3);
-  g->setContentsMargins(0, 0, 0, 0);
+  auto* pn3 = NewPanel(this, QStringLiteral("pn3"));
+  auto* g = static_cast<QGridLayout*>(pn3->layout());
 
   ed_predmet = new QLineEdit(pn3);
   ed_predmet->setToolTip(QStringLiteral("Zadejte předmět zprávy"));
@@ -486,22 +489,22 @@ void Tfrm_main::CheckBoxClick(QCheckBox* box) {
   }
 }
 
+namespace {
+// An attachment field opens the next one only while it names an existing file.
+void OpenNextWhenFileExists(const TFileNameEdit* field, TFileNameEdit* next) {
+  const bool exists = QFileInfo(field->text()).isFile();
+  next->setEnabled(exists);
+  if (!exists)
+    next->clear();
+}
+}  // namespace
+
 void Tfrm_main::priloha1Change() {
-  if (QFileInfo(priloha1->text()).isFile()) {
-    priloha2->setEnabled(true);
-  } else {
-    priloha2->setEnabled(false);
-    priloha2->clear();
-  }
+  OpenNextWhenFileExists(priloha1, priloha2);
 }
 
 void Tfrm_main::priloha2Change() {
-  if (QFileInfo(priloha2->text()).isFile()) {
-    priloha3->setEnabled(true);
-  } else {
-    priloha3->setEnabled(false);
-    priloha3->clear();
-  }
+  OpenNextWhenFileExists(priloha2, priloha3);
 }
 
 void Tfrm_main::priloha3Change() {
