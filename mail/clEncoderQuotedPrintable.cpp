@@ -134,7 +134,9 @@ class QuotedPrintableEncoder final : public TclCodec {
       const unsigned char b = p[i];
       std::uint8_t cls = kEnc.cls[b];
       std::size_t take = 1;
-      if (cls == kCr) {
+      if (cls == kCr && suppress) {
+        cls = kEscape;  // one unbroken line: even CR LF is data
+      } else if (cls == kCr) {
         if (i + 1 == n && !final)
           break;
         if (i + 1 < n && p[i + 1] == '\n') {

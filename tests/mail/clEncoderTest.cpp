@@ -76,7 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
         CodecRow{"space_before_lone_cr", M::cmQuotedPrintable, "a \rb", "a =0Db"},
         CodecRow{"short_lines_never_hang", M::cmQuotedPrintable, "abc", "a=\r\nb=\r\nc", 4},
         CodecRow{"line_length_10", M::cmQuotedPrintable, "abcdefgh", "abcde=\r\nfgh", 10},
-        CodecRow{"suppressed", M::cmQuotedPrintable, Rep('x', 100), Rep('x', 100), 76, true}));
+        CodecRow{"suppressed", M::cmQuotedPrintable, Rep('x', 100), Rep('x', 100), 76, true},
+        CodecRow{"suppressed_hard_break", M::cmQuotedPrintable, "a\r\nb", "a=0D=0Ab", 76, true}));
 
 INSTANTIATE_TEST_SUITE_P(
     Base64, EncodeTable,
@@ -209,9 +210,9 @@ TEST(Encoder, StringFormsUseWindows1250) {
 TEST(Encoder, EncodeToStringHasNoLineBreaks) {
   const std::string text(500, 'q');
   for (M m : {M::cmBase64, M::cmQuotedPrintable}) {
-    const std::string s = TclEncoder::EncodeToString(text, m);
+    const std::string s = TclEncoder::EncodeToString(text + "\r\nz", m);
     EXPECT_EQ(s.find_first_of("\r\n"), std::string::npos);
-    EXPECT_EQ(TclEncoder::Decode(s, m), text);
+    EXPECT_EQ(TclEncoder::Decode(s, m), text + "\r\nz");
   }
   TMemoryStream src(std::string(200, '\x01'));
   EXPECT_EQ(TclEncoder::EncodeToString(src, M::cmBase64).find('\n'), std::string::npos);
