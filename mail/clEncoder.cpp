@@ -242,38 +242,74 @@ std::string TclEncoder::Decode(std::string_view text) {
   return kz::AnsiDecode(DecodeBytes(kz::AnsiEncode(text)));
 }
 
-TclEncodeMethod TclEncoder::GetPreferredEncodingOfBytes(std::string_view bytes) const {
-  const std::size_t highLimit = bytes.size() / 2;
-  std::int64_t lineLength = 0;
-  std::size_t high = 0;
-  TclEncodeMethod result = TclEncodeMethod::cmNone;
-  for (const char ch : bytes) {
-    const auto b = static_cast<unsigned char>(ch);
-    if (b >= 32 && b <= 126) {
-      ++lineLength;
-    } else if (b == 13 || b == 10) {
-      if (lineLength > charsPerLine_)
-        result = TclEncodeMethod::cmQuotedPrintable;
-      lineLength = 0;
-    } else if (b >= 127) {
-      result = TclEncodeMethod::cmQuotedPrintable;
-      if (++high > highLimit)
-        return TclEncodeMethod::cmBase64;
-    } else {
-      return TclEncodeMethod::cmBase64;  // control bytes, tabs included
+namespace {
+
+// The judgement of GetPreferredEncoding, fed chunk by chunk.
+class PreferredScan {
+ public:
+  PreferredScan(std::int64_t size, int charsPerLine)
+      : highLimit_(size / 2), charsPerLine_(charsPerLine) {}
+
+  // Feed returns false once the answer is certain (base64).
+  bool Feed(std::string_view bytes) {
+    for (const char ch : bytes) {
+      const auto b = static_cast<unsigned char>(ch);
+      if (b >= 32 && b <= 126) {
+        ++lineLength_;
+      } else if (b == 13 || b == 10) {
+        if (lineLength_ > charsPerLine_)
+          result_ = TclEncodeMethod::cmQuotedPrintable;
+        lineLength_ = 0;
+      } else if (b >= 127) {
+        result_ = TclEncodeMethod::cmQuotedPrintable;
+        if (++high_ > highLimit_)
+          return Stop();
+      } else {
+        return Stop();  // control bytes, tabs included
+      }
     }
+    return true;
   }
-  if (lineLength > charsPerLine_ && result == TclEncodeMethod::cmNone) {
-    result = TclEncodeMethod::cmQuotedPrintable;
+
+  TclEncodeMethod Result() const {
+    if (result_ == TclEncodeMethod::cmNone && lineLength_ > charsPerLine_) {
+      return TclEncodeMethod::cmQuotedPrintable;
+    }
+    return result_;
   }
-  return result;
+
+ private:
+  bool Stop() {
+    result_ = TclEncodeMethod::cmBase64;
+    lineLength_ = 0;
+    return false;
+  }
+
+  std::int64_t highLimit_;
+  std::int64_t charsPerLine_;
+  std::int64_t lineLength_ = 0;
+  std::int64_t high_ = 0;
+  TclEncodeMethod result_ = TclEncodeMethod::cmNone;
+};
+
+}  // namespace
+
+TclEncodeMethod TclEncoder::GetPreferredEncodingOfBytes(std::string_view bytes) const {
+  PreferredScan scan(static_cast<std::int64_t>(bytes.size()), charsPerLine_);
+  scan.Feed(bytes);
+  return scan.Result();
 }
 
 TclEncodeMethod TclEncoder::GetPreferredEncoding(TStream& source) const {
   const std::int64_t start = source.Position();
-  const std::string bytes = source.ReadAll();
+  PreferredScan scan(source.Size() - start, charsPerLine_);
+  std::vector<char> chunk(kEncodeChunk);
+  while (const std::size_t n = source.Read(chunk)) {
+    if (!scan.Feed(std::string_view(chunk.data(), n)))
+      break;
+  }
   source.SetPosition(start);
-  return GetPreferredEncodingOfBytes(bytes);
+  return scan.Result();
 }
 
 TclEncodeMethod TclEncoder::GetPreferredEncoding(std::string_view text) const {
