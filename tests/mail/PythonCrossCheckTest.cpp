@@ -187,15 +187,49 @@ TEST(PythonHeader, PythonReadsOurEncodedWords) {
   }
 }
 
+// Random subjects built from pieces that stress the encoders: multi-byte characters cut
+// across words, underscores, question marks, equals signs, runs of spaces.
+Cases RandomSubjects() {
+  static const char* const kPieces[] = {"a",          "Zz", "\u017d", "\u0159", "\u042f",
+                                        "\U0001F600", " ",  "  ",     "_",      "?",
+                                        "=",          ",",  "(",      ")",      "xxxxxxxxxx"};
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<std::size_t> piece(0, std::size(kPieces) - 1), count(1, 60);
+  Cases subjects;
+  for (int i = 0; i < 120; ++i) {
+    std::string s = "S";
+    for (std::size_t k = count(rng); k > 0; --k)
+      s += kPieces[piece(rng)];
+    subjects.push_back(s + "E");
+  }
+  return subjects;
+}
+
+TEST(PythonHeader, PythonReadsRandomSubjects) {
+  const Cases subjects = RandomSubjects();
+  for (M m : {M::cmNone, M::cmQuotedPrintable, M::cmBase64}) {
+    Cases fields;
+    for (const auto& s : subjects) {
+      fields.push_back(SubjectField(EncodeHeaderValue(s, "UTF-8", m, 76)));
+    }
+    const Cases read = Python("read-subject", fields);
+    for (std::size_t i = 0; i < subjects.size(); ++i) {
+      EXPECT_EQ(read[i], subjects[i]) << fields[i];
+    }
+  }
+}
+
 TEST(PythonHeader, WeReadPythonsEncodedWords) {
+  Cases subjects = RandomSubjects();
+  subjects.insert(subjects.end(), kSubjects.begin(), kSubjects.end());
   for (const std::string mode : {"encode-header-q", "encode-header-b"}) {
-    const Cases fields = Python(mode, kSubjects);
-    for (std::size_t i = 0; i < kSubjects.size(); ++i) {
+    const Cases fields = Python(mode, subjects);
+    for (std::size_t i = 0; i < subjects.size(); ++i) {
       const std::vector<std::string> lines = kz::SplitLines(fields[i]);
       TclHeaderFieldList list;
       GetHeaderFieldList(0, lines, list);
       EXPECT_EQ(DecodeHeaderValue(GetHeaderFieldValue(lines, list, "subject"), "utf-8"),
-                kSubjects[i])
+                subjects[i])
           << fields[i];
     }
   }
