@@ -109,6 +109,42 @@ std::optional<EncodedWord> ParseWord(std::string_view text, std::size_t pos) {
   return word;
 }
 
+// An encoded word in a display name may hold only letters, digits and ! * + - / = _
+// (RFC 2047, 5.3); anything else in a Q word is escaped too, so that the joined address
+// needs no quoting (a quoted encoded word would not be decoded by readers).
+std::string PhraseSafeWords(std::string_view words) {
+  std::string out;
+  for (std::size_t i = 0; i < words.size();) {
+    const std::size_t q1 = words.find('?', i + 2);
+    const bool qWord = words.substr(i, 2) == "=?" && q1 != std::string_view::npos &&
+                       q1 + 2 < words.size() && (words[q1 + 1] == 'Q' || words[q1 + 1] == 'q') &&
+                       words[q1 + 2] == '?';
+    const std::size_t close = qWord ? words.find("?=", q1 + 3) : std::string_view::npos;
+    if (close == std::string_view::npos) {
+      out += words[i++];
+      continue;
+    }
+    out += words.substr(i, q1 + 3 - i);
+    for (std::size_t k = q1 + 3; k < close; ++k) {
+      const char c = words[k];
+      const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') ||
+                        std::string_view("!*+-/=_").find(c) != std::string_view::npos;
+      if (safe) {
+        out += c;
+      } else {
+        static constexpr char kHexDigits[] = "0123456789ABCDEF";
+        out += '=';
+        out += kHexDigits[static_cast<unsigned char>(c) >> 4];
+        out += kHexDigits[static_cast<unsigned char>(c) & 15];
+      }
+    }
+    out += "?=";
+    i = close + 2;
+  }
+  return out;
+}
+
 bool IsFieldStart(std::string_view line) {
   return !line.empty() && !IsWsp(line[0]) && line.find(':') != std::string_view::npos;
 }
@@ -166,7 +202,10 @@ std::string EncodeHeaderAddress(std::string_view fullAddress, std::string_view c
   const std::string name = ParseName(fullAddress, email);
   if (name.empty())
     return std::string(fullAddress);
-  return JoinEmailAddress(EncodeHeaderValue(name, charSet, method, charsPerLine), email);
+  std::string encoded = EncodeHeaderValue(name, charSet, method, charsPerLine);
+  if (encoded != name)
+    encoded = PhraseSafeWords(encoded);
+  return JoinEmailAddress(encoded, email);
 }
 
 std::string DecodeHeaderValue(std::string_view text, std::string_view charSet) {

@@ -236,7 +236,9 @@ TEST(PythonHeader, WeReadPythonsEncodedWords) {
 }
 
 TEST(PythonHeader, PythonReadsOurAddresses) {
-  const Cases names{"Jiří Novák", "Plain Name", "Ann", "Иван Петров", "Smith, John"};
+  const Cases names{"Jiří Novák",  "Plain Name",  "Ann",
+                    "Иван Петров", "Smith, John", "Jiří (práce) \"Jirka\" \\ Nový, st.",
+                    "J (work)"};
   Cases fields;
   for (const auto& n : names) {
     const std::string full = JoinEmailAddress(n, "someone@example.com");

@@ -180,6 +180,9 @@ TEST(EncodeHeaderAddress, EncodesTheNameOnly) {
             "\"John Smith\" <j@b.cz>");
   EXPECT_EQ(EncodeHeaderAddress("Jiří Novák <j@b.cz>", "UTF-8", M::cmNone, 76),
             "=?UTF-8?Q?Ji=C5=99=C3=AD_Nov=C3=A1k?= <j@b.cz>");
+  // Characters a display name's encoded word may not hold are escaped, never quoted.
+  EXPECT_EQ(EncodeHeaderAddress("\"Jiří (práce), st.\" <j@b.cz>", "UTF-8", M::cmNone, 76),
+            "=?UTF-8?Q?Ji=C5=99=C3=AD_=28pr=C3=A1ce=29=2C_st=2E?= <j@b.cz>");
 }
 
 const Lines kHeader{
