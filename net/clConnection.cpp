@@ -250,6 +250,10 @@ void TclTcpConnection::ReadStep(TStream* AData) {
   if (stream.HasReadData()) {
     stream.SetHasReadData(false);
     stream.Read(AData);
+    if (stream.NeedClose()) {
+      Close(false);
+      return;
+    }
     if (!(FIsReadUntilClose && FActive)) {
       if (!FActive)
         stream.ClearNextAction();
@@ -290,6 +294,8 @@ void TclTcpConnection::ReadStep(TStream* AData) {
 void TclTcpConnection::WriteStep(TStream* AData) {
   RestartTimeOut();
   TclNetworkStream& stream = RequireStream();
+  if (!FActive && AData != nullptr && AData->Remaining() > 0)
+    RaiseSocketError(ENOTSOCK);
   if (stream.Write(AData))
     return;
   int closeError = 0;

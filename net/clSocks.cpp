@@ -194,7 +194,7 @@ bool TclSocksNetworkStream::Read(TStream* AData) {
     throw;
   }
   connection->SetBytesToProceed(savedLimit);
-  FHasReadData = result;
+  FHasReadData = result && !FNeedClose;
   if (ParseReply(FReadBuffer.Data()))
     FReadBuffer.Clear();
   return result;

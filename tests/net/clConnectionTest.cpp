@@ -2,6 +2,7 @@
 // abort and the pump hook, progress and the bandwidth cap.
 #include "net/clConnection.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -161,6 +162,64 @@ TEST(NetConnection, PeerClosingDuringReadClosesAndKeepsTheData) {
   EXPECT_EQ(in.Data(), "last words");
   EXPECT_EQ(c.Socket(), -1);
   ExpectSocketError([&] { c.ReadData(&in); }, ENOTSOCK, "Socket operation on non-socket");
+  TMemoryStream out(std::string("too late"));
+  ExpectSocketError([&] { c.WriteData(&out); }, ENOTSOCK, "Socket operation on non-socket");
+  EXPECT_EQ(out.Position(), 0);
+}
+
+// A listener whose accept queue is full leaves further connects pending.
+struct FullListener {
+  FullListener() : listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    EXPECT_EQ(::bind(listener.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    EXPECT_EQ(::listen(listener.Get(), 0), 0);
+    ::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&a), &length);
+    port = ntohs(a.sin_port);
+    filler.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    ::connect(filler.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  kz::Socket listener, filler;
+  int port = 0;
+};
+
+TEST(NetConnection, PendingConnectTimesOut) {
+  FullListener full;
+  TclTcpClientConnection c;
+  c.SetNetworkStream(std::make_unique<TclNetworkStream>());
+  c.SetTimeOut(300);
+  const auto start = Clock::now();
+  ExpectSocketError([&] { c.Open("127.0.0.1", full.port); }, -1, "Timeout error occured");
+  EXPECT_GE(MsSince(start), 290);
+  EXPECT_FALSE(c.Active());
+}
+
+TEST(NetConnection, AbortedOpenEndsClosed) {
+  FullListener full;
+  TclTcpClientConnection c;
+  c.SetNetworkStream(std::make_unique<TclNetworkStream>());
+  c.SetTimeOut(-1);
+  int pumped = 0;
+  HookGuard hook([&] {
+    if (++pumped == 3)
+      c.Abort();
+  });
+  c.Open("127.0.0.1", full.port);
+  EXPECT_FALSE(c.Active());
+  EXPECT_EQ(c.Socket(), -1);
+}
+
+TEST(NetConnection, LocalBindingChoosesTheSourceAddress) {
+  nettest::EchoServer echo;
+  TclTcpClientConnection c;
+  c.SetNetworkStream(std::make_unique<TclNetworkStream>());
+  c.SetLocalBinding(" 127.0.0.2 ");
+  c.Open("127.0.0.1", echo.Port());
+  EXPECT_EQ(c.IP(), "127.0.0.2");
+  EXPECT_EQ(c.NetworkStream()->IP(), "127.0.0.2");
 }
 
 TEST(NetConnection, ReadUntilCloseCollectsEverySegment) {
@@ -317,10 +376,12 @@ TEST(NetConnection, BandwidthPauseFollowsTheBytesMovedNotTheBatch) {
 
 TEST(NetConnection, PeerResetDuringWriteRaisesInsteadOfKillingTheProcess) {
   ScriptedPeer peer([](int fd) {
-    linger hard{1, 0};  // close with RST
+    RecvExactly(fd, 1);  // the client is connected
+    linger hard{1, 0};   // close with RST
     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
   });
   Client client(peer.Port());
+  client.connection.WriteString("x");
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   TMemoryStream out(std::string(4 << 20, 'z'));
   try {
