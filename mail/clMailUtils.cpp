@@ -177,6 +177,9 @@ std::string EncodeHeaderValue(std::string_view text, std::string_view charSet,
   encoder.SetCharsPerLine(charsPerLine);
   if (method == TclEncodeMethod::cmNone)
     method = encoder.GetPreferredEncoding(text);
+  // Plain text that reads like an encoded word would be decoded by every reader.
+  if (method == TclEncodeMethod::cmNone && text.find("=?") != std::string_view::npos)
+    method = TclEncodeMethod::cmQuotedPrintable;
   if (method == TclEncodeMethod::cmNone)
     return std::string(text);
   encoder.SetEncodeMethod(method);

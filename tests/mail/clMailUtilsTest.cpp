@@ -37,6 +37,8 @@ INSTANTIATE_TEST_SUITE_P(
         EncodeRow{"plain_ascii", "Weekly report", "UTF-8", M::cmNone, 76, "Weekly report"},
         EncodeRow{"czech_prefers_q", "Zpráva", "UTF-8", M::cmNone, 76, "=?UTF-8?Q?Zpr=C3=A1va?="},
         EncodeRow{"mostly_czech_prefers_b", "čšř", "utf-8", M::cmNone, 76, "=?utf-8?B?xI3FocWZ?="},
+        EncodeRow{"text_like_a_word_is_encoded", "a =?x?q?y?= b", "UTF-8", M::cmNone, 76,
+                  "=?UTF-8?Q?a_=3D=3Fx=3Fq=3Fy=3F=3D_b?="},
         EncodeRow{"q_specials", "a b_c?", "UTF-8", M::cmQuotedPrintable, 76,
                   "=?UTF-8?Q?a_b=5Fc=3F?="},
         EncodeRow{"long_ascii_becomes_q", std::string(30, 'x') + " " + std::string(30, 'y'),
