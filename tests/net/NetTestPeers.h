@@ -11,7 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "net/clPosixSocket.h"
+#include "net/clSocketError.h"
 
 namespace nettest {
 
@@ -72,6 +75,20 @@ class ChildProcess {
  private:
   pid_t pid_ = -1;
 };
+
+// ExpectThrows runs f and checks that it raises E with `code`, and with `text` when given.
+template <class E = EclSocketError, class F>
+void ExpectThrows(F&& f, int code, std::string_view text = {}) {
+  try {
+    f();
+    ADD_FAILURE() << "nothing raised; expected code " << code;
+  } catch (const E& e) {
+    EXPECT_EQ(e.ErrorCode, code) << e.what();
+    if (!text.empty()) {
+      EXPECT_EQ(std::string(e.what()), text);
+    }
+  }
+}
 
 // FreePort: a loopback TCP port that was free a moment ago.
 int FreePort();

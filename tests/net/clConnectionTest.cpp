@@ -44,19 +44,6 @@ struct HookGuard {
   kz::TclPumpHook previous;
 };
 
-template <class F>
-void ExpectSocketError(F&& f, int code, const std::string& text = {}) {
-  try {
-    f();
-    ADD_FAILURE() << "no EclSocketError, expected code " << code;
-  } catch (const EclSocketError& e) {
-    EXPECT_EQ(e.ErrorCode, code) << e.what();
-    if (!text.empty()) {
-      EXPECT_EQ(std::string(e.what()), text);
-    }
-  }
-}
-
 TEST(NetConnection, OpenMovesDataBothWaysAndRecordsAddresses) {
   ScriptedPeer peer([](int fd) {
     EXPECT_EQ(RecvExactly(fd, 5), "hello");
@@ -104,18 +91,18 @@ TEST(NetConnection, ConnectRefusedRaisesTheSystemError) {
   const int port = nettest::FreePort();
   TclTcpClientConnection c;
   c.SetNetworkStream(std::make_unique<TclNetworkStream>());
-  ExpectSocketError([&] { c.Open("127.0.0.1", port); }, ECONNREFUSED, "Connection refused");
+  nettest::ExpectThrows([&] { c.Open("127.0.0.1", port); }, ECONNREFUSED, "Connection refused");
 }
 
 TEST(NetConnection, MissingStreamAndBadPortAreRefused) {
   TclTcpClientConnection c;
-  ExpectSocketError([&] { c.Open("127.0.0.1", 25); }, -5, "NetworkStream is required");
+  nettest::ExpectThrows([&] { c.Open("127.0.0.1", 25); }, -5, "NetworkStream is required");
   c.SetNetworkStream(std::make_unique<TclNetworkStream>());
-  ExpectSocketError([&] { c.Open("127.0.0.1", 0); }, -3, "Invalid port number");
+  nettest::ExpectThrows([&] { c.Open("127.0.0.1", 0); }, -3, "Invalid port number");
   c.CloseEnd();
-  ExpectSocketError([&] { c.Open("no.such.host", 25); }, -2, "Invalid host address");
+  nettest::ExpectThrows([&] { c.Open("no.such.host", 25); }, -2, "Invalid host address");
   c.CloseEnd();
-  ExpectSocketError([&] { c.OpenSession(); }, -6, "The connection to the server is not active");
+  nettest::ExpectThrows([&] { c.OpenSession(); }, -6, "The connection to the server is not active");
 }
 
 TEST(NetConnection, BatchSizeZeroFailsReadsAndWrites) {
@@ -127,9 +114,9 @@ TEST(NetConnection, BatchSizeZeroFailsReadsAndWrites) {
   TclTcpClientConnection& c = client.connection;
   c.SetBatchSize(0);
   TMemoryStream out(std::string("x"));
-  ExpectSocketError([&] { c.WriteData(&out); }, -4, "Invalid Batch Size");
+  nettest::ExpectThrows([&] { c.WriteData(&out); }, -4, "Invalid Batch Size");
   TMemoryStream in;
-  ExpectSocketError([&] { c.ReadData(&in); }, -4, "Invalid Batch Size");
+  nettest::ExpectThrows([&] { c.ReadData(&in); }, -4, "Invalid Batch Size");
 }
 
 TEST(NetConnection, BytesToProceedLimitsOneRead) {
@@ -161,9 +148,9 @@ TEST(NetConnection, PeerClosingDuringReadClosesAndKeepsTheData) {
     c.ReadData(&in);
   EXPECT_EQ(in.Data(), "last words");
   EXPECT_EQ(c.Socket(), -1);
-  ExpectSocketError([&] { c.ReadData(&in); }, ENOTSOCK, "Socket operation on non-socket");
+  nettest::ExpectThrows([&] { c.ReadData(&in); }, ENOTSOCK, "Socket operation on non-socket");
   TMemoryStream out(std::string("too late"));
-  ExpectSocketError([&] { c.WriteData(&out); }, ENOTSOCK, "Socket operation on non-socket");
+  nettest::ExpectThrows([&] { c.WriteData(&out); }, ENOTSOCK, "Socket operation on non-socket");
   EXPECT_EQ(out.Position(), 0);
 }
 
@@ -192,7 +179,7 @@ TEST(NetConnection, PendingConnectTimesOut) {
   c.SetNetworkStream(std::make_unique<TclNetworkStream>());
   c.SetTimeOut(300);
   const auto start = Clock::now();
-  ExpectSocketError([&] { c.Open("127.0.0.1", full.port); }, -1, "Timeout error occured");
+  nettest::ExpectThrows([&] { c.Open("127.0.0.1", full.port); }, -1, "Timeout error occured");
   EXPECT_GE(MsSince(start), 290);
   EXPECT_FALSE(c.Active());
 }
@@ -242,7 +229,7 @@ TEST(NetConnection, InactivityRaisesTheTimeOut) {
   Client client(peer.Port(), 200);
   TMemoryStream in;
   const auto start = Clock::now();
-  ExpectSocketError([&] { client.connection.ReadData(&in); }, -1, "Timeout error occured");
+  nettest::ExpectThrows([&] { client.connection.ReadData(&in); }, -1, "Timeout error occured");
   EXPECT_GE(MsSince(start), 190);
   EXPECT_LT(MsSince(start), 2000);
   EXPECT_TRUE(client.connection.Active());  // the caller decides to close
@@ -284,7 +271,7 @@ TEST(NetConnection, HookKeepsRunningAndTimeOutStillCounts) {
   int pumped = 0;
   HookGuard hook([&] { ++pumped; });
   TMemoryStream in;
-  ExpectSocketError([&] { client.connection.ReadData(&in); }, -1);
+  nettest::ExpectThrows([&] { client.connection.ReadData(&in); }, -1);
   EXPECT_GE(pumped, 5);  // about one call per 25 ms slice
 }
 
@@ -314,8 +301,8 @@ TEST(NetConnection, AbortDuringABlockedWriteMakesWriteStringFail) {
       client.connection.Abort();
   });
   // Far more than the socket buffers hold: the write must block until the abort.
-  ExpectSocketError([&] { client.connection.WriteString(std::string(32 << 20, 'w')); },
-                    ECONNABORTED, "Software caused connection abort");
+  nettest::ExpectThrows([&] { client.connection.WriteString(std::string(32 << 20, 'w')); },
+                        ECONNABORTED, "Software caused connection abort");
   done = true;
 }
 
