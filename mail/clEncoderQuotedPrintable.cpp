@@ -267,25 +267,44 @@ class QuotedPrintableDecoder final : public TclCodec {
       if (cls == kCopy) {
 #if defined(__SSE2__)
         // Sixteen bytes are copied at a time and the copy is cut at the first "=", CR or
-        // LF among them (the output always has room for the whole store).
+        // LF among them (the output always has room for the whole store). The common
+        // specials (an escape, a soft break, CR LF) are handled here without leaving.
         const __m128i eq = _mm_set1_epi8('='), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
-        bool found = false;
+        bool other = false;
         while (i + 16 <= stop) {
           const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
           _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
           const int mask = _mm_movemask_epi8(_mm_or_si128(
               _mm_or_si128(_mm_cmpeq_epi8(v, eq), _mm_cmpeq_epi8(v, cr)), _mm_cmpeq_epi8(v, lf)));
-          if (mask != 0) {
-            const int k = __builtin_ctz(static_cast<unsigned>(mask));
-            o += k;
-            i += static_cast<std::size_t>(k);
-            found = true;
+          if (mask == 0) {
+            o += 16;
+            i += 16;
+            continue;
+          }
+          const int k = __builtin_ctz(static_cast<unsigned>(mask));
+          o += k;
+          i += static_cast<std::size_t>(k);
+          if (i + 2 >= n) {
+            other = true;
             break;
           }
-          o += 16;
-          i += 16;
+          const unsigned char c0 = p[i], c1 = p[i + 1], c2 = p[i + 2];
+          if (c0 == '=' && (kDec.hex[c1] | kDec.hex[c2]) >= 0) {
+            *o++ = static_cast<char>(kDec.hex[c1] * 16 + kDec.hex[c2]);
+            i += 3;
+          } else if (c0 == '=' && c1 == '\r' && c2 == '\n') {
+            i += 3;
+          } else if (c0 == '\r' && c1 == '\n') {
+            o[0] = '\r';
+            o[1] = '\n';
+            o += 2;
+            i += 2;
+          } else {
+            other = true;
+            break;
+          }
         }
-        if (found)
+        if (other)
           continue;
 #endif
         while (i < stop && kDec.cls[p[i]] == kCopy)
