@@ -275,6 +275,34 @@ TEST(NetConnection, HookKeepsRunningAndTimeOutStillCounts) {
   EXPECT_GE(pumped, 5);  // about one call per 25 ms slice
 }
 
+TEST(NetConnection, HookRunsDuringABusyTransfer) {
+  // Data never stops arriving, so no wait ever times out; the hook must still run.
+  constexpr std::size_t kTotal = 96 << 20;
+  ScriptedPeer peer([](int fd) {
+    const std::string chunk(1 << 20, 'd');
+    for (std::size_t sent = 0; sent < kTotal; sent += chunk.size())
+      SendAll(fd, chunk);
+  });
+  Client client(peer.Port());
+  int pumped = 0;
+  auto start = Clock::now();
+  HookGuard hook([&] { ++pumped; });
+  struct Sink : TStream {
+    std::size_t Read(std::span<char>) override { return 0; }
+    std::size_t Write(std::span<const char> d) override { return count += d.size(), d.size(); }
+    std::int64_t Seek(std::int64_t, SeekOrigin) override { return 0; }
+    std::int64_t Size() override { return 0; }
+    void SetSize(std::int64_t) override {}
+    std::size_t count = 0;
+  } sink;
+  while (client.connection.Active())
+    client.connection.ReadData(&sink);
+  EXPECT_EQ(sink.count, kTotal);
+  // About one call per 25 ms slice of the transfer.
+  EXPECT_GE(pumped, static_cast<int>(MsSince(start) / 25 / 2));
+  EXPECT_GE(pumped, 1);
+}
+
 TEST(NetConnection, AbortFromAnotherThreadEndsTheWait) {
   ScriptedPeer peer([](int fd) { RecvExactly(fd, 1, 3000); });
   Client client(peer.Port(), -1);
