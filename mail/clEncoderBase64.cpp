@@ -78,21 +78,27 @@ class Base64Encoder final : public TclCodec {
     }
     const unsigned char* const end = p + n;
     std::size_t groups = n / 3;
-    if (groups > 0) {
-      const std::size_t lines =
-          suppress_ ? 0 : groups * 4 / static_cast<std::size_t>(lineChars_) + 2;
-      const std::size_t old = out.size();
-      out.resize(old + groups * 4 + lines * 2);
-      char* o = out.data() + old;
-      while (groups > 0) {
-        if (!suppress_ && linePos_ == lineChars_) {
+    // Locals: stores through char* could alias the members.
+    const bool suppress = suppress_;
+    const int lineChars = lineChars_;
+    int linePos = linePos_;
+    // Slices of groups are encoded into a stack buffer and appended, so the result is
+    // written to its final place once (no zero-filled growth of the string first).
+    constexpr std::size_t kSliceGroups = 2048;
+    char buf[kSliceGroups * 4 + (kSliceGroups * 4 / 76 + 2) * 2];
+    while (groups > 0) {
+      std::size_t slice = std::min(groups, kSliceGroups);
+      groups -= slice;
+      char* o = buf;
+      while (slice > 0) {
+        if (!suppress && linePos == lineChars) {
           *o++ = '\r';
           *o++ = '\n';
-          linePos_ = 0;
+          linePos = 0;
         }
-        std::size_t k = groups;
-        if (!suppress_)
-          k = std::min<std::size_t>(k, static_cast<std::size_t>(lineChars_ - linePos_) / 4);
+        std::size_t k = slice;
+        if (!suppress)
+          k = std::min<std::size_t>(k, static_cast<std::size_t>(lineChars - linePos) / 4);
         std::size_t left = k;
         // Two groups, read as one eight-byte word, give eight characters in one store.
         while (left >= 2 && p + 8 <= end) {
@@ -103,13 +109,14 @@ class Base64Encoder final : public TclCodec {
         }
         for (; left > 0; --left, p += 3, o += 4)
           EncodeTriple(p, o);
-        linePos_ += static_cast<int>(k * 4);
-        groups -= k;
-        if (suppress_)
-          linePos_ = 0;
+        linePos += static_cast<int>(k * 4);
+        slice -= k;
+        if (suppress)
+          linePos = 0;
       }
-      out.resize(static_cast<std::size_t>(o - out.data()));
+      out.append(buf, static_cast<std::size_t>(o - buf));
     }
+    linePos_ = linePos;
     const std::size_t rest = n % 3;
     for (std::size_t i = 0; i < rest; ++i)
       carry_[carryLen_++] = p[i];
