@@ -4,12 +4,16 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace nettest {
@@ -182,6 +186,44 @@ ChildProcess::~ChildProcess() {
   ::kill(-pid_, SIGKILL);
   ::kill(pid_, SIGKILL);
   ::waitpid(pid_, nullptr, 0);
+}
+
+DantedProxy::DantedProxy() {
+  char pattern[] = "/tmp/kadenza-danted-XXXXXX";
+  if (::mkdtemp(pattern) == nullptr)
+    return;
+  dir_ = pattern;
+  port_ = FreePort();
+  const std::string conf = dir_ + "/danted.conf";
+  std::ofstream out(conf);
+  out << "logoutput: " << dir_ << "/danted.log\n"
+      << "internal: 127.0.0.1 port = " << port_ << "\n"
+      << "external: 127.0.0.1\n"
+      << "clientmethod: none\n"
+      << "socksmethod: none\n";
+  // As root danted insists on users to switch to; CI runs as root.
+  if (::geteuid() == 0)
+    out << "user.privileged: root\nuser.unprivileged: nobody\n";
+  out << "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
+      << "socks pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n  command: connect\n"
+      << "  protocol: tcp\n}\n";
+  out.close();
+  process_ = std::make_unique<ChildProcess>("/usr/sbin/danted",
+                                            std::vector<std::string>{"-f", conf, "-N", "1"});
+  started_ = WaitForListener(port_);
+}
+
+DantedProxy::~DantedProxy() {
+  process_.reset();
+  if (!dir_.empty())
+    std::filesystem::remove_all(dir_);
+}
+
+std::string DantedProxy::Log() const {
+  std::ifstream in(dir_ + "/danted.log");
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 int FreePort() {

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -89,6 +90,25 @@ void ExpectThrows(F&& f, int code, std::string_view text = {}) {
     }
   }
 }
+
+// DantedProxy runs danted (SOCKS 4 and 5, no authentication) on a free loopback port with a
+// configuration in a temporary folder, which it removes again.
+class DantedProxy {
+ public:
+  DantedProxy();
+  ~DantedProxy();
+  DantedProxy(const DantedProxy&) = delete;
+  DantedProxy& operator=(const DantedProxy&) = delete;
+  bool Started() const { return started_; }
+  int Port() const { return port_; }
+  std::string Log() const;
+
+ private:
+  std::string dir_;
+  int port_ = 0;
+  bool started_ = false;
+  std::unique_ptr<ChildProcess> process_;
+};
 
 // FreePort: a loopback TCP port that was free a moment ago.
 int FreePort();

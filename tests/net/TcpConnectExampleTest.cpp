@@ -37,6 +37,20 @@ TEST(NetTcpConnectExample, CopiesStandardInputAndTheAnswer) {
   EXPECT_EQ(run.output, "line one\nline two\n");
 }
 
+TEST(NetTcpConnectExample, GoesThroughASocksProxy) {
+  nettest::DantedProxy danted;
+  ASSERT_TRUE(danted.Started()) << danted.Log();
+  nettest::EchoServer echo;
+  for (const char* version : {"--socks4", "--socks5"}) {
+    const ShellRun run =
+        Shell("printf 'via proxy' | timeout 10 " TCP_CONNECT " " + std::string(version) +
+              " 127.0.0.1:" + std::to_string(danted.Port()) + " --resolve-locally localhost " +
+              std::to_string(echo.Port()));
+    EXPECT_EQ(run.status, 0) << version;
+    EXPECT_EQ(run.output, "via proxy") << version;
+  }
+}
+
 TEST(NetTcpConnectExample, ReportsAnErrorWithItsCode) {
   const int port = nettest::FreePort();
   const ShellRun run =

@@ -2,20 +2,12 @@
 // and without a user name) and danted (SOCKS 4, 4a and 5). Each tunnel reaches an echo
 // server of the test and moves data both ways.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "NetTestPeers.h"
 #include "net/clConnection.h"
 #include "net/clSocks.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // Opens a tunnel to the echo server and checks a round trip of `size` bytes.
 void RoundTrip(int proxyPort, std::unique_ptr<TclSocksNetworkStream> socks, int echoPort,
@@ -102,44 +94,16 @@ TEST_F(NetMicrosocks, Socks5WithoutUserWhenOneIsRequired) {
 class NetDanted : public testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/kadenza-danted-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    port_ = nettest::FreePort();
-    const fs::path conf = dir_ / "danted.conf";
-    std::ofstream out(conf);
-    out << "logoutput: " << (dir_ / "danted.log").string() << "\n"
-        << "internal: 127.0.0.1 port = " << port_ << "\n"
-        << "external: 127.0.0.1\n"
-        << "clientmethod: none\n"
-        << "socksmethod: none\n";
-    if (::geteuid() == 0)
-      out << "user.privileged: root\nuser.unprivileged: nobody\n";
-    out << "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
-        << "socks pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n  command: connect\n"
-        << "  protocol: tcp\n}\n";
-    out.close();
-    proxy_ = std::make_unique<nettest::ChildProcess>(
-        "/usr/sbin/danted", std::vector<std::string>{"-f", conf.string(), "-N", "1"});
-    ASSERT_TRUE(nettest::WaitForListener(port_)) << "danted did not start:\n" << Log();
+    ASSERT_TRUE(danted_.Started()) << "danted did not start:\n" << danted_.Log();
   }
   void TearDown() override {
-    proxy_.reset();
     if (HasFailure())
-      std::cerr << "danted log:\n" << Log();
-    fs::remove_all(dir_);
-  }
-  std::string Log() const {
-    std::ifstream in(dir_ / "danted.log");
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+      std::cerr << "danted log:\n" << danted_.Log();
   }
 
-  fs::path dir_;
-  int port_ = 0;
+  nettest::DantedProxy danted_;
+  const int port_ = danted_.Port();
   nettest::EchoServer echo_;
-  std::unique_ptr<nettest::ChildProcess> proxy_;
 };
 
 TEST_F(NetDanted, Socks4ToAnAddress) {
