@@ -77,15 +77,19 @@ struct EncodedWord {
 };
 
 // ParseWord reads the encoded word at `pos` ("=?"); nullopt when the text there is not one.
+// The encoded text ends at the first "?", which must begin the closing "?="; so a scan never
+// runs past the next word's start and a text full of unclosed words is read in linear time.
 // An unknown method letter raises EclMailMessageError.
 std::optional<EncodedWord> ParseWord(std::string_view text, std::size_t pos) {
   const std::size_t q1 = text.find('?', pos + 2);
   if (q1 == std::string_view::npos || q1 + 2 >= text.size() || text[q1 + 2] != '?') {
     return std::nullopt;
   }
-  const std::size_t close = text.find("?=", q1 + 3);
-  if (close == std::string_view::npos)
+  const std::size_t close = text.find_first_of("?\r\n", q1 + 3);
+  if (close == std::string_view::npos || text[close] != '?' || close + 1 >= text.size() ||
+      text[close + 1] != '=') {
     return std::nullopt;
+  }
   const std::string_view charSet = text.substr(pos + 2, q1 - pos - 2);
   if (charSet.empty() || charSet.find_first_of(" \t\r\n") != std::string_view::npos) {
     return std::nullopt;

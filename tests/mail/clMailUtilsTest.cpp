@@ -120,6 +120,14 @@ INSTANTIATE_TEST_SUITE_P(
                   "iso-8859-2", "čau"},
         DecodeRow{"raw_utf8_kept", "čau", "iso-8859-2", "čau"}));
 
+TEST(HeaderDecode, ManyUnclosedWordsInLinearTime) {
+  std::string text;
+  for (int i = 0; i < 200000; ++i)
+    text += "=?a?Q?";
+  const std::string tail = "=?UTF-8?Q?=C4=8D?=";
+  EXPECT_EQ(DecodeHeaderValue(text + tail, "utf-8"), text + "\xC4\x8D");
+}
+
 TEST(AddHeaderField, EmptyValueAddsNothing) {
   Lines lines;
   AddHeaderField(lines, "Subject", "");
