@@ -176,8 +176,4 @@ TEST(NetSocket, DatagramsCarryTheSender) {
   EXPECT_EQ(fromPort, port);
 }
 
-TEST(NetSocket, LocalHostNameIsReadable) {
-  EXPECT_FALSE(kz::GetLocalHostName().empty());
-}
-
 }  // namespace

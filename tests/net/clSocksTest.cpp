@@ -269,15 +269,6 @@ TEST(NetSocksBytes, CarriesLatin1AsOneBytePerCharacter) {
   EXPECT_THROW(kz::SocksBytes("\xE2\x82\xAC", "x"), EclSocksFirewallError);  // the euro sign
 }
 
-TEST(NetSocksStream, Socks5WithoutUserOffersOnlyNoAuthentication) {
-  TclSocks5NetworkStream s(nullptr);
-  s.SetTargetServer("10.0.0.1");
-  EXPECT_EQ(s.BuildRequest(), B({5, 1, 0}));
-  s.SetUserName("u");
-  EXPECT_EQ(s.BuildRequest(), B({5, 1, 2}));
-  EXPECT_EQ(s.GetReplyLength(), 2);
-}
-
 TEST(NetSocksStream, ReplacingKeepsTheTarget) {
   TclTcpClientConnection c;
   auto first = std::make_unique<TclSocks5NetworkStream>(nullptr);
