@@ -263,6 +263,70 @@ INSTANTIATE_TEST_SUITE_P(Script, NetFakeProxy, testing::ValuesIn(ProxyRows()),
                            return info.param.name;
                          });
 
+// A stream with a session of its own (as a TLS stream has): it sends "HELLO" when its
+// session starts and is ready once "WELCOME" came back.
+class HandshakeStream : public TclNetworkStream {
+ public:
+  void OpenClientSession() override {
+    hello_.Clear();
+    hello_.Write(std::string_view("HELLO"));
+    hello_.SetPosition(0);
+    welcome_.Clear();
+    done_ = false;
+    SetNextAction(saWrite);
+  }
+  bool Write(TStream* AData) override {
+    if (done_)
+      return TclNetworkStream::Write(AData);
+    ClearNextAction();
+    const bool sent = TclNetworkStream::Write(&hello_);
+    if (sent)
+      SetNextAction(saRead);
+    return sent;
+  }
+  bool Read(TStream* AData) override {
+    if (done_)
+      return TclNetworkStream::Read(AData);
+    const bool result = TclNetworkStream::Read(&welcome_);
+    if (welcome_.Data() == "WELCOME") {
+      done_ = true;
+      TclNetworkStream::StreamReady();
+    } else {
+      SetNextAction(saRead);
+    }
+    return result;
+  }
+  void StreamReady() override {}  // ready only when the handshake is done
+
+ private:
+  TMemoryStream hello_, welcome_;
+  bool done_ = false;
+};
+
+TEST(NetSocksStream, WrappedStreamRunsItsSessionThroughTheTunnel) {
+  nettest::ScriptedPeer proxy([](int fd) {
+    RunScript(fd, {Expect(B({5, 1, 0})), Send(B({5, 0})),
+                   Expect(B({5, 1, 0, 1}) + kLoopback + kPort80), Send(kS5Ok), Expect("HELLO"),
+                   Send("WEL"), Pause(), Send("COME"), Expect("ping"), Send("pong")});
+  });
+  auto socks = std::make_unique<TclSocks5NetworkStream>(std::make_unique<HandshakeStream>());
+  socks->SetTargetServer("127.0.0.1");
+  socks->SetTargetPort(80);
+  TclTcpClientConnection c;
+  c.SetTimeOut(3000);
+  c.SetNetworkStream(std::move(socks));
+  int ready = 0;
+  c.OnReady = [&](TclConnection*) { ++ready; };
+  c.Open("127.0.0.1", proxy.Port());
+  EXPECT_EQ(ready, 1);  // once, after the wrapped stream's handshake
+  TMemoryStream ping(std::string("ping"));
+  c.WriteData(&ping);
+  TMemoryStream in;
+  while (c.Active())
+    c.ReadData(&in);
+  EXPECT_EQ(in.Data(), "pong");
+}
+
 TEST(NetSocksBytes, CarriesLatin1AsOneBytePerCharacter) {
   EXPECT_EQ(kz::SocksBytes("caf\xC3\xA9", "x"), "caf\xE9");
   EXPECT_EQ(kz::SocksBytes("", "x"), "");
