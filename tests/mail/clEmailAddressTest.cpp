@@ -141,6 +141,14 @@ TEST(AddressList, GetEmailList) {
   EXPECT_EQ(lines, (std::vector<std::string>{"Anna <a@x.cz>"}));
 }
 
+TEST(AddressParse, LongTextsInLinearTime) {
+  std::string text;
+  for (int i = 0; i < 100000; ++i)
+    text += "<>";
+  EXPECT_EQ(ParseEmail(text + "<a@b.cz>"), "a@b.cz");
+  EXPECT_EQ(ParseEmail(text).size(), text.size());  // an empty group names the whole text
+}
+
 TEST(EmailChar, ExactlyTheDocumentedSet) {
   int count = 0;
   for (int c = 0; c < 256; ++c)
