@@ -230,6 +230,9 @@ bool TclNetworkStream::Read(TStream* AData) {
   ClearNextAction();
   if (AData == nullptr)
     return true;
+  // A sender as fast as we are could keep one drain going for ever; ending it after a
+  // slice hands control back to the wait, which runs the pump hook.
+  const std::int64_t start = TickCount();
   std::int64_t n = 0;
   do {
     const int batch = GetBatchSize();
@@ -254,7 +257,7 @@ bool TclNetworkStream::Read(TStream* AData) {
     // still wakes the next wait.
     if (n < batch)
       return false;
-  } while (!IsTransferDone());
+  } while (!IsTransferDone() && TickCount() - start < kPumpSliceMs);
   return true;
 }
 
@@ -262,6 +265,7 @@ bool TclNetworkStream::Write(TStream* AData) {
   ClearNextAction();
   if (AData == nullptr || AData->Remaining() <= 0)
     return true;
+  const std::int64_t start = TickCount();
   for (;;) {
     const std::int64_t chunk = std::min<std::int64_t>(GetBatchSize(), AData->Remaining());
     if (chunk <= 0)
@@ -269,6 +273,8 @@ bool TclNetworkStream::Write(TStream* AData) {
     if (FBuffer.size() < static_cast<std::size_t>(chunk))
       FBuffer.resize(chunk);
     const std::size_t got = AData->Read(std::span<char>(FBuffer.data(), chunk));
+    if (got == 0)
+      return true;  // the data object has nothing more to give
     const std::int64_t sent = WriteBuf(std::span<const char>(FBuffer.data(), got));
     if (sent < 0) {
       const int error = errno;
@@ -283,6 +289,9 @@ bool TclNetworkStream::Write(TStream* AData) {
     UpdateProgress(sent);
     if (AData->Remaining() <= 0 || IsTransferDone())
       return true;
+    // As in Read: a long run of sends gives the wait (and the pump hook) a turn.
+    if (TickCount() - start >= kPumpSliceMs)
+      return false;
   }
 }
 

@@ -58,11 +58,13 @@ class TclNetworkStream {
   // Close ends the stream's session; the plain stream has none and only forgets its state.
   virtual void Close(bool ANotifyPeer);
   virtual void StreamReady();
-  // Read appends what the socket holds to AData (none: nothing to do); false when the
-  // socket has been emptied (the last receive would block or came back short).
+  // Read appends what the socket holds to AData (none: nothing to do), for at most one
+  // pump slice; false when the socket has been emptied (the last receive would block or
+  // came back short).
   virtual bool Read(TStream* AData);
   // Write sends AData from its position on; true when all of it (or the transfer limit)
-  // went out, false when the socket would block (AData then stands at the first unsent byte).
+  // went out, false when the socket would block or a slice of sending has passed (AData
+  // then stands at the first unsent byte).
   virtual bool Write(TStream* AData);
   // ReadFrom receives one datagram batch into AData and tells its sender.
   virtual bool ReadFrom(TStream* AData, std::string& AIP, int& APort);
