@@ -1,7 +1,7 @@
 // bench-transport [MiB]: moves MiB (default 256) over loopback, in both directions,
 // through TclTcpClientConnection and through a plain blocking send()/recv() loop with the
 // same 8192-byte batches, in one run, and prints MB/s and the ratio ours / plain (the
-// best of three alternating rounds of each).
+// best of five alternating rounds of each).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -22,7 +22,7 @@
 namespace {
 
 constexpr std::size_t kBatch = 8192;
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 
 // CountingSink accepts every byte and only counts them.
 class CountingSink : public TStream {
