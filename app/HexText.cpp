@@ -1,21 +1,8 @@
 #include "app/HexText.h"
 
 #include "core/Error.h"
+#include "core/StringUtils.h"
 #include "core/Utf.h"
-
-namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  return -1;
-}
-
-}  // namespace
 
 std::string TextToHex(std::string_view text) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -32,8 +19,8 @@ std::string HexToText(std::string_view hex) {
   std::string bytes;
   bytes.reserve(hex.size() / 2);
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    const int hi = HexDigit(hex[i]);
-    const int lo = HexDigit(hex[i + 1]);
+    const int hi = kz::HexDigitValue(hex[i]);
+    const int lo = kz::HexDigitValue(hex[i + 1]);
     if (hi < 0 || lo < 0) {
       throw EConvertError("'$" + std::string(hex.substr(i, 2)) + "' is not a valid integer value");
     }

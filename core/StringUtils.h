@@ -26,6 +26,17 @@ std::size_t FindNoCase(std::string_view haystack, std::string_view needle, std::
 
 bool StartsWith(std::string_view s, std::string_view prefix);
 
+// HexDigitValue is the value of one hexadecimal digit of either case, or -1.
+inline int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  return -1;
+}
+
 // SplitLines cuts text at CR LF, lone CR and lone LF; a final line break adds no empty line.
 std::vector<std::string> SplitLines(std::string_view text);
 // JoinLines joins lines with `separator` (no separator after the last one).

@@ -44,24 +44,14 @@ std::string DecodePlain(std::string_view text, std::string_view charSet) {
   return TclTranslator::GetString(text, charSet);
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  return -1;
-}
-
 std::string DecodeQWord(std::string_view s) {
   std::string out;
   for (std::size_t i = 0; i < s.size(); ++i) {
     if (s[i] == '_') {
       out += ' ';
-    } else if (s[i] == '=' && i + 2 < s.size() && HexValue(s[i + 1]) >= 0 &&
-               HexValue(s[i + 2]) >= 0) {
-      out += static_cast<char>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2]));
+    } else if (s[i] == '=' && i + 2 < s.size() && kz::HexDigitValue(s[i + 1]) >= 0 &&
+               kz::HexDigitValue(s[i + 2]) >= 0) {
+      out += static_cast<char>(kz::HexDigitValue(s[i + 1]) * 16 + kz::HexDigitValue(s[i + 2]));
       i += 2;
     } else {
       out += s[i];
