@@ -1,6 +1,6 @@
 // The XDG base folders the application uses: data ($XDG_DATA_HOME, ~/.local/share) and
 // configuration ($XDG_CONFIG_HOME, ~/.config). A relative value of the variable is ignored,
-// as the base directory specification asks.
+// as the XDG Base Directory Specification asks.
 #pragma once
 
 #include <string>
