@@ -5,12 +5,11 @@
 #include "core/Utf.h"
 
 std::string TextToHex(std::string_view text) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(text.size() * 2);
   for (unsigned char b : text) {
-    out.push_back(kDigits[b >> 4]);
-    out.push_back(kDigits[b & 0x0F]);
+    out.push_back(kz::kHexDigits[b >> 4]);
+    out.push_back(kz::kHexDigits[b & 0x0F]);
   }
   return out;
 }

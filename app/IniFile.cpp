@@ -141,13 +141,7 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view key)
   const auto at = ini.Find(section, key);
   if (!at)
     return {};
-  std::string_view value = ini.ValueAt(*at);
-  std::string sanitized;
-  if (!kz::IsValidUtf8(value)) {
-    sanitized = kz::Utf16ToUtf8(kz::Utf8ToUtf16(value));
-    value = sanitized;
-  }
-  return CutToUtf16Units(value, kMaxValueLength);
+  return CutToUtf16Units(kz::ToValidUtf8(ini.ValueAt(*at)), kMaxValueLength);
 }
 
 void TIniFile::WriteString(std::string_view section, std::string_view key,

@@ -49,7 +49,7 @@ void EnsureDataFolder() {
 std::string DecodeMessageFile(std::string_view bytes) {
   if (kz::StartsWith(bytes, kUtf8Bom)) {
     bytes.remove_prefix(kUtf8Bom.size());
-    return kz::Utf16ToUtf8(kz::Utf8ToUtf16(bytes));  // replaces malformed bytes
+    return kz::ToValidUtf8(bytes);
   }
   if (kz::StartsWith(bytes, "\xFF\xFE"))
     return DecodeUtf16(bytes.substr(2), false);

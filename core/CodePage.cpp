@@ -129,12 +129,8 @@ std::string EncodeCodePage(std::string_view utf8, std::string_view charset, char
   CheckOpened(cd, charset);
   // Malformed input is first made well-formed, so that only characters the target lacks
   // reach the substitution below (which writes a single byte).
-  std::string sanitized;
-  if (!IsValidUtf8(utf8)) {
-    sanitized = Utf16ToUtf8(Utf8ToUtf16(utf8));
-    utf8 = sanitized;
-  }
-  return Convert(cd, utf8, [&](std::string_view rest, std::string& substitute) {
+  const std::string sanitized = ToValidUtf8(utf8);
+  return Convert(cd, sanitized, [&](std::string_view rest, std::string& substitute) {
     std::size_t pos = 0;
     DecodeUtf8(rest, pos);
     // Only single-byte and other ASCII-compatible code pages lack characters.

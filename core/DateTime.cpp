@@ -11,34 +11,27 @@ constexpr std::int64_t kMsPerDay = 86'400'000;
 // Days from 1970-01-01 to 1899-12-30.
 constexpr std::int64_t kEpochShift = -25'569;
 
-// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+// Days since 1970-01-01 of a proleptic Gregorian date.
+std::int64_t DaysFromCivil(int y, int m, int d) {
+  using namespace std::chrono;
+  return sys_days(year{y} / month(static_cast<unsigned>(m)) / day(static_cast<unsigned>(d)))
+      .time_since_epoch()
+      .count();
 }
 
-void CivilFromDays(std::int64_t z, int& year, int& month, int& day) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  year = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2));
+void CivilFromDays(std::int64_t z, int& y, int& m, int& d) {
+  using namespace std::chrono;
+  const year_month_day date{sys_days{days{z}}};
+  y = static_cast<int>(date.year());
+  m = static_cast<int>(static_cast<unsigned>(date.month()));
+  d = static_cast<int>(static_cast<unsigned>(date.day()));
 }
 
 }  // namespace
 
 TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second,
                          int millisecond) {
-  const std::int64_t days =
-      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kEpochShift;
+  const std::int64_t days = DaysFromCivil(year, month, day) - kEpochShift;
   const double time = ((hour * 60.0 + minute) * 60.0 + second + millisecond / 1000.0) / 86400.0;
   // Before the epoch the fraction still counts forward from midnight (-1.25 is 29 Dec 06:00).
   return days >= 0 ? static_cast<double>(days) + time : static_cast<double>(days) - time;
@@ -64,11 +57,12 @@ DateTimeParts DecodeDateTime(TDateTime value) {
 }
 
 int DaysInMonth(int year, int month) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (month < 1 || month > 12)
     return 0;
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+  const std::chrono::year_month_day_last last{std::chrono::year{year} /
+                                              std::chrono::month(static_cast<unsigned>(month)) /
+                                              std::chrono::last};
+  return static_cast<int>(static_cast<unsigned>(last.day()));
 }
 
 TDateTime DateTimeFromTm(const std::tm& tm) {

@@ -26,6 +26,9 @@ std::size_t FindNoCase(std::string_view haystack, std::string_view needle, std::
 
 bool StartsWith(std::string_view s, std::string_view prefix);
 
+// The upper-case hexadecimal digits, indexed by value.
+inline constexpr char kHexDigits[] = "0123456789ABCDEF";
+
 // HexDigitValue is the value of one hexadecimal digit of either case, or -1.
 inline int HexDigitValue(char c) {
   if (c >= '0' && c <= '9')

@@ -106,6 +106,17 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
+std::string ToValidUtf8(std::string_view text) {
+  if (IsValidUtf8(text))
+    return std::string(text);
+  std::string out;
+  out.reserve(text.size() + 8);
+  std::size_t pos = 0;
+  while (pos < text.size())
+    AppendUtf8(out, DecodeUtf8(text, pos));
+  return out;
+}
+
 std::size_t Utf16Length(std::string_view utf8) {
   std::size_t count = 0;
   std::size_t pos = 0;

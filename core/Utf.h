@@ -27,6 +27,10 @@ char32_t DecodeUtf8(std::string_view text, std::size_t& pos);
 
 bool IsValidUtf8(std::string_view text);
 
+// ToValidUtf8 returns the text with every malformed sequence replaced by U+FFFD (valid text
+// comes back unchanged).
+std::string ToValidUtf8(std::string_view text);
+
 // Utf16Length is the number of UTF-16 code units the UTF-8 text would need.
 std::size_t Utf16Length(std::string_view utf8);
 

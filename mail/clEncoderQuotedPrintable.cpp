@@ -3,16 +3,16 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
+#include "core/StringUtils.h"
 #include "mail/clEncoderCodecs.h"
 
 namespace {
-
-constexpr char kHex[] = "0123456789ABCDEF";
 
 // Whole-word tests on eight bytes at once (exact for "is there such a byte").
 constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
@@ -56,35 +56,50 @@ constexpr std::size_t kSlice = 8192;
 constexpr std::size_t kBufferSize = kSlice * 6 + 64;
 constexpr std::size_t kLoneBreakBudget = 64;
 
-class QuotedPrintableEncoder final : public TclCodec {
+// A codec that may leave the last bytes of a chunk until it sees what follows them (a CR
+// that may start CR LF, a space that may end a line, an "=" that may start an escape).
+class LookaheadCodec : public TclCodec {
+ public:
+  void Update(std::string_view in, std::string& out) final { Run(in, false, out); }
+  void Finish(std::string& out) final {
+    Run({}, true, out);
+    pending_.clear();
+  }
+
+ protected:
+  // Feed converts `in` (with `final`, the end of the data) and returns how many bytes it
+  // used; the rest is handed to it again, in front of the next chunk.
+  virtual std::size_t Feed(std::string_view in, bool final, std::string& out) = 0;
+
+ private:
+  void Run(std::string_view in, bool final, std::string& out) {
+    std::string joined;
+    if (!pending_.empty()) {
+      joined = std::exchange(pending_, {}) + std::string(in);
+      in = joined;
+    }
+    pending_.assign(in.substr(Feed(in, final, out)));
+  }
+
+  std::string pending_;
+};
+
+class QuotedPrintableEncoder final : public LookaheadCodec {
  public:
   QuotedPrintableEncoder(int lineLength, bool suppressCrlf)
       : limit_(lineLength - 6), suppress_(suppressCrlf) {}
 
-  void Update(std::string_view in, std::string& out) override { Feed(in, false, out); }
-  void Finish(std::string& out) override {
-    Feed({}, true, out);
-    pending_.clear();
-  }
-
  private:
-  void Feed(std::string_view in, bool final, std::string& out) {
-    std::string joined;
-    if (!pending_.empty()) {
-      joined = pending_ + std::string(in);
-      pending_.clear();
-      in = joined;
+  std::size_t Feed(std::string_view in, bool final, std::string& out) override {
+    std::size_t done = 0;
+    while (done < in.size()) {
+      const std::string_view rest = in.substr(done);
+      const std::size_t used = Run(rest, std::min(rest.size(), kSlice), final, out);
+      if (used == 0)
+        break;  // only a byte that needs to see what follows it is left over
+      done += used;
     }
-    while (!in.empty()) {
-      const std::size_t stop = std::min(in.size(), kSlice);
-      const std::size_t used = Run(in, stop, final, out);
-      if (used == 0) {
-        // Only a byte that needs to see what follows it is left over.
-        pending_.assign(in);
-        break;
-      }
-      in.remove_prefix(used);
-    }
+    return done;
   }
 
   // Run encodes bytes of `in` up to about `stop` and returns how many it used; without
@@ -174,8 +189,8 @@ class QuotedPrintableEncoder final : public TclCodec {
         pos = 0;
       } else if (cls == kEscape) {
         o[0] = '=';
-        o[1] = kHex[b >> 4];
-        o[2] = kHex[b & 15];
+        o[1] = kz::kHexDigits[b >> 4];
+        o[2] = kz::kHexDigits[b & 15];
         o += 3;
         pos += 3;
       } else {
@@ -192,7 +207,6 @@ class QuotedPrintableEncoder final : public TclCodec {
   int limit_;
   bool suppress_;
   int linePos_ = 0;
-  std::string pending_;
 };
 
 // Decoder byte classes.
@@ -217,22 +231,9 @@ struct DecodeTables {
 };
 constexpr DecodeTables kDec;
 
-class QuotedPrintableDecoder final : public TclCodec {
- public:
-  void Update(std::string_view in, std::string& out) override { Feed(in, false, out); }
-  void Finish(std::string& out) override {
-    Feed({}, true, out);
-    pending_.clear();
-  }
-
+class QuotedPrintableDecoder final : public LookaheadCodec {
  private:
-  void Feed(std::string_view in, bool final, std::string& out) {
-    std::string joined;
-    if (!pending_.empty()) {
-      joined = pending_ + std::string(in);
-      pending_.clear();
-      in = joined;
-    }
+  std::size_t Feed(std::string_view in, bool final, std::string& out) override {
     const auto p = reinterpret_cast<const unsigned char*>(in.data());
     const std::size_t n = in.size();
     std::size_t i = 0;
@@ -249,8 +250,7 @@ class QuotedPrintableDecoder final : public TclCodec {
       stalled = DecodeSlice(p, n, i, stop, final, o);
       out.resize(static_cast<std::size_t>(o - begin));
     }
-    if (i < n)
-      pending_.assign(in.substr(i));
+    return i;
   }
 
   // DecodeSlice decodes from index to about stop (its lookahead may read on to n) and returns
@@ -377,8 +377,6 @@ class QuotedPrintableDecoder final : public TclCodec {
     out = o;
     return stalled;
   }
-
-  std::string pending_;
 };
 
 }  // namespace

@@ -127,10 +127,9 @@ std::string PhraseSafeWords(std::string_view words) {
       if (safe) {
         out += c;
       } else {
-        static constexpr char kHexDigits[] = "0123456789ABCDEF";
         out += '=';
-        out += kHexDigits[static_cast<unsigned char>(c) >> 4];
-        out += kHexDigits[static_cast<unsigned char>(c) & 15];
+        out += kz::kHexDigits[static_cast<unsigned char>(c) >> 4];
+        out += kz::kHexDigits[static_cast<unsigned char>(c) & 15];
       }
     }
     out += "?=";

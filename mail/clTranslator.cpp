@@ -13,21 +13,43 @@ namespace {
 struct CharSetEntry {
   std::string_view name;
   int codePage;
+  std::string_view iconvName;  // the converter's name for the code page
 };
 
-// Searched in this order; the names compare ignoring case.
+// Searched in this order; the names compare ignoring case. Code pages 1200 and 12000 are
+// the little-endian forms (their byte-order mark is handled here, not by the converter).
 constexpr CharSetEntry kCharSets[] = {
-    {"windows-1250", 1250}, {"windows-1251", 1251},    {"windows-1252", 1252},
-    {"windows-1253", 1253}, {"windows-1254", 1254},    {"windows-1255", 1255},
-    {"windows-1256", 1256}, {"windows-1257", 1257},    {"windows-1258", 1258},
-    {"iso-8859-1", 28591},  {"iso-8859-2", 28592},     {"iso-8859-3", 28593},
-    {"iso-8859-4", 28594},  {"iso-8859-5", 28595},     {"iso-8859-6", 28596},
-    {"iso-8859-7", 28597},  {"iso-8859-8", 28598},     {"iso-8859-9", 28599},
-    {"iso-8859-13", 28603}, {"iso-8859-15", 28605},    {"ibm866", 866},
-    {"cp866", 866},         {"utf-16", 1200},          {"utf-32", 12000},
-    {"utf-7", 65000},       {"utf-8", 65001},          {"us-ascii", 20127},
-    {"Latin1", 28591},      {"x-mac-cyrillic", 10007}, {"koi8-u", 21866},
-    {"koi8-r", 20866},
+    {"windows-1250", 1250, "WINDOWS-1250"},
+    {"windows-1251", 1251, "WINDOWS-1251"},
+    {"windows-1252", 1252, "WINDOWS-1252"},
+    {"windows-1253", 1253, "WINDOWS-1253"},
+    {"windows-1254", 1254, "WINDOWS-1254"},
+    {"windows-1255", 1255, "WINDOWS-1255"},
+    {"windows-1256", 1256, "WINDOWS-1256"},
+    {"windows-1257", 1257, "WINDOWS-1257"},
+    {"windows-1258", 1258, "WINDOWS-1258"},
+    {"iso-8859-1", 28591, "ISO-8859-1"},
+    {"iso-8859-2", 28592, "ISO-8859-2"},
+    {"iso-8859-3", 28593, "ISO-8859-3"},
+    {"iso-8859-4", 28594, "ISO-8859-4"},
+    {"iso-8859-5", 28595, "ISO-8859-5"},
+    {"iso-8859-6", 28596, "ISO-8859-6"},
+    {"iso-8859-7", 28597, "ISO-8859-7"},
+    {"iso-8859-8", 28598, "ISO-8859-8"},
+    {"iso-8859-9", 28599, "ISO-8859-9"},
+    {"iso-8859-13", 28603, "ISO-8859-13"},
+    {"iso-8859-15", 28605, "ISO-8859-15"},
+    {"ibm866", 866, "CP866"},
+    {"cp866", 866, "CP866"},
+    {"utf-16", 1200, "UTF-16LE"},
+    {"utf-32", 12000, "UTF-32LE"},
+    {"utf-7", 65000, "UTF-7"},
+    {"utf-8", 65001, "UTF-8"},
+    {"us-ascii", 20127, "ASCII"},
+    {"Latin1", 28591, "ISO-8859-1"},
+    {"x-mac-cyrillic", 10007, "MAC-CYRILLIC"},
+    {"koi8-u", 21866, "KOI8-U"},
+    {"koi8-r", 20866, "KOI8-R"},
 };
 static_assert(std::size(kCharSets) == 31);
 
@@ -136,66 +158,11 @@ int TclTranslator::GetCodePage(std::string_view charSet) {
 }
 
 std::string_view TclTranslator::GetCodePageName(int codePage) {
-  switch (codePage) {
-    case 1250:
-      return "WINDOWS-1250";
-    case 1251:
-      return "WINDOWS-1251";
-    case 1252:
-      return "WINDOWS-1252";
-    case 1253:
-      return "WINDOWS-1253";
-    case 1254:
-      return "WINDOWS-1254";
-    case 1255:
-      return "WINDOWS-1255";
-    case 1256:
-      return "WINDOWS-1256";
-    case 1257:
-      return "WINDOWS-1257";
-    case 1258:
-      return "WINDOWS-1258";
-    case 28591:
-      return "ISO-8859-1";
-    case 28592:
-      return "ISO-8859-2";
-    case 28593:
-      return "ISO-8859-3";
-    case 28594:
-      return "ISO-8859-4";
-    case 28595:
-      return "ISO-8859-5";
-    case 28596:
-      return "ISO-8859-6";
-    case 28597:
-      return "ISO-8859-7";
-    case 28598:
-      return "ISO-8859-8";
-    case 28599:
-      return "ISO-8859-9";
-    case 28603:
-      return "ISO-8859-13";
-    case 28605:
-      return "ISO-8859-15";
-    case 866:
-      return "CP866";
-    case kUtf16:
-      return "UTF-16LE";
-    case kUtf32:
-      return "UTF-32LE";
-    case 65000:
-      return "UTF-7";
-    case 65001:
-      return "UTF-8";
-    case 10007:
-      return "MAC-CYRILLIC";
-    case 21866:
-      return "KOI8-U";
-    case 20866:
-      return "KOI8-R";
-    default:
-      return "ASCII";
+  for (const auto& e : kCharSets) {
+    if (e.codePage == codePage)
+      return e.iconvName;
   }
+  return "ASCII";
 }
 
 std::string TclTranslator::GetBytes(std::string_view text, std::string_view charSet) {
@@ -247,12 +214,9 @@ std::string TclTranslator::GetString(std::string_view bytes, std::string_view ch
     }
   }
   if (cp == 65001)
-    return kz::Utf16ToUtf8(kz::Utf8ToUtf16(bytes));
-  std::string text = kz::DecodeCodePage(bytes, name);
+    return kz::ToValidUtf8(bytes);
   // The text layer hands on well-formed UTF-8 only, whatever the converter let through.
-  if (!kz::IsValidUtf8(text))
-    text = kz::Utf16ToUtf8(kz::Utf8ToUtf16(text));
-  return text;
+  return kz::ToValidUtf8(kz::DecodeCodePage(bytes, name));
 }
 
 std::string TclTranslator::GetString(std::string_view bytes, int index, int count,
@@ -298,9 +262,9 @@ std::string TclTranslator::TranslateFrom(std::string_view charSet, std::string_v
 }
 
 std::string TclTranslator::TranslateToUtf8(std::string_view text) {
-  return kz::Utf16ToUtf8(kz::Utf8ToUtf16(text));
+  return kz::ToValidUtf8(text);
 }
 
 std::string TclTranslator::TranslateFromUtf8(std::string_view bytes) {
-  return kz::Utf16ToUtf8(kz::Utf8ToUtf16(bytes));
+  return kz::ToValidUtf8(bytes);
 }

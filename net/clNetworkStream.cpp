@@ -226,6 +226,25 @@ std::int64_t TclNetworkStream::WriteBuf(std::span<const char> buffer) {
   return n;
 }
 
+std::span<char> TclNetworkStream::Buffer(std::size_t size) {
+  if (FBuffer.size() < size)
+    FBuffer.resize(size);
+  return std::span<char>(FBuffer.data(), size);
+}
+
+bool TclNetworkStream::SettleSend(TStream* AData, std::size_t got, std::int64_t sent, int error) {
+  if (sent < 0) {
+    AData->Seek(-static_cast<std::int64_t>(got), SeekOrigin::Current);
+    if (WouldBlock(error))
+      return false;
+    RaiseSocketError(error);
+  }
+  if (sent < static_cast<std::int64_t>(got))
+    AData->Seek(sent - static_cast<std::int64_t>(got), SeekOrigin::Current);
+  UpdateProgress(sent);
+  return true;
+}
+
 bool TclNetworkStream::Read(TStream* AData) {
   ClearNextAction();
   if (AData == nullptr)
@@ -238,9 +257,8 @@ bool TclNetworkStream::Read(TStream* AData) {
     const int batch = GetBatchSize();
     if (batch == 0)
       return true;
-    if (FBuffer.size() < static_cast<std::size_t>(batch))
-      FBuffer.resize(batch);
-    n = ReadBuf(std::span<char>(FBuffer.data(), batch));
+    const std::span<char> buffer = Buffer(static_cast<std::size_t>(batch));
+    n = ReadBuf(buffer);
     if (n < 0) {
       if (WouldBlock(errno))
         return false;
@@ -250,7 +268,7 @@ bool TclNetworkStream::Read(TStream* AData) {
       FNeedClose = true;
       return true;
     }
-    AData->Write(std::span<const char>(FBuffer.data(), static_cast<std::size_t>(n)));
+    AData->Write(buffer.first(static_cast<std::size_t>(n)));
     UpdateProgress(n);
     // A short receive emptied the socket: skip the receive that would only report so.
     // The connection's poll() is level-triggered, so anything that arrives meanwhile
@@ -270,23 +288,13 @@ bool TclNetworkStream::Write(TStream* AData) {
     const std::int64_t chunk = std::min<std::int64_t>(GetBatchSize(), AData->Remaining());
     if (chunk <= 0)
       return true;
-    if (FBuffer.size() < static_cast<std::size_t>(chunk))
-      FBuffer.resize(chunk);
-    const std::size_t got = AData->Read(std::span<char>(FBuffer.data(), chunk));
+    const std::span<char> buffer = Buffer(static_cast<std::size_t>(chunk));
+    const std::size_t got = AData->Read(buffer);
     if (got == 0)
       return true;  // the data object has nothing more to give
-    const std::int64_t sent = WriteBuf(std::span<const char>(FBuffer.data(), got));
-    if (sent < 0) {
-      const int error = errno;
-      AData->Seek(-static_cast<std::int64_t>(got), SeekOrigin::Current);
-      if (WouldBlock(error))
-        return false;
-      RaiseSocketError(error);
-    }
-    if (sent < static_cast<std::int64_t>(got)) {
-      AData->Seek(sent - static_cast<std::int64_t>(got), SeekOrigin::Current);
-    }
-    UpdateProgress(sent);
+    const std::int64_t sent = WriteBuf(buffer.first(got));
+    if (!SettleSend(AData, got, sent, errno))
+      return false;
     if (AData->Remaining() <= 0 || IsTransferDone())
       return true;
     // As in Read: a long run of sends gives the wait (and the pump hook) a turn.
@@ -297,15 +305,13 @@ bool TclNetworkStream::Write(TStream* AData) {
 
 bool TclNetworkStream::ReadFrom(TStream* AData, std::string& AIP, int& APort) {
   ClearNextAction();
-  const int batch = GetBatchSize();
-  if (FBuffer.size() < static_cast<std::size_t>(batch))
-    FBuffer.resize(batch);
+  const std::span<char> buffer = Buffer(static_cast<std::size_t>(GetBatchSize()));
   sockaddr_in from{};
   socklen_t length = sizeof from;
   ssize_t n;
   do {
-    n = ::recvfrom(SocketHandle(), FBuffer.data(), batch, 0, reinterpret_cast<sockaddr*>(&from),
-                   &length);
+    n = ::recvfrom(SocketHandle(), buffer.data(), buffer.size(), 0,
+                   reinterpret_cast<sockaddr*>(&from), &length);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
     if (WouldBlock(errno))
@@ -314,7 +320,7 @@ bool TclNetworkStream::ReadFrom(TStream* AData, std::string& AIP, int& APort) {
   }
   ThrottleDelay(n);
   if (AData != nullptr) {
-    AData->Write(std::span<const char>(FBuffer.data(), static_cast<std::size_t>(n)));
+    AData->Write(buffer.first(static_cast<std::size_t>(n)));
   }
   UpdateProgress(n);
   ReadLocalAddress();
@@ -329,25 +335,15 @@ bool TclNetworkStream::WriteTo(TStream* AData, std::string_view AHost, int APort
     return true;
   const sockaddr_in address = CreateEndPoint(AHost, APort);
   const std::int64_t chunk = std::min<std::int64_t>(GetBatchSize(), AData->Remaining());
-  if (FBuffer.size() < static_cast<std::size_t>(chunk))
-    FBuffer.resize(chunk);
-  const std::size_t got = AData->Read(std::span<char>(FBuffer.data(), chunk));
+  const std::span<char> buffer = Buffer(static_cast<std::size_t>(chunk));
+  const std::size_t got = AData->Read(buffer);
   ssize_t sent;
   do {
-    sent = ::sendto(SocketHandle(), FBuffer.data(), got, MSG_NOSIGNAL,
+    sent = ::sendto(SocketHandle(), buffer.data(), got, MSG_NOSIGNAL,
                     reinterpret_cast<const sockaddr*>(&address), sizeof address);
   } while (sent < 0 && errno == EINTR);
-  if (sent < 0) {
-    const int error = errno;
-    AData->Seek(-static_cast<std::int64_t>(got), SeekOrigin::Current);
-    if (WouldBlock(error))
-      return false;
-    RaiseSocketError(error);
-  }
-  ThrottleDelay(sent);
-  if (sent < static_cast<std::int64_t>(got)) {
-    AData->Seek(sent - static_cast<std::int64_t>(got), SeekOrigin::Current);
-  }
-  UpdateProgress(sent);
-  return true;
+  const int error = errno;
+  if (sent > 0)
+    ThrottleDelay(sent);
+  return SettleSend(AData, got, sent, error);
 }

@@ -106,5 +106,12 @@ class TclNetworkStream {
   std::int64_t FBytesProceed = 0;
 
  private:
+  // Buffer is the transfer buffer, grown (never shrunk) to at least `size` bytes.
+  std::span<char> Buffer(std::size_t size);
+  // SettleSend accounts for a send of `sent` of the `got` bytes just read from AData: the
+  // unsent part goes back into AData; false when the socket would block, other failures
+  // raise.
+  bool SettleSend(TStream* AData, std::size_t got, std::int64_t sent, int error);
+
   std::vector<char> FBuffer;
 };

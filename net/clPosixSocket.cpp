@@ -96,6 +96,15 @@ std::shared_ptr<const TclPumpHook> CurrentHook() {
   return HookSlot();
 }
 
+// When this thread last ran the hook, so that a busy transfer (whose poll() never times
+// out) still runs it once a slice, and an idle one does not run it twice in a row.
+thread_local std::int64_t lastPump = 0;
+
+void Pump(const TclPumpHook& hook) {
+  lastPump = TickCount();
+  hook();
+}
+
 }  // namespace
 
 TclPumpHook SetPumpHook(TclPumpHook hook) {
@@ -119,13 +128,8 @@ WaitOutcome WaitForEvents(int fd, short events, int abortFd, std::int64_t startT
   int slice = remaining;
   if (hook) {
     slice = remaining < 0 ? kPumpSliceMs : std::min(remaining, kPumpSliceMs);
-    // A busy transfer never lets poll() time out, so the hook also runs once a slice.
-    thread_local std::int64_t lastPump = 0;
-    const std::int64_t now = TickCount();
-    if (now - lastPump >= kPumpSliceMs) {
-      lastPump = now;
-      (*hook)();
-    }
+    if (TickCount() - lastPump >= kPumpSliceMs)
+      Pump(*hook);
   }
 
   pollfd fds[2] = {{fd, events, 0}, {abortFd, POLLIN, 0}};
@@ -138,7 +142,7 @@ WaitOutcome WaitForEvents(int fd, short events, int abortFd, std::int64_t startT
   if (n == 0) {
     if (!hook)
       RaiseSocketError(kTimeoutErrorText, kTimeoutErrorCode);
-    (*hook)();
+    Pump(*hook);
     if (timeoutMs >= 0 && TickCount() - startTicks >= timeoutMs) {
       RaiseSocketError(kTimeoutErrorText, kTimeoutErrorCode);
     }
@@ -165,7 +169,7 @@ void PauseFor(std::int64_t ms, int abortFd) {
     if (n > 0)
       return;
     if (n == 0 && hook)
-      (*hook)();
+      Pump(*hook);
   }
 }
 
