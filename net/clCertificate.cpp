@@ -105,7 +105,7 @@ TclCertificate::TclCertificate(std::string_view AEncoded) {
   ERR_clear_error();
   FCertContext.reset(d2i_X509(nullptr, &bytes, static_cast<long>(AEncoded.size())));
   if (!FCertContext)
-    EclCryptError::RaiseLast(static_cast<int>(ERR_peek_last_error() & 0x7FFFFFFF));
+    EclCryptError::RaiseLast();
   ReadFields();
 }
 
@@ -114,7 +114,7 @@ std::unique_ptr<TclCertificate> TclCertificate::FromPemFile(const std::string& A
   BioPtr in(BIO_new_file(APath.c_str(), "r"));
   X509Ptr cert(in ? PEM_read_bio_X509(in.get(), nullptr, nullptr, nullptr) : nullptr);
   if (!cert)
-    EclCryptError::RaiseLast(static_cast<int>(ERR_peek_last_error() & 0x7FFFFFFF));
+    EclCryptError::RaiseLast();
   return std::make_unique<TclCertificate>(cert.get());
 }
 
@@ -159,7 +159,7 @@ std::string TclCertificate::ReadUsage() const {
     ExtKeyUsagePtr usage(static_cast<EXTENDED_KEY_USAGE*>(
         X509_get_ext_d2i(cert, NID_ext_key_usage, &critical, nullptr)));
     if (!usage && critical != -1)
-      EclCryptError::RaiseLast(static_cast<int>(ERR_peek_last_error() & 0x7FFFFFFF));
+      EclCryptError::RaiseLast();
     for (int i = 0; usage && i < sk_ASN1_OBJECT_num(usage.get()); ++i)
       oids.push_back(ObjectText(sk_ASN1_OBJECT_value(usage.get(), i)));
   }

@@ -77,13 +77,15 @@ class TclCertificate {
   EVP_PKEY* PrivateKeyHandle() const { return FKey.get(); }
   TclKeyType KeyType() const { return FKeyType; }
 
-  // Sign makes a signed message (SHA-1 with RSA, as the signature identifier
-  // 1.2.840.113549.1.1.5 names) with this certificate's private key; ADetached leaves the
-  // data out; AIncludeCertificates adds the signer's and AExtraCerts' certificates.
+  // Sign makes a signed message with this certificate's private key and SHA-256 (SHA-1
+  // signatures can be forged by collision and are refused by current mail readers);
+  // ADetached leaves the data out; AIncludeCertificates adds the signer's and AExtraCerts'
+  // certificates.
   std::string Sign(std::string_view AData, bool ADetached, bool AIncludeCertificates = true,
                    const TclCertificateList* AExtraCerts = nullptr) const;
   // Encrypt makes an enveloped message for this certificate's owner, or for every
-  // certificate of ARecipients.
+  // certificate of ARecipients, with AES-256-CBC as content cipher (RC2 is weak and
+  // OpenSSL 3 no longer offers it by default).
   std::string Encrypt(std::string_view AData) const;
   static std::string Encrypt(std::string_view AData, const TclCertificateList& ARecipients);
   // Decrypt opens an enveloped message with this certificate and its private key.

@@ -1,5 +1,7 @@
 #include "net/clCryptUtils.h"
 
+#include <openssl/err.h>
+
 #include <stdexcept>
 
 #include "core/StringUtils.h"
@@ -15,6 +17,10 @@ std::string EclCryptError::GetLastErrorText() {
     text.pop_back();
   }
   return text;
+}
+
+void EclCryptError::RaiseLast() {
+  RaiseLast(static_cast<int>(ERR_peek_error() & 0x7FFFFFFF));
 }
 
 void EclCryptError::RaiseLast(int code) {

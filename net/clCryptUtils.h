@@ -18,8 +18,10 @@ class EclCryptError : public EclError {
   // GetLastErrorText is the reason of the oldest error the library queued on this thread
   // (the queue is emptied), without trailing control characters, spaces and full stops.
   static std::string GetLastErrorText();
-  // RaiseLast raises EclCryptError with GetLastErrorText and `code`.
+  // RaiseLast raises EclCryptError with GetLastErrorText and `code`; without a code, the
+  // library's own code of that error.
   [[noreturn]] static void RaiseLast(int code);
+  [[noreturn]] static void RaiseLast();
 };
 
 // TclCryptData owns a byte buffer whose recorded size may be reduced below what was
