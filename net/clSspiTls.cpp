@@ -226,9 +226,12 @@ TclSspiReturnCode TclTlsSspi::Decrypt(TStream* ASource, TStream* ADestination,
     }
     RaiseSessionError(n, kSecEDecryptFailure);
   }
+  // Only an incomplete record asks for more: complete records without data (a session
+  // ticket, a key update) end the call like data does, so a reader is never kept waiting
+  // for bytes the peer has no reason to send.
   if (HasPendingInput())
     return produced ? rcContinueAndMoreDataNeeded : rcMoreDataNeeded;
-  return produced ? rcOK : rcMoreDataNeeded;
+  return rcOK;
 }
 
 // ---- TclTlsClientSspi ----

@@ -83,10 +83,10 @@ class TclTlsSspi : public TclSspi {
   TclSspiReturnCode Encrypt(TStream* ASource, TStream* ADestination, std::int64_t ASourceSize);
   // Decrypt takes every byte of ASource from its position and appends the plaintext of the
   // complete records to ADestination. The context keeps an incomplete record itself, so
-  // AExtraBuffer (which may be ASource) is always left empty. Results: rcOK (plaintext,
-  // nothing pending), rcContinueAndMoreDataNeeded (plaintext, a record incomplete),
-  // rcMoreDataNeeded (no plaintext yet), rcClosingNeeded (the peer's close notification
-  // arrived; plaintext before it is delivered).
+  // AExtraBuffer (which may be ASource) is always left empty. Results: rcOK (every record
+  // complete; plaintext or none), rcContinueAndMoreDataNeeded (plaintext, a record
+  // incomplete), rcMoreDataNeeded (no plaintext, a record incomplete), rcClosingNeeded
+  // (the peer's close notification arrived; plaintext before it is delivered).
   TclSspiReturnCode Decrypt(TStream* ASource, TStream* ADestination, TMemoryStream* AExtraBuffer);
 
   // One handshake step: ABuffer carries the received bytes in (from its position) and the

@@ -298,6 +298,20 @@ INSTANTIATE_TEST_SUITE_P(Net, TlsStartTlsTest,
                                            Injection::kAsTheAnswer),
                          InjectionName);
 
+// A TLS 1.3 server sends session tickets after the handshake: reading them hands out no
+// data and must not wait for data the server has no reason to send.
+TEST_F(TlsTest, SessionTicketsAloneEndARead) {
+  SServer server("good", {"-tls1_3", "-rev"});
+  TlsClient client("localhost");
+  client.connection.SetTimeOut(2000);
+  client.Open(server.Port());
+  ::usleep(200000);
+  TMemoryStream data;
+  EXPECT_NO_THROW(client.connection.ReadData(&data));
+  EXPECT_EQ(data.Size(), 0);
+  ExpectRoundTrip(client, "after the tickets");
+}
+
 // ---- versions ----
 
 TEST_F(TlsTest, VersionFlags) {
