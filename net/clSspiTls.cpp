@@ -202,12 +202,24 @@ TclSspiReturnCode TclTlsSspi::Encrypt(TStream* ASource, TStream* ADestination,
 
 TclSspiReturnCode TclTlsSspi::Decrypt(TStream* ASource, TStream* ADestination,
                                       TMemoryStream* AExtraBuffer) {
-  const std::int64_t start = ASource->Position();
-  const std::string input = ASource->ReadAll();
-  ASource->SetPosition(start);
-  FeedInput(input);
+  TclSspiReturnCode result;
+  if (auto* memory = dynamic_cast<TMemoryStream*>(ASource)) {
+    const auto position =
+        static_cast<std::size_t>(std::clamp<std::int64_t>(memory->Position(), 0, memory->Size()));
+    result = Decrypt(memory->Data().substr(position), ADestination);
+  } else {
+    const std::int64_t start = ASource->Position();
+    const std::string input = ASource->ReadAll();
+    ASource->SetPosition(start);
+    result = Decrypt(input, ADestination);
+  }
   if (AExtraBuffer != nullptr)
     AExtraBuffer->Clear();
+  return result;
+}
+
+TclSspiReturnCode TclTlsSspi::Decrypt(std::string_view AInput, TStream* ADestination) {
+  FeedInput(AInput);
   bool produced = false;
   for (;;) {
     ERR_clear_error();
