@@ -221,8 +221,9 @@ TclSspiReturnCode TclTlsSspi::Decrypt(TStream* ASource, TStream* ADestination,
 TclSspiReturnCode TclTlsSspi::Decrypt(std::string_view AInput, TStream* ADestination) {
   FeedInput(AInput);
   bool produced = false;
+  // A successful read leaves the error queue as it was, so clearing it once suffices.
+  ERR_clear_error();
   for (;;) {
-    ERR_clear_error();
     const int n = SSL_read(FSsl.get(), FPlain.data(), static_cast<int>(FPlain.size()));
     if (n > 0) {
       ADestination->Write(std::span<const char>(FPlain.data(), static_cast<std::size_t>(n)));
