@@ -257,7 +257,8 @@ void TclAttachmentBody::ParseBodyHeader(const TclStringList& lines,
   }
   // A name from a message is never a path: only its last component is kept, made safe.
   fileName_ = name.empty() ? std::string() : SafeFileName(name);
-  std::string_view id = kz::Trim(GetHeaderFieldValue(lines, fields, "content-id"));
+  const std::string idField = GetHeaderFieldValue(lines, fields, "content-id");
+  std::string_view id = kz::Trim(idField);
   if (id.size() >= 2 && id.front() == '<' && id.back() == '>')
     id = id.substr(1, id.size() - 2);
   contentID_ = std::string(id);
