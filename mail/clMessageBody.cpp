@@ -192,7 +192,10 @@ TclEncodeMethod TclMessageBody::WriteEncoding() {
 void TclMessageBody::WriteBodyHeader(TclStringList&) {}
 
 void TclMessageBody::ParseBodyHeader(const TclStringList& lines, const TclHeaderFieldList& fields) {
-  contentType_ = GetHeaderParam(GetHeaderFieldValue(lines, fields, "content-type"), "");
+  // Without a Content-Type the body keeps its class's default (RFC 2045: text/plain).
+  std::string type = GetHeaderParam(GetHeaderFieldValue(lines, fields, "content-type"), "");
+  if (!type.empty())
+    contentType_ = std::move(type);
   encoding_ = ParseTransferEncoding(GetHeaderFieldValue(lines, fields, "content-transfer-encoding"),
                                     encoding_);
   contentDisposition_ =
