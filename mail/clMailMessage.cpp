@@ -528,11 +528,14 @@ bool TclMailMessage::WriteBodies(TclStringList& lines) {
     if (uu && attachment != nullptr)
       lines.push_back("begin 600 " + std::string(BaseName(attachment->FileName())));
     bool endsWithBreak = false;
+    const bool base64 = body.WriteEncodingOrEffective() == TclEncodeMethod::cmBase64;
+    const std::size_t dataStart = lines.size();
     body.AddDataLines(lines, endsWithBreak);
     body.writeEncoding_.reset();
     if (multipart && !uu) {
-      // The boundary must not occur in what it separates.
-      for (std::size_t k = partStart + 1; k < lines.size() && clean; ++k)
+      // The boundary must not occur in what it separates (base64 data cannot hold "--").
+      const std::size_t end = base64 ? dataStart : lines.size();
+      for (std::size_t k = partStart + 1; k < end && clean; ++k)
         clean = lines[k].find(delimiter) == std::string::npos;
     }
     if (uu && attachment != nullptr)
