@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "app/IniFile.h"
+#include "app/SettingsStore.h"
 #include "core/Error.h"
 #include "core/StringUtils.h"
 
@@ -43,7 +44,10 @@ bool ReadTime(std::string_view t, std::size_t& pos, TimeOfDay& out) {
 }
 
 std::string Pad2(unsigned v) {
-  return v < 10 ? "0" + std::to_string(v) : std::to_string(v);
+  std::string text = std::to_string(v);
+  if (v < 10)
+    text.insert(text.begin(), '0');
+  return text;
 }
 
 }  // namespace
@@ -102,14 +106,11 @@ int DayOfWeek(const std::chrono::year_month_day& d) {
 }
 
 std::string_view DayKey(int dayOfWeek) {
-  static constexpr std::array<std::string_view, 7> kKeys = {"Ne", "Po", "Ut", "St",
-                                                            "Ct", "Pa", "So"};
-  return kKeys.at(static_cast<std::size_t>(dayOfWeek - 1));
+  return settings::kWeekdayKeys.at(static_cast<std::size_t>(dayOfWeek - 1));
 }
 
 bool IsSendDay(const IniFile& ini, const std::chrono::year_month_day& today) {
-  const std::string_view key = DayKey(DayOfWeek(today));
-  return ini.ReadString("Datum", key) == key;
+  return settings::IsDayChosen(ini, DayOfWeek(today));
 }
 
 bool IsSendMinute(const TimeOfDay& now, const TimeOfDay& sendTime) {
@@ -122,8 +123,8 @@ bool IsExpired(const std::chrono::year_month_day& today,
 }
 
 StoredSchedule ReadStoredSchedule(const IniFile& ini) {
-  const std::string timeText = ini.ReadString("Cas", "cas");
-  const std::string dateText = ini.ReadString("Do", "datm");
+  const std::string timeText = settings::ReadSetting(ini, settings::kSendTimeKey);
+  const std::string dateText = settings::ReadSetting(ini, settings::kValidUntilKey);
   StoredSchedule s;
   s.expiry = ParseDateText(dateText);
   s.sendTime = ParseTimeText(timeText);
