@@ -26,23 +26,6 @@ bool ReadNumber(std::string_view text, std::size_t& pos, int minDigits, int maxD
   return true;
 }
 
-bool ReadTime(std::string_view t, std::size_t& pos, TimeOfDay& out) {
-  if (!ReadNumber(t, pos, 1, 2, out.hour))
-    return false;
-  if (pos >= t.size() || t[pos] != ':')
-    return false;
-  ++pos;
-  if (!ReadNumber(t, pos, 2, 2, out.minute))
-    return false;
-  out.second = 0;
-  if (pos < t.size() && t[pos] == ':') {
-    ++pos;
-    if (!ReadNumber(t, pos, 2, 2, out.second))
-      return false;
-  }
-  return out.hour < 24 && out.minute < 60 && out.second < 60;
-}
-
 std::string Pad2(unsigned v) {
   std::string text = std::to_string(v);
   if (v < 10)
@@ -53,18 +36,15 @@ std::string Pad2(unsigned v) {
 }  // namespace
 
 LocalDateTime NowLocal() {
-  const std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  ::localtime_r(&now, &tm);
-  return {std::chrono::year{tm.tm_year + 1900} / (tm.tm_mon + 1) / tm.tm_mday,
-          {tm.tm_hour, tm.tm_min, tm.tm_sec}};
+  const kz::DateTimeParts p = kz::LocalNow().parts;
+  return {std::chrono::year{p.Year} / p.Month / p.Day, {p.Hour, p.Minute, p.Second}};
 }
 
 TimeOfDay ParseTimeText(std::string_view text) {
   const std::string_view t = kz::Trim(text);
   std::size_t pos = 0;
   TimeOfDay out;
-  if (!ReadTime(t, pos, out) || pos != t.size()) {
+  if (!kz::ReadTimeOfDay(t, pos, out) || pos != t.size()) {
     throw EConvertError("'" + std::string(text) + "' is not a valid time");
   }
   return out;
@@ -83,7 +63,7 @@ std::chrono::year_month_day ParseDateText(std::string_view text) {
     ok = t[pos] == ' ';
     while (ok && pos < t.size() && t[pos] == ' ')
       ++pos;
-    ok = ok && ReadTime(t, pos, ignored) && pos == t.size();
+    ok = ok && kz::ReadTimeOfDay(t, pos, ignored) && pos == t.size();
   }
   const std::chrono::year_month_day date{std::chrono::year{y}, std::chrono::month(m),
                                          std::chrono::day(d)};
