@@ -1,0 +1,57 @@
+// TclDataWriter sends a block of text lines over a connection in batches: each line goes
+// out with CR LF, no line is split across two writes, and a write carries at most BatchSize
+// bytes. With dot-stuffing (the SMTP DATA block, RFC 5321 4.5.2) a line that starts with
+// "." gets one more in front.
+//
+// The wire never carries a bare CR or LF: a CR, LF or CR LF inside a line ends a line there,
+// and the text after it is a line of its own (dot-stuffed too), so no line content can make
+// "CR LF . CR LF" appear before the real end of the data.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/Stream.h"
+#include "net/clConnection.h"
+
+class TclDataWriter {
+ public:
+  TclDataWriter(TclConnection& AConnection, int ABatchSize, bool ADotStuffing);
+
+  // Check refuses a wire line too long for the batch ("The data line length must be lower
+  // than BatchSize", -100) before anything is written, and returns the byte count of the
+  // lines with their CR LF (without stuffed dots).
+  std::int64_t Check(const std::vector<std::string>& ALines) const;
+  // Write sends the lines in full batches.
+  void Write(const std::vector<std::string>& ALines);
+  // WriteRaw sends bytes in a write of their own.
+  void WriteRaw(std::string_view ABytes);
+
+  // ForEachWireLine calls f(piece) for each wire line of one message line.
+  template <class F>
+  static void ForEachWireLine(std::string_view ALine, F&& f) {
+    std::size_t start = 0;
+    for (;;) {
+      const std::size_t end = ALine.find_first_of("\r\n", start);
+      if (end == std::string_view::npos) {
+        f(ALine.substr(start));
+        return;
+      }
+      f(ALine.substr(start, end - start));
+      start = end + 1;
+      if (ALine[end] == '\r' && start < ALine.size() && ALine[start] == '\n')
+        ++start;
+    }
+  }
+
+ private:
+  void Append(std::string_view APiece);
+  void Flush();
+
+  TclConnection& FConnection;
+  std::size_t FBatchSize;
+  bool FDotStuffing;
+  TMemoryStream FBuffer;
+};

@@ -1,0 +1,266 @@
+#include "smtp/clSmtp.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+
+#include "core/CodePage.h"
+#include "core/DateTime.h"
+#include "core/StringUtils.h"
+#include "mail/clEmailAddress.h"
+#include "net/clPosixSocket.h"
+#include "smtp/clSmtpHeader.h"
+
+using namespace kz;
+
+// ---- TclCustomSmtp ----
+
+TclCustomSmtp::TclCustomSmtp() : TclCustomMail(25) {}
+
+void TclCustomSmtp::SetUseEHLO(bool value) {
+  if (FUseEHLO != value) {
+    FUseEHLO = value;
+    DoChanged();
+  }
+}
+
+void TclCustomSmtp::SetMailAgent(std::string_view value) {
+  if (FMailAgent != value) {
+    FMailAgent = value;
+    DoChanged();
+  }
+}
+
+void TclCustomSmtp::SetHostName(std::string_view value) {
+  if (FHostName != value) {
+    FHostName = value;
+    DoChanged();
+  }
+}
+
+int TclCustomSmtp::ParseResponseCode(std::string_view ALine) const {
+  if (ALine.find('-') == 3)
+    return 0;
+  if (ALine.size() < 3)
+    return 0;
+  int code = 0;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (ALine[i] < '0' || ALine[i] > '9')
+      return 0;
+    code = code * 10 + (ALine[i] - '0');
+  }
+  return code;
+}
+
+std::string TclCustomSmtp::GetHeloName() const {
+  if (!Trim(FHostName).empty())
+    return FHostName;
+  return GetLocalHostName();
+}
+
+void TclCustomSmtp::OpenSmtp() {
+  WaitResponse({220});
+  if (FUseEHLO) {
+    SendEhlo({250, 530});
+    if (ExplicitStartTls())
+      SendEhlo({250});
+    Authorize();
+  } else {
+    SendHelo({250, 530});
+    if (ExplicitStartTls())
+      SendHelo({250});
+  }
+}
+
+void TclCustomSmtp::SendEhlo(TclOkResponses AOkResponses) {
+  SendCommandSync("EHLO %s", {GetHeloName()}, AOkResponses);
+  ParseExtensions();
+  ParseAuthMethods();
+}
+
+void TclCustomSmtp::SendHelo(TclOkResponses AOkResponses) {
+  FExtensions.clear();
+  FAuthMethods.clear();
+  SendCommandSync("HELO %s", {GetHeloName()}, AOkResponses);
+}
+
+void TclCustomSmtp::ParseExtensions() {
+  FExtensions.clear();
+  const std::vector<std::string>& lines = Response();
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    if (line.find('-') == 3 || line.find(' ') == 3)
+      FExtensions.push_back(line.substr(4));
+  }
+}
+
+void TclCustomSmtp::ParseAuthMethods() {
+  FAuthMethods.clear();
+  for (const std::string& extension : FExtensions) {
+    if (!StartsWith(extension, "AUTH"))
+      continue;
+    const std::string_view rest =
+        std::string_view(extension).substr(std::min<std::size_t>(5, extension.size()));
+    std::size_t pos = 0;
+    while (pos < rest.size()) {
+      std::size_t end = rest.find(' ', pos);
+      if (end == std::string_view::npos)
+        end = rest.size();
+      const std::string_view word = rest.substr(pos, end - pos);
+      pos = end + 1;
+      if (word.empty())
+        continue;
+      bool known = false;
+      for (const std::string& method : FAuthMethods)
+        known = known || EqualsNoCase(method, word);
+      if (!known)
+        FAuthMethods.emplace_back(word);
+    }
+  }
+}
+
+void TclCustomSmtp::StartTls() {
+  SendCommandSync("STARTTLS", {220});
+  // Whatever came after the 220 was sent before the encryption starts and could be taken
+  // for a reply of the protected session: end the session instead (CVE-2011-0411 class).
+  if (HasUnreadData()) {
+    CleanUpAfterFailure();
+    throw EclSmtpError(std::string(kStartTlsInjectionText), kStartTlsInjectionCode);
+  }
+  FExtensions.clear();
+  FAuthMethods.clear();
+  TclCustomMail::StartTls();
+}
+
+std::string TclCustomSmtp::EnvelopeAddress(std::string_view AFullAddress) {
+  const std::string address = TclEmailAddressItem(AFullAddress).Email();
+  const std::string bytes = AnsiEncode(address);
+  if (bytes.find_first_of(std::string_view("\r\n\0<>", 5)) != std::string::npos)
+    throw EclSmtpError(std::string(kBadAddressText), kBadAddressCode);
+  return address;
+}
+
+void TclCustomSmtp::SendMailFrom(std::string_view AFrom) {
+  const std::string address = EnvelopeAddress(AFrom);
+  SendCommandSync("MAIL FROM: <%s>", {address}, {250});
+}
+
+void TclCustomSmtp::SendRecipients(const std::vector<std::string>& AList) {
+  if (AList.empty())
+    throw EclSmtpError(std::string(kEmptyRecipientsText), kEmptyRecipientsCode);
+  for (const std::string& recipient : AList) {
+    const std::string address = EnvelopeAddress(recipient);
+    SendCommandSync("RCPT TO: <%s>", {address}, {250});
+  }
+}
+
+void TclCustomSmtp::SendData(const std::vector<std::string>& ALines) {
+  if (ALines.empty())
+    throw EclSmtpError(std::string(kEmptyDataText), kEmptyDataCode);
+  SendCommandSync("DATA", {354});
+  SendMultipleLines(ALines, ".");
+  WaitResponse({250});
+}
+
+void TclCustomSmtp::SendQuit() {
+  SendSilentCommand("QUIT", {221});
+}
+
+void TclCustomSmtp::SendReset() {
+  SendCommandSync("RSET", {250});
+}
+
+void TclCustomSmtp::SendNoop() {
+  SendCommandSync("NOOP", {250});
+}
+
+void TclCustomSmtp::SendMessage(std::string_view AFrom, std::vector<std::string>& ALines,
+                                const std::vector<std::string>& ARecipients) {
+  AddHeaderField(ALines, "X-Mailer", kXMailerText);
+  const std::string messageId = GenerateMessageId();
+  AddHeaderField(ALines, "Message-ID", messageId);
+  // Every Bcc field goes, not only the first: no blind copy may reach the others.
+  RemoveHeaderFields(ALines, "bcc");
+  SendMailFrom(AFrom);
+  SendRecipients(ARecipients);
+  SendData(ALines);
+}
+
+namespace {
+
+std::string Hex(unsigned value, int minDigits) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%0*X", minDigits, value);
+  return buffer;
+}
+
+std::atomic<unsigned> gMessageIdCounter{0};
+
+}  // namespace
+
+std::string TclCustomSmtp::GenerateMessageId() {
+  const auto ticks = static_cast<std::uint32_t>(TickCount());
+  const DateTimeParts now = DecodeDateTime(Now());
+  std::string date;
+  for (int part : {now.Month, now.Day, now.Hour, now.Minute, now.Second, now.Millisecond})
+    date += Hex(static_cast<unsigned>(part), 2);
+  const unsigned counter = ++gMessageIdCounter;
+  return "<" + Hex(ticks, 8) + date.substr(0, 12) + Hex(counter, 3) + Hex(counter * 2, 3) + "@" +
+         GetHeloName() + ">";
+}
+
+// ---- TclSmtp ----
+
+TclSmtp::~TclSmtp() {
+  // The farewell needs this object whole: close here, not in the base destructor.
+  try {
+    Close();
+  } catch (const EclError&) {
+  }
+}
+
+void TclSmtp::SetMailFrom(std::string_view value) {
+  if (FMailFrom != value) {
+    FMailFrom = value;
+    DoChanged();
+  }
+}
+
+void TclSmtp::SetMailToList(const std::vector<std::string>& value) {
+  if (FMailToList != value) {
+    FMailToList = value;
+    DoChanged();
+  }
+}
+
+void TclSmtp::SetMailData(const std::vector<std::string>& value) {
+  if (FMailData != value) {
+    FMailData = value;
+    DoChanged();
+  }
+}
+
+void TclSmtp::Send() {
+  std::vector<std::string> recipients = FMailToList;
+  SendMessage(FMailFrom, FMailData, recipients);
+}
+
+void TclSmtp::Send(std::vector<std::string>& AMessage) {
+  std::string sender = FMailFrom;
+  if (sender.empty()) {
+    const std::vector<std::string> from = HeaderFieldValues(AMessage, "from");
+    if (!from.empty())
+      sender = TclEmailAddressItem(from.front()).FullAddress();
+  }
+  std::vector<std::string> recipients = FMailToList;
+  if (recipients.empty()) {
+    for (std::string_view field : {"to", "cc", "bcc"}) {
+      for (const std::string& value : HeaderFieldValues(AMessage, field)) {
+        TclEmailAddressList list;
+        list.SetEmailAddresses(value);
+        list.GetEmailList(recipients, false);
+      }
+    }
+  }
+  SendMessage(sender, AMessage, recipients);
+}
