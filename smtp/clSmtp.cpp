@@ -133,6 +133,10 @@ void TclCustomSmtp::StartTls() {
 }
 
 std::string TclCustomSmtp::EnvelopeAddress(std::string_view AFullAddress) {
+  // A line break or NUL anywhere in the given text is refused too, so that the parser can
+  // never quietly turn a hostile text into some other address (or the null sender).
+  if (AFullAddress.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
+    throw EclSmtpError(std::string(kBadAddressText), kBadAddressCode);
   const std::string address = TclEmailAddressItem(AFullAddress).Email();
   const std::string bytes = AnsiEncode(address);
   if (bytes.find_first_of(std::string_view("\r\n\0<>", 5)) != std::string::npos)
