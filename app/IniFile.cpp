@@ -136,7 +136,7 @@ void CheckSingleLine(std::string_view what, std::string_view text) {
 
 }  // namespace
 
-std::string TIniFile::ReadString(std::string_view section, std::string_view key) const {
+std::string IniFile::ReadString(std::string_view section, std::string_view key) const {
   const ParsedIni ini(kz::ReadWholeFile(fileName_, kMaxFileSize));
   const auto at = ini.Find(section, key);
   if (!at)
@@ -144,8 +144,8 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view key)
   return CutToUtf16Units(kz::ToValidUtf8(ini.ValueAt(*at)), kMaxValueLength);
 }
 
-void TIniFile::WriteString(std::string_view section, std::string_view key,
-                           std::string_view value) const {
+void IniFile::WriteString(std::string_view section, std::string_view key,
+                          std::string_view value) const {
   CheckSingleLine("Název sekce", section);
   CheckSingleLine("Název klíče", key);
   CheckSingleLine("Hodnota", value);

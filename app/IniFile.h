@@ -1,4 +1,4 @@
-// TIniFile: the settings file, a profile file of [section] headers and key=value lines.
+// IniFile: the settings file, a profile file of [section] headers and key=value lines.
 // There is no cache: every read opens and parses the file, every write replaces it at once
 // (atomically, owner-only), so a value written by one handler is seen by the next.
 // Section and key names match without regard to (ASCII) case; a missing file, section or
@@ -10,12 +10,12 @@
 #include <string>
 #include <string_view>
 
-class TIniFile {
+class IniFile {
  public:
   static constexpr std::size_t kMaxFileSize = 1u << 20;
   static constexpr std::size_t kMaxValueLength = 2047;
 
-  explicit TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
+  explicit IniFile(std::string fileName) : fileName_(std::move(fileName)) {}
 
   const std::string& FileName() const { return fileName_; }
 

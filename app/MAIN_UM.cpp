@@ -69,12 +69,12 @@ void Tmain::KonecClick() {
 }
 
 bool Tmain::IsSendDay() {
-  const TIniFile ini(settings::SetupFilePath());
+  const IniFile ini(settings::SetupFilePath());
   return schedule::IsSendDay(ini, clock().date);
 }
 
 void Tmain::Timer1Timer() {
-  const TIniFile ini(settings::SetupFilePath());
+  const IniFile ini(settings::SetupFilePath());
   const schedule::StoredSchedule stored = schedule::ReadStoredSchedule(ini);
   CurrentDateTime = stored.expiry;
   const schedule::LocalDateTime now = clock();

@@ -107,7 +107,7 @@ std::string_view DayKey(int dayOfWeek) {
   return kKeys.at(static_cast<std::size_t>(dayOfWeek - 1));
 }
 
-bool IsSendDay(const TIniFile& ini, const std::chrono::year_month_day& today) {
+bool IsSendDay(const IniFile& ini, const std::chrono::year_month_day& today) {
   const std::string_view key = DayKey(DayOfWeek(today));
   return ini.ReadString("Datum", key) == key;
 }
@@ -121,7 +121,7 @@ bool IsExpired(const std::chrono::year_month_day& today,
   return std::chrono::sys_days(today) >= std::chrono::sys_days(expiry);
 }
 
-StoredSchedule ReadStoredSchedule(const TIniFile& ini) {
+StoredSchedule ReadStoredSchedule(const IniFile& ini) {
   const std::string timeText = ini.ReadString("Cas", "cas");
   const std::string dateText = ini.ReadString("Do", "datm");
   StoredSchedule s;

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-class TIniFile;
+class IniFile;
 
 namespace schedule {
 
@@ -44,7 +44,7 @@ int DayOfWeek(const std::chrono::year_month_day& d);
 std::string_view DayKey(int dayOfWeek);
 
 // IsSendDay: today's key in section "Datum" holds exactly its own text.
-bool IsSendDay(const TIniFile& ini, const std::chrono::year_month_day& today);
+bool IsSendDay(const IniFile& ini, const std::chrono::year_month_day& today);
 
 // IsSendMinute compares hours and minutes only (seconds play no part).
 bool IsSendMinute(const TimeOfDay& now, const TimeOfDay& sendTime);
@@ -58,6 +58,6 @@ struct StoredSchedule {
   std::chrono::year_month_day expiry;
   TimeOfDay sendTime;
 };
-StoredSchedule ReadStoredSchedule(const TIniFile& ini);
+StoredSchedule ReadStoredSchedule(const IniFile& ini);
 
 }  // namespace schedule

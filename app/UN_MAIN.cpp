@@ -275,12 +275,12 @@ void Tfrm_main::BuildButtonPanel(QVBoxLayout* root) {
   sPanel1->setObjectName(QStringLiteral("sPanel1"));
   auto* h = new QHBoxLayout(sPanel1);
   h->setContentsMargins(0, 4, 0, 0);
-  led1 = new TLamp(Qt::green, Qt::red, sPanel1);  // lime on, red off
+  led1 = new Lamp(Qt::green, Qt::red, sPanel1);  // lime on, red off
   gau = new QProgressBar(sPanel1);
   gau->setRange(0, 100);
   gau->setValue(0);
   gau->setFormat(QStringLiteral("%p% odesláno"));
-  led2 = new TLamp(Qt::red, Qt::green, sPanel1);
+  led2 = new Lamp(Qt::red, Qt::green, sPanel1);
   btn_close = new QPushButton(QStringLiteral("Vymazat vše"), sPanel1);
   btn_close->setToolTip(QStringLiteral("Vymaže všechna data a ukončí nastavení"));
   btn_test = new QPushButton(QStringLiteral("Test nastavení"), sPanel1);
@@ -348,7 +348,7 @@ void Tfrm_main::done(int result) {
 void Tfrm_main::FormShow() {
   settings::EnsureDataFolder();
   if (settings::SetupFileExists()) {
-    const TIniFile ini(settings::SetupFilePath());
+    const IniFile ini(settings::SetupFilePath());
     const auto read = [&](std::string_view section, std::string_view key) {
       return QStr(ini.ReadString(section, key));
     };
@@ -430,7 +430,7 @@ void Tfrm_main::UntickAllDays() {
 
 void Tfrm_main::btn_VybratClick() {
   {
-    const TIniFile ini(settings::SetupFilePath());
+    const IniFile ini(settings::SetupFilePath());
     for (std::string_view key : kWeekKeys)
       ini.WriteString("Datum", key, "");
   }
@@ -472,7 +472,7 @@ void Tfrm_main::RadioClick(QRadioButton* button) {
     days = {"Po", "Ut", "St", "Ct", "Pa"};
   if (button == rb_po_ne)
     days.assign(kWeekKeys.begin(), kWeekKeys.end());
-  const TIniFile ini(settings::SetupFilePath());
+  const IniFile ini(settings::SetupFilePath());
   for (std::string_view key : kWeekKeys) {
     const bool chosen = std::find(days.begin(), days.end(), key) != days.end();
     ini.WriteString("Datum", key, chosen ? key : "");
@@ -484,7 +484,7 @@ void Tfrm_main::CheckBoxClick(QCheckBox* box) {
   for (std::size_t i = 0; i < boxes.size(); ++i) {
     if (boxes[i] != box)
       continue;
-    const TIniFile ini(settings::SetupFilePath());
+    const IniFile ini(settings::SetupFilePath());
     ini.WriteString("Datum", kWeekKeys[i], box->isChecked() ? kWeekKeys[i] : "");
   }
 }
@@ -525,7 +525,7 @@ void Tfrm_main::btn_saveClick() {
     }
   } finally{this};
 
-  const TIniFile ini(settings::SetupFilePath());
+  const IniFile ini(settings::SetupFilePath());
   if (!mem_prijemce->toPlainText().isEmpty()) {
     // The recipients field's lines are stored joined by CR LF.
     QString recipients = mem_prijemce->toPlainText();

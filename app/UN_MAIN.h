@@ -102,9 +102,9 @@ class Tfrm_main : public QDialog {
   QCheckBox* cb_ne;
   QPushButton* sButton1;
   // Button panel.
-  TLamp* led1;
+  Lamp* led1;
   QProgressBar* gau;
-  TLamp* led2;
+  Lamp* led2;
   QPushButton* btn_close;
   QPushButton* btn_test;
   QPushButton* btn_save;

@@ -9,7 +9,7 @@
 
 #include "app/Dialogs.h"
 
-TLamp::TLamp(QColor onColor, QColor offColor, QWidget* parent)
+Lamp::Lamp(QColor onColor, QColor offColor, QWidget* parent)
     : QWidget(parent), on_(onColor), off_(offColor) {
   timer_.setInterval(BlinkInterval);
   connect(&timer_, &QTimer::timeout, this, [this] {
@@ -19,7 +19,7 @@ TLamp::TLamp(QColor onColor, QColor offColor, QWidget* parent)
   setFixedSize(sizeHint());
 }
 
-void TLamp::SetBlinking(bool blinking) {
+void Lamp::SetBlinking(bool blinking) {
   if (blinking) {
     timer_.start();
   } else {
@@ -29,7 +29,7 @@ void TLamp::SetBlinking(bool blinking) {
   update();
 }
 
-void TLamp::paintEvent(QPaintEvent*) {
+void Lamp::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
   const QColor c = CurrentColor();

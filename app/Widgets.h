@@ -11,11 +11,11 @@
 
 class QToolButton;
 
-// TLamp is a round indicator lamp: steady it shows its on colour; blinking it alternates
+// Lamp is a round indicator lamp: steady it shows its on colour; blinking it alternates
 // between the on and off colours every BlinkInterval milliseconds.
-class TLamp : public QWidget {
+class Lamp : public QWidget {
  public:
-  TLamp(QColor onColor, QColor offColor, QWidget* parent = nullptr);
+  Lamp(QColor onColor, QColor offColor, QWidget* parent = nullptr);
 
   void SetBlinking(bool blinking);
   bool Blinking() const { return timer_.isActive(); }

@@ -20,7 +20,7 @@ bool IsCopy(TclEncodeMethod m) {
 }
 
 // The copy "codec" of cmNone and cm8Bit.
-class CopyCodec final : public TclCodec {
+class CopyCodec final : public kz::Codec {
  public:
   void Update(std::string_view in, std::string& out) override { out.append(in); }
   void Finish(std::string&) override {}
@@ -84,8 +84,8 @@ int EffectiveLineLength(TclEncodeMethod method, int charsPerLine) {
   }
 }
 
-std::unique_ptr<TclCodec> CreateEncoderCodec(TclEncodeMethod method, int charsPerLine,
-                                             bool suppressCrlf) {
+std::unique_ptr<kz::Codec> CreateEncoderCodec(TclEncodeMethod method, int charsPerLine,
+                                              bool suppressCrlf) {
   if (!IsKnown(method))
     throw EclEncoderError(kUnsupportedFormat);
   const int len = EffectiveLineLength(method, charsPerLine);
@@ -101,7 +101,7 @@ std::unique_ptr<TclCodec> CreateEncoderCodec(TclEncodeMethod method, int charsPe
   }
 }
 
-std::unique_ptr<TclCodec> CreateDecoderCodec(TclEncodeMethod method) {
+std::unique_ptr<kz::Codec> CreateDecoderCodec(TclEncodeMethod method) {
   if (!IsKnown(method))
     throw EclEncoderError(kUnsupportedFormat);
   switch (method) {
@@ -131,7 +131,7 @@ void TclEncoder::Encode(TStream& source, TStream& destination) {
   const std::int64_t total = source.Size();
   DoProgress(0, total);
   auto codec = CreateEncoderCodec(encodeMethod_, charsPerLine_, suppressCrlf_);
-  Pump(*codec, source, destination, kEncodeChunk, false, EncodedRatio(encodeMethod_));
+  Transcode(*codec, source, destination, kEncodeChunk, false, EncodedRatio(encodeMethod_));
   DoProgress(source.Position(), total);
 }
 
@@ -165,13 +165,13 @@ void TclEncoder::Decode(TStream& source, TStream& destination) {
   // Decoded data is never much larger than its source; quoted-printable may be as large.
   const double ratio =
       encodeMethod_ == TclEncodeMethod::cmQuotedPrintable ? 1.0 : 1.0 / EncodedRatio(encodeMethod_);
-  Pump(*codec, source, destination, batch, base64, ratio);
+  Transcode(*codec, source, destination, batch, base64, ratio);
   if (!base64 && !copy)
     DoProgress(source.Position(), total);
 }
 
-void TclEncoder::Pump(TclCodec& codec, TStream& source, TStream& destination, std::size_t batch,
-                      bool progressPerBatch, double sizeRatio) {
+void TclEncoder::Transcode(kz::Codec& codec, TStream& source, TStream& destination,
+                           std::size_t batch, bool progressPerBatch, double sizeRatio) {
   const std::int64_t total = source.Size();
   auto* memIn = dynamic_cast<TMemoryStream*>(&source);
   auto* memOut = dynamic_cast<TMemoryStream*>(&destination);

@@ -17,7 +17,9 @@
 #include "core/Error.h"
 #include "core/Stream.h"
 
-class TclCodec;
+namespace kz {
+class Codec;
+}
 
 enum class TclEncodeMethod : std::uint8_t {
   cmNone = 0,
@@ -110,10 +112,10 @@ class TclEncoder {
 
  private:
   void CheckMethod() const;
-  // Pump feeds the source through the codec into the destination, `batch` bytes at a time
+  // Transcode feeds the source through the codec into the destination, `batch` bytes at a time
   // (memory streams are read and written in place).
-  void Pump(TclCodec& codec, TStream& source, TStream& destination, std::size_t batch,
-            bool progressPerBatch, double sizeRatio);
+  void Transcode(kz::Codec& codec, TStream& source, TStream& destination, std::size_t batch,
+                 bool progressPerBatch, double sizeRatio);
 
   TclEncodeMethod encodeMethod_ = TclEncodeMethod::cmBase64;
   int charsPerLine_ = 76;

@@ -56,7 +56,7 @@ inline void EncodeSix(const unsigned char* in, char* out) {
   std::memcpy(out, c, 8);
 }
 
-class Base64Encoder final : public TclCodec {
+class Base64Encoder final : public kz::Codec {
  public:
   Base64Encoder(int lineLength, bool suppressCrlf)
       : lineChars_(lineLength), suppress_(suppressCrlf) {}
@@ -152,7 +152,7 @@ class Base64Encoder final : public TclCodec {
   int carryLen_ = 0;
 };
 
-class Base64Decoder final : public TclCodec {
+class Base64Decoder final : public kz::Codec {
  public:
   void Update(std::string_view in, std::string& out) override {
     auto p = reinterpret_cast<const unsigned char*>(in.data());
@@ -220,10 +220,10 @@ class Base64Decoder final : public TclCodec {
 
 }  // namespace
 
-std::unique_ptr<TclCodec> MakeBase64Encoder(int lineLength, bool suppressCrlf) {
+std::unique_ptr<kz::Codec> MakeBase64Encoder(int lineLength, bool suppressCrlf) {
   return std::make_unique<Base64Encoder>(lineLength, suppressCrlf);
 }
 
-std::unique_ptr<TclCodec> MakeBase64Decoder() {
+std::unique_ptr<kz::Codec> MakeBase64Decoder() {
   return std::make_unique<Base64Decoder>();
 }

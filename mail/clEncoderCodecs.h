@@ -9,12 +9,15 @@
 
 #include "mail/clEncoder.h"
 
-class TclCodec {
+namespace kz {
+
+// Codec: one streaming conversion (an encoder or a decoder of one method).
+class Codec {
  public:
-  virtual ~TclCodec() = default;
-  TclCodec() = default;
-  TclCodec(const TclCodec&) = delete;
-  TclCodec& operator=(const TclCodec&) = delete;
+  virtual ~Codec() = default;
+  Codec() = default;
+  Codec(const Codec&) = delete;
+  Codec& operator=(const Codec&) = delete;
 
   // Update converts the next chunk and appends the result to `out`. A decoding error
   // raises EclEncoderError after appending everything decoded before the bad character.
@@ -23,6 +26,8 @@ class TclCodec {
   virtual void Finish(std::string& out) = 0;
 };
 
+}  // namespace kz
+
 // EffectiveLineLength: the line length a method really uses for a requested CharsPerLine:
 // quoted-printable 4..132; base64 76, or the next multiple of 4 (rounded half to even) from
 // 76 up; uuencode 3..132; other methods the value, or 76 when it is below 1.
@@ -30,14 +35,14 @@ int EffectiveLineLength(TclEncodeMethod method, int charsPerLine);
 
 // The factories raise EclEncoderError "Unsupported format." for a method above cm8Bit.
 // cmNone and cm8Bit give a codec that copies its input.
-std::unique_ptr<TclCodec> CreateEncoderCodec(TclEncodeMethod method, int charsPerLine,
-                                             bool suppressCrlf);
-std::unique_ptr<TclCodec> CreateDecoderCodec(TclEncodeMethod method);
+std::unique_ptr<kz::Codec> CreateEncoderCodec(TclEncodeMethod method, int charsPerLine,
+                                              bool suppressCrlf);
+std::unique_ptr<kz::Codec> CreateDecoderCodec(TclEncodeMethod method);
 
 // The per-method codecs (one source file each).
-std::unique_ptr<TclCodec> MakeBase64Encoder(int lineLength, bool suppressCrlf);
-std::unique_ptr<TclCodec> MakeBase64Decoder();
-std::unique_ptr<TclCodec> MakeQuotedPrintableEncoder(int lineLength, bool suppressCrlf);
-std::unique_ptr<TclCodec> MakeQuotedPrintableDecoder();
-std::unique_ptr<TclCodec> MakeUUEncoder(int lineLength, bool suppressCrlf);
-std::unique_ptr<TclCodec> MakeUUDecoder();
+std::unique_ptr<kz::Codec> MakeBase64Encoder(int lineLength, bool suppressCrlf);
+std::unique_ptr<kz::Codec> MakeBase64Decoder();
+std::unique_ptr<kz::Codec> MakeQuotedPrintableEncoder(int lineLength, bool suppressCrlf);
+std::unique_ptr<kz::Codec> MakeQuotedPrintableDecoder();
+std::unique_ptr<kz::Codec> MakeUUEncoder(int lineLength, bool suppressCrlf);
+std::unique_ptr<kz::Codec> MakeUUDecoder();

@@ -58,7 +58,7 @@ constexpr std::size_t kLoneBreakBudget = 64;
 
 // A codec that may leave the last bytes of a chunk until it sees what follows them (a CR
 // that may start CR LF, a space that may end a line, an "=" that may start an escape).
-class LookaheadCodec : public TclCodec {
+class LookaheadCodec : public kz::Codec {
  public:
   void Update(std::string_view in, std::string& out) final { Run(in, false, out); }
   void Finish(std::string& out) final {
@@ -381,10 +381,10 @@ class QuotedPrintableDecoder final : public LookaheadCodec {
 
 }  // namespace
 
-std::unique_ptr<TclCodec> MakeQuotedPrintableEncoder(int lineLength, bool suppressCrlf) {
+std::unique_ptr<kz::Codec> MakeQuotedPrintableEncoder(int lineLength, bool suppressCrlf) {
   return std::make_unique<QuotedPrintableEncoder>(lineLength, suppressCrlf);
 }
 
-std::unique_ptr<TclCodec> MakeQuotedPrintableDecoder() {
+std::unique_ptr<kz::Codec> MakeQuotedPrintableDecoder() {
   return std::make_unique<QuotedPrintableDecoder>();
 }

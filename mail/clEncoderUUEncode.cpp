@@ -19,7 +19,7 @@ inline unsigned UUValue(unsigned char c) {
   return (c - 32u) & 63u;
 }
 
-class UUEncoder final : public TclCodec {
+class UUEncoder final : public kz::Codec {
  public:
   UUEncoder(int lineLength, bool suppressCrlf)
       : lineBytes_(std::min(lineLength * 3 / 4, kMaxLineBytes)), suppress_(suppressCrlf) {}
@@ -81,7 +81,7 @@ class UUEncoder final : public TclCodec {
   std::string pending_;
 };
 
-class UUDecoder final : public TclCodec {
+class UUDecoder final : public kz::Codec {
  public:
   void Update(std::string_view in, std::string& out) override {
     if (!done_ && !in.empty() && !pending_.empty() && pending_.back() == '\r') {
@@ -159,10 +159,10 @@ class UUDecoder final : public TclCodec {
 
 }  // namespace
 
-std::unique_ptr<TclCodec> MakeUUEncoder(int lineLength, bool suppressCrlf) {
+std::unique_ptr<kz::Codec> MakeUUEncoder(int lineLength, bool suppressCrlf) {
   return std::make_unique<UUEncoder>(lineLength, suppressCrlf);
 }
 
-std::unique_ptr<TclCodec> MakeUUDecoder() {
+std::unique_ptr<kz::Codec> MakeUUDecoder() {
   return std::make_unique<UUDecoder>();
 }

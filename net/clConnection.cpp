@@ -7,9 +7,8 @@
 #include <stdexcept>
 
 #include "core/CodePage.h"
+#include "core/ScopeGuard.h"
 #include "core/StringUtils.h"
-
-using namespace kz;
 
 // ---- TclConnection ----
 
@@ -41,7 +40,7 @@ void TclConnection::SetNetworkStream(std::unique_ptr<TclNetworkStream> stream) {
 
 TclNetworkStream& TclConnection::RequireStream() const {
   if (!FNetworkStream)
-    RaiseSocketError(kNoNetworkStreamText, kNoNetworkStreamCode);
+    kz::RaiseSocketError(kz::kNoNetworkStreamText, kz::kNoNetworkStreamCode);
   return *FNetworkStream;
 }
 
@@ -50,10 +49,10 @@ void TclConnection::CreateSocket(int AStruct, int AProtocol) {
     throw std::logic_error("CreateSocket: the socket exists already");
   FSocket.Reset(::socket(AF_INET, AStruct | SOCK_NONBLOCK | SOCK_CLOEXEC, AProtocol));
   if (!FSocket.Valid())
-    RaiseLastSocketError();
+    kz::RaiseLastSocketError();
 }
 
-void TclConnection::ReplaceSocket(kz::Socket socket) {
+void TclConnection::ReplaceSocket(kz::UniqueFd socket) {
   FSocket = std::move(socket);
   FActive = FSocket.Valid();
 }
@@ -82,17 +81,15 @@ bool TclConnection::CloseSession(bool ANotifyPeer) {
 }
 
 bool TclConnection::Close(bool ANotifyPeer) {
+  // However the session ends (done, still pending, or failed), the socket closes unless
+  // a close notification is still under way.
   bool pending = false;
-  if (FActive && FNetworkStream) {
-    try {
-      pending = CloseSession(ANotifyPeer);
-    } catch (...) {
+  kz::ScopeGuard closeEnd([&] {
+    if (!pending)
       CloseEnd();
-      throw;
-    }
-  }
-  if (!pending)
-    CloseEnd();
+  });
+  if (FActive && FNetworkStream)
+    pending = CloseSession(ANotifyPeer);
   return pending;
 }
 
@@ -145,10 +142,10 @@ void TclSyncConnection::ClearAbort() {
 }
 
 bool TclSyncConnection::WaitForEvents(short events, short& revents) {
-  const WaitOutcome outcome =
+  const kz::WaitOutcome outcome =
       kz::WaitForEvents(FSocket.Get(), events, FAbortEvent.Get(), FTimeOutTicks, FTimeOut);
   revents = outcome.revents;
-  return outcome.result == WaitResult::kDescriptor;
+  return outcome.result == kz::WaitResult::kDescriptor;
 }
 
 TclNetworkEvents TclSyncConnection::EnumNetworkEvents(short revents, bool connecting) const {
@@ -159,7 +156,7 @@ TclNetworkEvents TclSyncConnection::EnumNetworkEvents(short revents, bool connec
   if (connecting || error || hangUp) {
     socklen_t length = sizeof soError;
     if (::getsockopt(FSocket.Get(), SOL_SOCKET, SO_ERROR, &soError, &length) != 0) {
-      RaiseLastSocketError();
+      kz::RaiseLastSocketError();
     }
   }
   if (connecting) {
@@ -184,11 +181,11 @@ TclNetworkEvents TclSyncConnection::EnumNetworkEvents(short revents, bool connec
 }
 
 void TclSyncConnection::WriteString(std::string_view AString) {
-  TMemoryStream data(AnsiEncode(AString));
+  TMemoryStream data(kz::AnsiEncode(AString));
   WriteData(&data);
   if (data.Remaining() > 0) {
     // Aborted, or the peer closed before everything went out: never report success.
-    RaiseSocketError(IsAborted() ? ECONNABORTED : ENOTCONN);
+    kz::RaiseSocketError(IsAborted() ? ECONNABORTED : ENOTCONN);
   }
 }
 
@@ -196,7 +193,7 @@ std::string TclSyncConnection::ReadString() {
   InitProgress(0, 0);
   TMemoryStream data;
   ReadData(&data);
-  return AnsiDecode(data.Data());
+  return kz::AnsiDecode(data.Data());
 }
 
 // ---- TclTcpConnection ----
@@ -262,13 +259,13 @@ void TclTcpConnection::ReadStep(TStream* AData) {
   }
   for (;;) {
     if (!FActive)
-      RaiseSocketError(ENOTSOCK);
+      kz::RaiseSocketError(ENOTSOCK);
     short revents = 0;
     if (WaitForEvents(POLLIN | POLLRDHUP, revents)) {
       const TclNetworkEvents events = EnumNetworkEvents(revents, false);
       if (events.Read) {
         if (events.ReadError != 0)
-          RaiseSocketError(events.ReadError);
+          kz::RaiseSocketError(events.ReadError);
         stream.Read(AData);
         // A receive of 0 bytes: the peer closed; what came before it is delivered.
         if (stream.NeedClose())
@@ -279,7 +276,7 @@ void TclTcpConnection::ReadStep(TStream* AData) {
       }
       if (events.Close) {
         if (events.CloseError != 0)
-          RaiseSocketError(events.CloseError);
+          kz::RaiseSocketError(events.CloseError);
         break;
       }
     }
@@ -295,13 +292,13 @@ void TclTcpConnection::WriteStep(TStream* AData) {
   RestartTimeOut();
   TclNetworkStream& stream = RequireStream();
   if (!FActive && AData != nullptr && AData->Remaining() > 0)
-    RaiseSocketError(ENOTSOCK);
+    kz::RaiseSocketError(ENOTSOCK);
   if (stream.Write(AData))
     return;
   int closeError = 0;
   for (;;) {
     if (!FActive)
-      RaiseSocketError(ENOTSOCK);
+      kz::RaiseSocketError(ENOTSOCK);
     short revents = 0;
     // Readable data is only noted here (the next read step takes it), so POLLIN is asked
     // for only until it has been seen once.
@@ -310,13 +307,13 @@ void TclTcpConnection::WriteStep(TStream* AData) {
       const TclNetworkEvents events = EnumNetworkEvents(revents, false);
       if (events.Write) {
         if (events.WriteError != 0)
-          RaiseSocketError(events.WriteError);
+          kz::RaiseSocketError(events.WriteError);
         RestartTimeOut();
         if (stream.Write(AData))
           return;
       } else if (events.Read) {
         if (events.ReadError != 0)
-          RaiseSocketError(events.ReadError);
+          kz::RaiseSocketError(events.ReadError);
         stream.SetHasReadData(true);
       }
       if (events.Close) {
@@ -328,38 +325,19 @@ void TclTcpConnection::WriteStep(TStream* AData) {
       return;
   }
   if (closeError != 0)
-    RaiseSocketError(closeError);
+    kz::RaiseSocketError(closeError);
   Close(false);
 }
 
 // ---- TclTcpClientConnection ----
 
-namespace {
-
-// Suspends IsReadUntilClose for the duration of a session start.
-class ReadUntilCloseSuspender {
- public:
-  explicit ReadUntilCloseSuspender(TclTcpConnection& connection)
-      : connection_(connection), saved_(connection.IsReadUntilClose()) {
-    connection_.SetIsReadUntilClose(false);
-  }
-  ~ReadUntilCloseSuspender() { connection_.SetIsReadUntilClose(saved_); }
-  ReadUntilCloseSuspender(const ReadUntilCloseSuspender&) = delete;
-  ReadUntilCloseSuspender& operator=(const ReadUntilCloseSuspender&) = delete;
-
- private:
-  TclTcpConnection& connection_;
-  bool saved_;
-};
-
-}  // namespace
-
 void TclTcpClientConnection::Open(std::string_view AServer, int APort) {
-  ReadUntilCloseSuspender suspend(*this);
+  // A session start reads only its own replies, never until the peer closes.
+  kz::SaveAndRestore suspend(FIsReadUntilClose, false);
   TclNetworkStream& stream = RequireStream();
   ClearAbort();
   CreateSocket(SOCK_STREAM, IPPROTO_TCP);
-  const std::string_view binding = Trim(FLocalBinding);
+  const std::string_view binding = kz::Trim(FLocalBinding);
   if (!binding.empty())
     stream.Bind(binding, 0);
 
@@ -371,7 +349,7 @@ void TclTcpClientConnection::Open(std::string_view AServer, int APort) {
         const TclNetworkEvents events = EnumNetworkEvents(revents, true);
         if (events.Connect) {
           if (events.ConnectError != 0)
-            RaiseSocketError(events.ConnectError);
+            kz::RaiseSocketError(events.ConnectError);
           break;
         }
       }
@@ -386,15 +364,15 @@ void TclTcpClientConnection::Open(std::string_view AServer, int APort) {
   // A peer that closed during the session start (a proxy or TLS server giving up) has
   // closed the connection already.
   if (!FActive)
-    RaiseSocketError(kNotActiveText, kNotActiveCode);
+    kz::RaiseSocketError(kz::kNotActiveText, kz::kNotActiveCode);
   stream.ConnectEnd();
   stream.StreamReady();
 }
 
 void TclTcpClientConnection::OpenSession() {
   if (!FActive)
-    RaiseSocketError(kNotActiveText, kNotActiveCode);
-  ReadUntilCloseSuspender suspend(*this);
+    kz::RaiseSocketError(kz::kNotActiveText, kz::kNotActiveCode);
+  kz::SaveAndRestore suspend(FIsReadUntilClose, false);
   TclNetworkStream& stream = RequireStream();
   stream.OpenClientSession();
   if (IsAborted()) {
@@ -403,6 +381,6 @@ void TclTcpClientConnection::OpenSession() {
   }
   DispatchNextAction();
   if (!FActive)
-    RaiseSocketError(kNotActiveText, kNotActiveCode);
+    kz::RaiseSocketError(kz::kNotActiveText, kz::kNotActiveCode);
   stream.StreamReady();
 }

@@ -22,9 +22,11 @@
 #include <string_view>
 
 #include "core/Stream.h"
+#include "core/UniqueFd.h"
+#include "net/clEventFd.h"
 #include "net/clNetworkStream.h"
-#include "net/clPosixSocket.h"
 #include "net/clSocketError.h"
+#include "net/clWait.h"
 
 class TclConnection;
 
@@ -72,8 +74,6 @@ class TclConnection {
 
   // CreateSocket makes the non-blocking IPv4 socket; the socket must not exist yet.
   void CreateSocket(int AStruct, int AProtocol);
-  // ReplaceSocket hands the connection another descriptor (an accepted one).
-  void ReplaceSocket(kz::Socket socket);
   void InitProgress(std::int64_t ABytesProceed, std::int64_t ATotalBytes);
   // ReadData / WriteData move bytes between the socket and AData; none means: only do
   // what the stream has pending. Both return whether the connection is still active.
@@ -91,11 +91,6 @@ class TclConnection {
   virtual void DoProgress(std::int64_t ABytesProceed, std::int64_t ATotalBytes);
   virtual void DoReady();
 
-  // Called by the streams.
-  void AddBytesProceed(std::int64_t n) { FTotalBytesProceed += n; }
-  void SetLocalInfo(std::string_view AIP, int APort);
-  void SetPeerInfo(std::string_view AIP, int APort);
-  void SetActive(bool value) { FActive = value; }
   // AbortEventHandle: the descriptor a bandwidth pause watches to end early on Abort.
   virtual int AbortEventHandle() const { return -1; }
 
@@ -103,7 +98,7 @@ class TclConnection {
   // ShutDown closes without waiting; the destructors call it, ignoring socket errors.
   void ShutDown() noexcept;
 
-  kz::Socket FSocket;
+  kz::UniqueFd FSocket;
   int FBatchSize = 8192;
   int FBitsPerSec = 0;
   std::atomic<bool> FIsAborted{false};
@@ -116,6 +111,16 @@ class TclConnection {
   int FPort = 0;
   std::string FPeerIP;
   int FPeerPort = 0;
+
+ private:
+  // What a stream reports back to its connection; only the streams call these (derived
+  // streams through TclNetworkStream's protected members).
+  friend class TclNetworkStream;
+  void AddBytesProceed(std::int64_t n) { FTotalBytesProceed += n; }
+  void SetLocalInfo(std::string_view AIP, int APort);
+  void SetPeerInfo(std::string_view AIP, int APort);
+  // ReplaceSocket hands the connection another descriptor (an accepted one).
+  void ReplaceSocket(kz::UniqueFd socket);
 };
 
 // TclSyncConnection adds the blocking wait: an inactivity time-out and an abort event.

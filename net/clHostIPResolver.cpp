@@ -7,16 +7,16 @@
 #include <mutex>
 #include <thread>
 
+#include "net/clAddress.h"
 #include "net/clSocketError.h"
-
-using namespace kz;
+#include "net/clWait.h"
 
 namespace {
 
 // The state one lookup shares with its helper thread; the thread keeps it alive when the
 // caller has given up waiting (time-out or abort), since getaddrinfo cannot be cancelled.
 struct LookupState {
-  EventFd completed;
+  kz::EventFd completed;
   std::mutex mutex;
   int error = 0;
   std::vector<std::string> addresses;
@@ -33,16 +33,16 @@ void RunLookup(const std::shared_ptr<LookupState>& state, const std::string& hos
   {
     std::lock_guard lock(state->mutex);
     if (rc != 0) {
-      state->error = GaiErrorCode(rc, savedErrno);
+      state->error = kz::GaiErrorCode(rc, savedErrno);
     } else {
       for (const addrinfo* p = result; p != nullptr; p = p->ai_next) {
         if (p->ai_family != AF_INET)
           continue;
         const auto* address = reinterpret_cast<const sockaddr_in*>(p->ai_addr);
-        state->addresses.push_back(FormatAddress(address->sin_addr));
+        state->addresses.push_back(kz::FormatAddress(address->sin_addr));
       }
       if (state->addresses.empty())
-        state->error = GaiErrorCode(EAI_NONAME, 0);
+        state->error = kz::GaiErrorCode(EAI_NONAME, 0);
     }
   }
   if (result != nullptr)
@@ -58,23 +58,23 @@ std::vector<std::string> TclHostIPResolver::Lookup(std::string_view AHostName, i
   FIsAborted = false;
   FAbortEvent.Reset();
   // The time-out counts from the start of the lookup, however often the pump hook runs.
-  const std::int64_t start = TickCount();
+  const std::int64_t start = kz::TickCount();
   for (;;) {
-    const WaitOutcome outcome =
-        WaitForEvents(state->completed.Get(), POLLIN, FAbortEvent.Get(), start, ATimeOut);
-    if (outcome.result == WaitResult::kDescriptor)
+    const kz::WaitOutcome outcome =
+        kz::WaitForEvents(state->completed.Get(), POLLIN, FAbortEvent.Get(), start, ATimeOut);
+    if (outcome.result == kz::WaitResult::kDescriptor)
       break;
     if (FIsAborted)
-      RaiseSocketError(ECANCELED);
+      kz::RaiseSocketError(ECANCELED);
   }
   std::lock_guard lock(state->mutex);
   if (state->error != 0)
-    RaiseSocketError(state->error);
+    kz::RaiseSocketError(state->error);
   return std::move(state->addresses);
 }
 
 std::string TclHostIPResolver::GetIPAddress(std::string_view AHostName, int ATimeOut) {
-  if (IsDottedAddress(AHostName))
+  if (kz::IsDottedAddress(AHostName))
     return std::string(AHostName);
   return Lookup(AHostName, ATimeOut).front();
 }

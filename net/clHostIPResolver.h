@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "net/clPosixSocket.h"
+#include "net/clEventFd.h"
 
 class TclHostIPResolver {
  public:

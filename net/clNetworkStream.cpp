@@ -7,11 +7,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "net/clAddress.h"
 #include "net/clConnection.h"
-#include "net/clPosixSocket.h"
+#include "net/clPumpHook.h"
 #include "net/clSocketError.h"
-
-using namespace kz;
+#include "net/clWait.h"
 
 namespace {
 
@@ -69,16 +69,25 @@ bool TclNetworkStream::IsTransferDone() const {
   return limit >= 0 && FBytesProceed >= limit;
 }
 
+std::int64_t TclNetworkStream::TransferLimit() const {
+  return FConnection != nullptr ? FConnection->BytesToProceed() : -1;
+}
+
+void TclNetworkStream::SetTransferLimit(std::int64_t limit) {
+  if (FConnection != nullptr)
+    FConnection->SetBytesToProceed(limit);
+}
+
 int TclNetworkStream::SocketHandle() const {
   if (FConnection == nullptr)
-    RaiseSocketError(ENOTSOCK);
+    kz::RaiseSocketError(ENOTSOCK);
   return FConnection->Socket();
 }
 
 int TclNetworkStream::GetBatchSize() {
   const int batch = FConnection != nullptr ? FConnection->BatchSize() : 0;
   if (batch < 1)
-    RaiseSocketError(kInvalidBatchSizeText, kInvalidBatchSizeCode);
+    kz::RaiseSocketError(kz::kInvalidBatchSizeText, kz::kInvalidBatchSizeCode);
   const std::int64_t limit = FConnection->BytesToProceed();
   if (limit >= 0) {
     const std::int64_t left = std::max<std::int64_t>(0, limit - FBytesProceed);
@@ -90,7 +99,7 @@ int TclNetworkStream::GetBatchSize() {
 
 sockaddr_in TclNetworkStream::CreateEndPoint(std::string_view AHost, int APort) {
   if (APort < 0 || APort > 65535)
-    RaiseSocketError(kInvalidPortText, kInvalidPortCode);
+    kz::RaiseSocketError(kz::kInvalidPortText, kz::kInvalidPortCode);
   sockaddr_in address;
   std::memset(&address, 0, sizeof address);
   address.sin_family = AF_INET;
@@ -99,10 +108,10 @@ sockaddr_in TclNetworkStream::CreateEndPoint(std::string_view AHost, int APort) 
     address.sin_addr.s_addr = htonl(INADDR_ANY);
   } else if (AHost == "255.255.255.255") {
     address.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-  } else if (auto parsed = ParseDottedAddress(AHost)) {
+  } else if (auto parsed = kz::ParseDottedAddress(AHost)) {
     address.sin_addr = *parsed;
   } else {
-    RaiseSocketError(kInvalidAddressText, kInvalidAddressCode);
+    kz::RaiseSocketError(kz::kInvalidAddressText, kz::kInvalidAddressCode);
   }
   return address;
 }
@@ -110,15 +119,15 @@ sockaddr_in TclNetworkStream::CreateEndPoint(std::string_view AHost, int APort) 
 bool TclNetworkStream::Connect(std::string_view AHost, int APort) {
   ClearNextAction();
   if (APort <= 0)
-    RaiseSocketError(kInvalidPortText, kInvalidPortCode);
+    kz::RaiseSocketError(kz::kInvalidPortText, kz::kInvalidPortCode);
   const sockaddr_in address = CreateEndPoint(AHost, APort);
   bool completed = true;
   if (::connect(SocketHandle(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     if (errno != EINPROGRESS && !WouldBlock(errno))
-      RaiseLastSocketError();
+      kz::RaiseLastSocketError();
     completed = false;
   }
-  SetPeerInfo(FormatAddress(address.sin_addr), APort);
+  SetPeerInfo(kz::FormatAddress(address.sin_addr), APort);
   OpenClientSession();
   return completed;
 }
@@ -127,9 +136,9 @@ void TclNetworkStream::ReadLocalAddress() {
   sockaddr_in address{};
   socklen_t length = sizeof address;
   if (::getsockname(SocketHandle(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    RaiseLastSocketError();
+    kz::RaiseLastSocketError();
   }
-  SetLocalInfo(FormatAddress(address.sin_addr), ntohs(address.sin_port));
+  SetLocalInfo(kz::FormatAddress(address.sin_addr), ntohs(address.sin_port));
 }
 
 void TclNetworkStream::ConnectEnd() {
@@ -139,13 +148,13 @@ void TclNetworkStream::ConnectEnd() {
 void TclNetworkStream::Bind(std::string_view AHost, int APort) {
   const sockaddr_in address = CreateEndPoint(AHost, APort);
   if (::bind(SocketHandle(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    RaiseLastSocketError();
+    kz::RaiseLastSocketError();
   }
 }
 
 void TclNetworkStream::Bind(std::string_view AHost, int APortBegin, int APortEnd) {
   if (APortBegin <= 0 || APortEnd < APortBegin) {
-    RaiseSocketError(kInvalidPortText, kInvalidPortCode);
+    kz::RaiseSocketError(kz::kInvalidPortText, kz::kInvalidPortCode);
   }
   for (int port = APortBegin;; ++port) {
     const sockaddr_in address = CreateEndPoint(AHost, port);
@@ -153,14 +162,14 @@ void TclNetworkStream::Bind(std::string_view AHost, int APortBegin, int APortEnd
       return;
     }
     if (errno != EADDRINUSE || port >= APortEnd)
-      RaiseLastSocketError();
+      kz::RaiseLastSocketError();
   }
 }
 
 void TclNetworkStream::Broadcast() {
   const int on = 1;
   if (::setsockopt(SocketHandle(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
-    RaiseLastSocketError();
+    kz::RaiseLastSocketError();
   }
 }
 
@@ -168,7 +177,7 @@ void TclNetworkStream::Listen() {
   ClearNextAction();
   // The connection's sockets are created non-blocking already.
   if (::listen(SocketHandle(), 1) != 0)
-    RaiseLastSocketError();
+    kz::RaiseLastSocketError();
   ReadLocalAddress();
 }
 
@@ -176,13 +185,13 @@ void TclNetworkStream::Accept() {
   ClearNextAction();
   sockaddr_in peer{};
   socklen_t length = sizeof peer;
-  kz::Socket accepted(::accept4(SocketHandle(), reinterpret_cast<sockaddr*>(&peer), &length,
-                                SOCK_NONBLOCK | SOCK_CLOEXEC));
+  kz::UniqueFd accepted(::accept4(SocketHandle(), reinterpret_cast<sockaddr*>(&peer), &length,
+                                  SOCK_NONBLOCK | SOCK_CLOEXEC));
   if (!accepted.Valid())
-    RaiseLastSocketError();
+    kz::RaiseLastSocketError();
   FConnection->ReplaceSocket(std::move(accepted));
   ReadLocalAddress();
-  SetPeerInfo(FormatAddress(peer.sin_addr), ntohs(peer.sin_port));
+  SetPeerInfo(kz::FormatAddress(peer.sin_addr), ntohs(peer.sin_port));
   OpenServerSession();
 }
 
@@ -201,7 +210,7 @@ void TclNetworkStream::ThrottleDelay(std::int64_t bytes) {
   if (bitsPerSec <= 0 || bytes <= 0)
     return;
   const int savedErrno = errno;
-  PauseFor(bytes * 8000 / bitsPerSec, FConnection->AbortEventHandle());
+  kz::PauseFor(bytes * 8000 / bitsPerSec, FConnection->AbortEventHandle());
   errno = savedErrno;
 }
 
@@ -237,7 +246,7 @@ bool TclNetworkStream::SettleSend(TStream* AData, std::size_t got, std::int64_t 
     AData->Seek(-static_cast<std::int64_t>(got), SeekOrigin::Current);
     if (WouldBlock(error))
       return false;
-    RaiseSocketError(error);
+    kz::RaiseSocketError(error);
   }
   if (sent < static_cast<std::int64_t>(got))
     AData->Seek(sent - static_cast<std::int64_t>(got), SeekOrigin::Current);
@@ -249,20 +258,16 @@ bool TclNetworkStream::Read(TStream* AData) {
   ClearNextAction();
   if (AData == nullptr)
     return true;
-  // A sender as fast as we are could keep one drain going for ever; ending it after a
-  // slice hands control back to the wait, which runs the pump hook.
-  const std::int64_t start = TickCount();
-  std::int64_t n = 0;
-  do {
+  for (;;) {
     const int batch = GetBatchSize();
     if (batch == 0)
       return true;
     const std::span<char> buffer = Buffer(static_cast<std::size_t>(batch));
-    n = ReadBuf(buffer);
+    const std::int64_t n = ReadBuf(buffer);
     if (n < 0) {
       if (WouldBlock(errno))
         return false;
-      RaiseLastSocketError();
+      kz::RaiseLastSocketError();
     }
     if (n == 0) {
       FNeedClose = true;
@@ -270,20 +275,18 @@ bool TclNetworkStream::Read(TStream* AData) {
     }
     AData->Write(buffer.first(static_cast<std::size_t>(n)));
     UpdateProgress(n);
-    // A short receive emptied the socket: skip the receive that would only report so.
-    // The connection's poll() is level-triggered, so anything that arrives meanwhile
-    // still wakes the next wait.
-    if (n < batch)
-      return false;
-  } while (!IsTransferDone() && TickCount() - start < kPumpSliceMs);
-  return true;
+    // A sender as fast as we are keeps one drain going for a long time; the user
+    // interface gets its turn meanwhile (and may abort, which ends the transfer).
+    kz::PumpIfDue();
+    if (IsTransferDone())
+      return true;
+  }
 }
 
 bool TclNetworkStream::Write(TStream* AData) {
   ClearNextAction();
   if (AData == nullptr || AData->Remaining() <= 0)
     return true;
-  const std::int64_t start = TickCount();
   for (;;) {
     const std::int64_t chunk = std::min<std::int64_t>(GetBatchSize(), AData->Remaining());
     if (chunk <= 0)
@@ -295,11 +298,12 @@ bool TclNetworkStream::Write(TStream* AData) {
     const std::int64_t sent = WriteBuf(buffer.first(got));
     if (!SettleSend(AData, got, sent, errno))
       return false;
-    if (AData->Remaining() <= 0 || IsTransferDone())
+    if (AData->Remaining() <= 0)
       return true;
-    // As in Read: a long run of sends gives the wait (and the pump hook) a turn.
-    if (TickCount() - start >= kPumpSliceMs)
-      return false;
+    // As in Read: a long run of sends gives the user interface a turn.
+    kz::PumpIfDue();
+    if (IsTransferDone())
+      return true;
   }
 }
 
@@ -316,7 +320,7 @@ bool TclNetworkStream::ReadFrom(TStream* AData, std::string& AIP, int& APort) {
   if (n < 0) {
     if (WouldBlock(errno))
       return false;
-    RaiseLastSocketError();
+    kz::RaiseLastSocketError();
   }
   ThrottleDelay(n);
   if (AData != nullptr) {
@@ -324,7 +328,7 @@ bool TclNetworkStream::ReadFrom(TStream* AData, std::string& AIP, int& APort) {
   }
   UpdateProgress(n);
   ReadLocalAddress();
-  AIP = FormatAddress(from.sin_addr);
+  AIP = kz::FormatAddress(from.sin_addr);
   APort = ntohs(from.sin_port);
   return true;
 }

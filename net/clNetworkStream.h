@@ -58,13 +58,14 @@ class TclNetworkStream {
   // Close ends the stream's session; the plain stream has none and only forgets its state.
   virtual void Close(bool ANotifyPeer);
   virtual void StreamReady();
-  // Read appends what the socket holds to AData (none: nothing to do), for at most one
-  // pump slice; false when the socket has been emptied (the last receive would block or
-  // came back short).
+  // Read appends what the socket holds to AData (none: nothing to do), draining it until
+  // a receive would block, the peer closes (NeedClose) or the transfer is done. False
+  // exactly when the last receive would have blocked: true means more data may be
+  // waiting. A long drain gives the pump hook a turn once a slice.
   virtual bool Read(TStream* AData);
   // Write sends AData from its position on; true when all of it (or the transfer limit)
-  // went out, false when the socket would block or a slice of sending has passed (AData
-  // then stands at the first unsent byte).
+  // went out, false exactly when the socket would block (AData then stands at the first
+  // unsent byte). A long run of sends gives the pump hook a turn once a slice.
   virtual bool Write(TStream* AData);
   // ReadFrom receives one datagram batch into AData and tells its sender.
   virtual bool ReadFrom(TStream* AData, std::string& AIP, int& APort);
@@ -94,7 +95,17 @@ class TclNetworkStream {
   void ThrottleDelay(std::int64_t bytes);
   void SetLocalInfo(std::string_view AIP, int APort);
   void ReadLocalAddress();
+  // ReplaceNextAction sets the next action even when one is set already (a stream that
+  // passes on the request of the stream it wraps).
+  void ReplaceNextAction(TclNetworkStreamAction action) { FNextAction = action; }
+  // SetNeedClose records that a receive returned 0 bytes: the peer has closed.
+  void SetNeedClose() { FNeedClose = true; }
+  // The connection's transfer limit (BytesToProceed, -1 = none), for a stream that reads a
+  // handshake reply and must not take what follows it.
+  std::int64_t TransferLimit() const;
+  void SetTransferLimit(std::int64_t limit);
 
+ private:
   TclConnection* FConnection = nullptr;
   TclNetworkStreamAction FNextAction = saNone;
   std::string FIP;
@@ -105,7 +116,6 @@ class TclNetworkStream {
   bool FNeedClose = false;
   std::int64_t FBytesProceed = 0;
 
- private:
   // Buffer is the transfer buffer, grown (never shrunk) to at least `size` bytes.
   std::span<char> Buffer(std::size_t size);
   // SettleSend accounts for a send of `sent` of the `got` bytes just read from AData: the

@@ -3,13 +3,10 @@
 #include <cerrno>
 #include <utility>
 
+#include "core/ScopeGuard.h"
 #include "core/Utf.h"
+#include "net/clAddress.h"
 #include "net/clConnection.h"
-#include "net/clPosixSocket.h"
-
-using namespace kz;
-
-namespace kz {
 
 namespace {
 
@@ -41,7 +38,7 @@ void AppendTerminated(std::string& out, std::string_view bytes, std::string_view
 }
 
 void CheckRequestLength(const std::string& request) {
-  if (request.size() > kSocksMaxRequest) {
+  if (request.size() > kz::kSocksMaxRequest) {
     Refuse("SOCKS error: the request is longer than 1024 bytes", EMSGSIZE);
   }
 }
@@ -51,6 +48,8 @@ unsigned Byte(std::string_view s, std::size_t i) {
 }
 
 }  // namespace
+
+namespace kz {
 
 std::string SocksBytes(std::string_view utf8, std::string_view what) {
   std::string out;
@@ -146,13 +145,13 @@ void TclSocksNetworkStream::OpenClientSession() {
 }
 
 void TclSocksNetworkStream::TakeBaseState() {
-  FNextAction = FBaseStream->NextAction();
+  ReplaceNextAction(FBaseStream->NextAction());
   if (FBaseStream->HasReadData()) {
-    FHasReadData = true;
+    SetHasReadData(true);
     FBaseStream->SetHasReadData(false);
   }
   if (FBaseStream->NeedClose())
-    FNeedClose = true;
+    SetNeedClose();
 }
 
 void TclSocksNetworkStream::StreamReady() {
@@ -179,22 +178,19 @@ bool TclSocksNetworkStream::Read(TStream* AData) {
     return result;
   }
   ClearNextAction();
-  TclConnection* connection = Connection();
   const std::int64_t missing = GetReplyLength() - FReadBuffer.Size();
-  FBytesProceed = 0;
-  // Never take more than the reply: what follows it belongs to the tunnel.
-  const std::int64_t savedLimit = connection->BytesToProceed();
-  connection->SetBytesToProceed(missing);
+  TclNetworkStream::ResetBytesProceed();
   bool result;
-  try {
+  {
+    // Never take more than the reply: what follows it belongs to the tunnel.
+    kz::ScopeGuard restoreLimit([this, saved = TransferLimit()] { SetTransferLimit(saved); });
+    SetTransferLimit(missing);
     FReadBuffer.Seek(0, SeekOrigin::End);
     result = TclNetworkStream::Read(&FReadBuffer);
-  } catch (...) {
-    connection->SetBytesToProceed(savedLimit);
-    throw;
   }
-  connection->SetBytesToProceed(savedLimit);
-  FHasReadData = result && !FNeedClose;
+  // The reply was read up to its end, not until the socket would block: what follows it
+  // may be waiting already.
+  SetHasReadData(result && !NeedClose());
   if (ParseReply(FReadBuffer.Data()))
     FReadBuffer.Clear();
   return result;
@@ -211,7 +207,8 @@ bool TclSocksNetworkStream::Write(TStream* AData) {
     FWriteBuffer.Clear();
     FWriteBuffer.Write(std::string_view(BuildRequest()));
     FWriteBuffer.SetPosition(0);
-    FBytesProceed = 0;
+    TclNetworkStream::ResetBytesProceed();
+    ExpectReply();
   }
   const bool done = TclNetworkStream::Write(&FWriteBuffer);
   if (done) {
@@ -225,7 +222,7 @@ void TclSocksNetworkStream::Close(bool ANotifyPeer) {
   TclNetworkStream::Close(ANotifyPeer);
   if (FState == csData) {
     FBaseStream->Close(ANotifyPeer);
-    FNextAction = FBaseStream->NextAction();
+    ReplaceNextAction(FBaseStream->NextAction());
   }
 }
 
@@ -239,7 +236,7 @@ bool TclSocksNetworkStream::IsTransferDone() const {
 }
 
 bool TclSocksNetworkStream::TargetAddressBytes(std::string& out) const {
-  const auto address = ParseDottedAddress(FTargetServer);
+  const auto address = kz::ParseDottedAddress(FTargetServer);
   if (!address)
     return false;
   out.append(reinterpret_cast<const char*>(&address->s_addr), 4);  // network order already
@@ -248,21 +245,21 @@ bool TclSocksNetworkStream::TargetAddressBytes(std::string& out) const {
 
 // ---- SOCKS 4 / 4a ----
 
-void TclSocks4NetworkStream::CheckRequests() {
+void TclSocks4NetworkStream::CheckRequests() const {
   BuildRequest();
 }
 
-std::string TclSocks4NetworkStream::BuildRequest() {
+std::string TclSocks4NetworkStream::BuildRequest() const {
   if (FTargetServer.empty())
-    RaiseSocketError(kInvalidAddressText, kInvalidAddressCode);
+    kz::RaiseSocketError(kz::kInvalidAddressText, kz::kInvalidAddressCode);
   std::string request{4, 1};
   AppendPort(request, FTargetPort);
   const bool dotted = TargetAddressBytes(request);
   if (!dotted)
     request.append({0, 0, 0, 1});  // 4a: the proxy resolves the name below
-  AppendTerminated(request, SocksBytes(FUserName, "user name"), "user name");
+  AppendTerminated(request, kz::SocksBytes(FUserName, "user name"), "user name");
   if (!dotted)
-    AppendTerminated(request, SocksBytes(FTargetServer, "host name"), "host name");
+    AppendTerminated(request, kz::SocksBytes(FTargetServer, "host name"), "host name");
   CheckRequestLength(request);
   return request;
 }
@@ -273,7 +270,8 @@ bool TclSocks4NetworkStream::ParseReply(std::string_view reply) {
     return false;
   }
   if (Byte(reply, 0) != 0 || Byte(reply, 1) != 90) {
-    throw EclSocksFirewallError(Socks4ReplyText(Byte(reply, 1)), static_cast<int>(Byte(reply, 1)));
+    throw EclSocksFirewallError(kz::Socks4ReplyText(Byte(reply, 1)),
+                                static_cast<int>(Byte(reply, 1)));
   }
   Accepted();
   return true;
@@ -281,43 +279,39 @@ bool TclSocks4NetworkStream::ParseReply(std::string_view reply) {
 
 // ---- SOCKS 5 ----
 
-void TclSocks5NetworkStream::CheckRequests() {
-  const TclSocksConnectionState saved = FState;
-  const int savedLength = FBytesToRead;
+void TclSocks5NetworkStream::CheckRequests() const {
   for (TclSocksConnectionState state : {csHello, csAuthenticate, csCommand}) {
-    FState = state;
     if (state != csAuthenticate || !FUserName.empty())
-      BuildRequest();
+      RequestFor(state);
   }
-  FState = saved;
-  FBytesToRead = savedLength;
 }
 
-std::string TclSocks5NetworkStream::BuildRequest() {
+void TclSocks5NetworkStream::ExpectReply() {
+  // Version, reply, reserved, address type and the first address byte of a command reply
+  // are enough to know how long the whole reply is; the other replies are two bytes.
+  FBytesToRead = FState == csCommand ? 5 : 2;
+}
+
+std::string TclSocks5NetworkStream::RequestFor(TclSocksConnectionState state) const {
   std::string request;
-  switch (FState) {
+  switch (state) {
     case csHello:
       request = {5, 1, static_cast<char>(FUserName.empty() ? 0 : 2)};
-      FBytesToRead = 2;
       break;
     case csAuthenticate:
       request = {1};
-      AppendCounted(request, SocksBytes(FUserName, "user name"), "user name");
-      AppendCounted(request, SocksBytes(FPassword, "password"), "password");
-      FBytesToRead = 2;
+      AppendCounted(request, kz::SocksBytes(FUserName, "user name"), "user name");
+      AppendCounted(request, kz::SocksBytes(FPassword, "password"), "password");
       break;
     case csCommand:
       if (FTargetServer.empty())
-        RaiseSocketError(kInvalidAddressText, kInvalidAddressCode);
+        kz::RaiseSocketError(kz::kInvalidAddressText, kz::kInvalidAddressCode);
       request = {5, 1, 0};
       if (!TargetAddressBytes(request.append(1, 1))) {
         request.back() = 3;
-        AppendCounted(request, SocksBytes(FTargetServer, "host name"), "host name");
+        AppendCounted(request, kz::SocksBytes(FTargetServer, "host name"), "host name");
       }
       AppendPort(request, FTargetPort);
-      // Version, reply, reserved, address type and the first address byte: enough to know
-      // how long the whole reply is.
-      FBytesToRead = 5;
       break;
     case csData:
       return {};
@@ -353,7 +347,7 @@ bool TclSocks5NetworkStream::ParseReply(std::string_view reply) {
       return true;
     case csCommand: {
       if (Byte(reply, 0) != 5 || code != 0)
-        throw EclSocksFirewallError(Socks5ReplyText(code), code);
+        throw EclSocksFirewallError(kz::Socks5ReplyText(code), code);
       // The bound address: IPv4, a counted name or IPv6, then the port.
       const unsigned type = Byte(reply, 3);
       if (type == 1) {
@@ -363,7 +357,7 @@ bool TclSocks5NetworkStream::ParseReply(std::string_view reply) {
       } else if (type == 4) {
         FBytesToRead = 4 + 16 + 2;
       } else {
-        throw EclSocksFirewallError(Socks5ReplyText(8), 8);
+        throw EclSocksFirewallError(kz::Socks5ReplyText(8), 8);
       }
       if (reply.size() < static_cast<std::size_t>(FBytesToRead)) {
         SetNextAction(saRead);

@@ -62,17 +62,21 @@ class TclSocksNetworkStream : public TclNetworkStream {
   void ResetBytesProceed() override;
   bool IsTransferDone() const override;
 
-  // BuildRequest: the bytes to send in the current state (all limits checked).
-  virtual std::string BuildRequest() = 0;
+  // BuildRequest: the bytes to send in the current state (all limits checked). It changes
+  // nothing, so it may be called any number of times.
+  virtual std::string BuildRequest() const = 0;
   // ParseReply examines everything received in the current state; true when the reply was
   // complete and accepted, false (with saRead requested) while it is still short.
   virtual bool ParseReply(std::string_view reply) = 0;
-  // GetReplyLength: the reply bytes expected in the current state, as far as known.
-  virtual int GetReplyLength() = 0;
+  // GetReplyLength: the reply bytes expected to the request last sent, as far as known.
+  virtual int GetReplyLength() const = 0;
   // CheckRequests refuses, before anything is sent, settings no request could carry.
-  virtual void CheckRequests() = 0;
+  virtual void CheckRequests() const = 0;
 
  protected:
+  // ExpectReply is called as the request of the current state goes out: the stream
+  // starts waiting for that request's reply.
+  virtual void ExpectReply() {}
   // TargetAddressBytes: the four address bytes of a dotted target, or none for a name.
   bool TargetAddressBytes(std::string& out) const;
   void Accepted();
@@ -95,20 +99,23 @@ class TclSocksNetworkStream : public TclNetworkStream {
 class TclSocks4NetworkStream : public TclSocksNetworkStream {
  public:
   using TclSocksNetworkStream::TclSocksNetworkStream;
-  std::string BuildRequest() override;
+  std::string BuildRequest() const override;
   bool ParseReply(std::string_view reply) override;
-  int GetReplyLength() override { return 8; }
-  void CheckRequests() override;
+  int GetReplyLength() const override { return 8; }
+  void CheckRequests() const override;
 };
 
 class TclSocks5NetworkStream : public TclSocksNetworkStream {
  public:
   using TclSocksNetworkStream::TclSocksNetworkStream;
-  std::string BuildRequest() override;
+  std::string BuildRequest() const override { return RequestFor(FState); }
   bool ParseReply(std::string_view reply) override;
-  int GetReplyLength() override { return FBytesToRead; }
-  void CheckRequests() override;
+  int GetReplyLength() const override { return FBytesToRead; }
+  void CheckRequests() const override;
 
  protected:
+  void ExpectReply() override;
+  std::string RequestFor(TclSocksConnectionState state) const;
+
   int FBytesToRead = 2;
 };

@@ -69,8 +69,8 @@ class PatternSource : public TStream {
   std::int64_t pos_ = 0;
 };
 
-kz::Socket Listen(int& port) {
-  kz::Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+kz::UniqueFd Listen(int& port) {
+  kz::UniqueFd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -84,8 +84,8 @@ kz::Socket Listen(int& port) {
   return s;
 }
 
-kz::Socket ConnectPlain(int port) {
-  kz::Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+kz::UniqueFd ConnectPlain(int port) {
+  kz::UniqueFd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -125,12 +125,12 @@ double Seconds(std::chrono::steady_clock::time_point start) {
 // The peer side is always the same plain blocking loop; only the measured side changes.
 double PlainReceive(std::int64_t total) {
   int port = 0;
-  kz::Socket listener = Listen(port);
+  kz::UniqueFd listener = Listen(port);
   std::thread peer([&] {
-    kz::Socket s(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+    kz::UniqueFd s(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
     SendBlocking(s.Get(), total);
   });
-  kz::Socket c = ConnectPlain(port);
+  kz::UniqueFd c = ConnectPlain(port);
   const auto start = std::chrono::steady_clock::now();
   const std::int64_t got = RecvBlocking(c.Get());
   const double t = Seconds(start);
@@ -142,9 +142,9 @@ double PlainReceive(std::int64_t total) {
 
 double OursReceive(std::int64_t total) {
   int port = 0;
-  kz::Socket listener = Listen(port);
+  kz::UniqueFd listener = Listen(port);
   std::thread peer([&] {
-    kz::Socket s(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+    kz::UniqueFd s(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
     SendBlocking(s.Get(), total);
   });
   TclTcpClientConnection c;
@@ -164,13 +164,13 @@ double OursReceive(std::int64_t total) {
 
 double PlainSend(std::int64_t total) {
   int port = 0;
-  kz::Socket listener = Listen(port);
+  kz::UniqueFd listener = Listen(port);
   std::int64_t got = 0;
   std::thread peer([&] {
-    kz::Socket s(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+    kz::UniqueFd s(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
     got = RecvBlocking(s.Get());
   });
-  kz::Socket c = ConnectPlain(port);
+  kz::UniqueFd c = ConnectPlain(port);
   const auto start = std::chrono::steady_clock::now();
   SendBlocking(c.Get(), total);
   ::shutdown(c.Get(), SHUT_WR);
@@ -183,10 +183,10 @@ double PlainSend(std::int64_t total) {
 
 double OursSend(std::int64_t total) {
   int port = 0;
-  kz::Socket listener = Listen(port);
+  kz::UniqueFd listener = Listen(port);
   std::int64_t got = 0;
   std::thread peer([&] {
-    kz::Socket s(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+    kz::UniqueFd s(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
     got = RecvBlocking(s.Get());
   });
   TclTcpClientConnection c;

@@ -42,7 +42,7 @@ class AppFixture : public testing::Test {
     dialogs::SetMessageSink({});
   }
 
-  TIniFile Ini() const { return TIniFile(settings::SetupFilePath()); }
+  IniFile Ini() const { return IniFile(settings::SetupFilePath()); }
   std::string Read(std::string_view section, std::string_view key) const {
     return Ini().ReadString(section, key);
   }

@@ -19,7 +19,7 @@ class IniFileTest : public testing::Test {
   TempHome home;
   fs::path folder = home.Root() / "ini";
   fs::path path = folder / "setup.dat";
-  TIniFile ini{path.string()};
+  IniFile ini{path.string()};
 };
 
 TEST_F(IniFileTest, MissingFileSectionOrKeyReadsEmpty) {
@@ -111,7 +111,7 @@ TEST_F(IniFileTest, NulBytesAndInvalidUtf8AreRead) {
 }
 
 TEST_F(IniFileTest, FilesOverOneMebibyteAreRefused) {
-  TempHome::Write(path, "[S]\nk=v\n" + std::string(TIniFile::kMaxFileSize, ';'));
+  TempHome::Write(path, "[S]\nk=v\n" + std::string(IniFile::kMaxFileSize, ';'));
   try {
     ini.ReadString("S", "k");
     FAIL() << "a file over 1 MiB must be refused";
@@ -140,7 +140,7 @@ TEST_F(IniFileTest, SymbolicLinkIsNotWrittenThrough) {
 }
 
 TEST_F(IniFileTest, WriteIntoMissingFolderRaisesErrorNamingTheFile) {
-  const TIniFile lost((folder / "missing" / "setup.dat").string());
+  const IniFile lost((folder / "missing" / "setup.dat").string());
   try {
     lost.WriteString("S", "k", "v");
     FAIL();

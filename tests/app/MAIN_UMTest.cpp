@@ -7,7 +7,10 @@
 
 namespace {
 
-using namespace std::chrono;
+using std::chrono::days;
+using std::chrono::December;
+using std::chrono::Tuesday;
+using std::chrono::operator""y;
 
 class MainTest : public AppFixture {
  protected:

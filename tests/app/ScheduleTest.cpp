@@ -10,7 +10,14 @@
 
 namespace {
 
-using namespace std::chrono;
+using std::chrono::days;
+using std::chrono::December;
+using std::chrono::February;
+using std::chrono::March;
+using std::chrono::Monday;
+using std::chrono::sys_days;
+using std::chrono::year_month_day;
+using std::chrono::operator""y;
 using schedule::TimeOfDay;
 
 // 2026-12-07 is a Monday.
@@ -47,7 +54,7 @@ class SendMinuteTest : public testing::TestWithParam<SendCase> {};
 TEST_P(SendMinuteTest, Decides) {
   TempHome home;
   std::filesystem::create_directories(home.DataFolder());
-  const TIniFile ini((home.DataFolder() / "setup.dat").string());
+  const IniFile ini((home.DataFolder() / "setup.dat").string());
   for (const char* key : {"Po", "Ut", "St", "Ct", "Pa", "So", "Ne"}) {
     const bool on = std::find(GetParam().selected.begin(), GetParam().selected.end(), key) !=
                     GetParam().selected.end();
@@ -86,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Schedule, DayKeyMustHoldExactlyItsOwnText) {
   TempHome home;
   std::filesystem::create_directories(home.DataFolder());
-  const TIniFile ini((home.DataFolder() / "setup.dat").string());
+  const IniFile ini((home.DataFolder() / "setup.dat").string());
   for (const char* value : {"po", "Po ", "1", "Ut"}) {
     ini.WriteString("Datum", "Po", value);
     EXPECT_FALSE(schedule::IsSendDay(ini, kMonday)) << value;
@@ -130,7 +137,7 @@ TEST(Schedule, RejectsWhatIsNotADateOrTime) {
 TEST(Schedule, StoredScheduleConvertsTheDateFirst) {
   TempHome home;
   std::filesystem::create_directories(home.DataFolder());
-  const TIniFile ini((home.DataFolder() / "setup.dat").string());
+  const IniFile ini((home.DataFolder() / "setup.dat").string());
   // No settings at all: the empty expiry date is the first conversion to fail.
   try {
     schedule::ReadStoredSchedule(ini);

@@ -28,7 +28,7 @@ TEST(SettingsStore, DataFolderIsCreatedOwnerOnlyWithParents) {
   EXPECT_FALSE(fs::exists(home.Root() / "data"));
   EXPECT_FALSE(settings::SetupFileExists());
   // Without the folder every write fails and reads are empty.
-  const TIniFile ini(settings::SetupFilePath());
+  const IniFile ini(settings::SetupFilePath());
   EXPECT_THROW(ini.WriteString("Cas", "cas", "08:00:00"), EclError);
   EXPECT_EQ(ini.ReadString("Cas", "cas"), "");
   settings::EnsureDataFolder();

@@ -322,13 +322,13 @@ TEST_F(SetupFormTest, OldSingleByteHexValuesStillLoad) {
 namespace {
 
 TEST(Lamp, SteadyShowsOnColourAndBlinkingAlternates) {
-  TLamp lamp(Qt::green, Qt::red);
+  Lamp lamp(Qt::green, Qt::red);
   EXPECT_EQ(lamp.CurrentColor(), QColor(Qt::green));
   lamp.SetBlinking(true);
   EXPECT_TRUE(QTest::qWaitFor([&] { return lamp.CurrentColor() == QColor(Qt::red); }, 2000));
   EXPECT_TRUE(QTest::qWaitFor([&] { return lamp.CurrentColor() == QColor(Qt::green); }, 2000));
   lamp.SetBlinking(true);
-  QTest::qWait(TLamp::BlinkInterval + 100);
+  QTest::qWait(Lamp::BlinkInterval + 100);
   lamp.SetBlinking(false);
   EXPECT_FALSE(lamp.Blinking());
   EXPECT_EQ(lamp.CurrentColor(), QColor(Qt::green));

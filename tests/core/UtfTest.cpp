@@ -1,6 +1,6 @@
 #include "core/Utf.h"
 
-using namespace std::string_literals;
+using std::string_literals::operator""s;
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 
 #include "mail/clEncoderCodecs.h"
 
-inline std::string FuzzRun(TclCodec& codec, std::string_view in, std::size_t chunk, bool& failed) {
+inline std::string FuzzRun(kz::Codec& codec, std::string_view in, std::size_t chunk, bool& failed) {
   std::string out;
   failed = false;
   try {

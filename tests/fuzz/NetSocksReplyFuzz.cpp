@@ -12,7 +12,10 @@ namespace {
 template <class Base>
 struct Probe : Base {
   using Base::Base;
-  void Force(TclSocksConnectionState state) { this->FState = state; }
+  void Force(TclSocksConnectionState state) {
+    this->FState = state;
+    this->ExpectReply();
+  }
 };
 
 template <class Stream>

@@ -348,7 +348,7 @@ TEST(QuotedPrintable, LinesStayWithinTheLimit) {
 }
 
 // Streaming: any chunking of the input gives the same output.
-std::string RunChunked(TclCodec& codec, std::string_view in, std::size_t chunk) {
+std::string RunChunked(kz::Codec& codec, std::string_view in, std::size_t chunk) {
   std::string out;
   for (std::size_t i = 0; i < in.size(); i += chunk)
     codec.Update(in.substr(i, chunk), out);

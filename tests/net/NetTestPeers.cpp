@@ -77,8 +77,8 @@ void SendAll(int fd, std::string_view data) {
   }
 }
 
-kz::Socket ListenLoopback(int port) {
-  kz::Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+kz::UniqueFd ListenLoopback(int port) {
+  kz::UniqueFd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const int on = 1;
   ::setsockopt(s.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   const sockaddr_in address = Loopback(port);
@@ -96,16 +96,16 @@ int LocalPort(int fd) {
   return ntohs(address.sin_port);
 }
 
-kz::Socket AcceptWithin(int listenFd, int timeoutMs) {
+kz::UniqueFd AcceptWithin(int listenFd, int timeoutMs) {
   if (!WaitReadable(listenFd, Now() + timeoutMs))
-    return kz::Socket();
-  return kz::Socket(::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC));
+    return kz::UniqueFd();
+  return kz::UniqueFd(::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC));
 }
 
 ScriptedPeer::ScriptedPeer(std::function<void(int fd)> body) : listener_(ListenLoopback()) {
   port_ = LocalPort(listener_.Get());
   thread_ = std::thread([this, body = std::move(body)] {
-    kz::Socket peer = AcceptWithin(listener_.Get());
+    kz::UniqueFd peer = AcceptWithin(listener_.Get());
     if (peer.Valid())
       body(peer.Get());
   });
@@ -120,11 +120,11 @@ EchoServer::EchoServer() : listener_(ListenLoopback()) {
   port_ = LocalPort(listener_.Get());
   thread_ = std::thread([this] {
     while (!stop_) {
-      kz::Socket client = AcceptWithin(listener_.Get(), 50);
+      kz::UniqueFd client = AcceptWithin(listener_.Get(), 50);
       if (!client.Valid())
         continue;
       workers_.emplace_back([this, fd = client.Release()] {
-        kz::Socket owned(fd);
+        kz::UniqueFd owned(fd);
         char buffer[65536];
         while (!stop_) {
           if (!WaitReadable(fd, Now() + 50))
@@ -227,14 +227,14 @@ std::string DantedProxy::Log() const {
 }
 
 int FreePort() {
-  kz::Socket s = ListenLoopback(0);
+  kz::UniqueFd s = ListenLoopback(0);
   return LocalPort(s.Get());
 }
 
 bool WaitForListener(int port, int timeoutMs) {
   const std::int64_t deadline = Now() + timeoutMs;
   while (Now() < deadline) {
-    kz::Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    kz::UniqueFd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     const sockaddr_in address = Loopback(port);
     if (::connect(s.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
       return true;

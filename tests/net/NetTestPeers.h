@@ -25,10 +25,10 @@ std::string RecvExactly(int fd, std::size_t n, int timeoutMs = 5000);
 std::string RecvUntilClose(int fd, int timeoutMs = 5000);
 void SendAll(int fd, std::string_view data);
 // ListenLoopback: a blocking listening socket on 127.0.0.1 at `port` (0: any free port).
-kz::Socket ListenLoopback(int port = 0);
+kz::UniqueFd ListenLoopback(int port = 0);
 int LocalPort(int fd);
 // AcceptWithin: one accepted connection, or an invalid socket after timeoutMs.
-kz::Socket AcceptWithin(int listenFd, int timeoutMs = 5000);
+kz::UniqueFd AcceptWithin(int listenFd, int timeoutMs = 5000);
 
 // ScriptedPeer accepts one connection on a thread and runs `body` on it; the destructor
 // joins the thread.
@@ -41,7 +41,7 @@ class ScriptedPeer {
   int Port() const { return port_; }
 
  private:
-  kz::Socket listener_;
+  kz::UniqueFd listener_;
   int port_ = 0;
   std::thread thread_;
 };
@@ -56,7 +56,7 @@ class EchoServer {
   int Port() const { return port_; }
 
  private:
-  kz::Socket listener_;
+  kz::UniqueFd listener_;
   int port_ = 0;
   std::atomic<bool> stop_{false};
   std::thread thread_;

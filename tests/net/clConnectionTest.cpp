@@ -39,9 +39,9 @@ struct Client {
 
 // Restores the process-wide pump hook at the end of a test.
 struct HookGuard {
-  explicit HookGuard(kz::TclPumpHook hook) : previous(kz::SetPumpHook(std::move(hook))) {}
+  explicit HookGuard(kz::PumpHook hook) : previous(kz::SetPumpHook(std::move(hook))) {}
   ~HookGuard() { kz::SetPumpHook(previous); }
-  kz::TclPumpHook previous;
+  kz::PumpHook previous;
 };
 
 TEST(NetConnection, OpenMovesDataBothWaysAndRecordsAddresses) {
@@ -169,7 +169,7 @@ struct FullListener {
     ::connect(filler.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  kz::Socket listener, filler;
+  kz::UniqueFd listener, filler;
   int port = 0;
 };
 

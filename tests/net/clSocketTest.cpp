@@ -89,7 +89,7 @@ TEST(NetResolver, UnresolvableNameRaisesTheLookupError) {
 TEST(NetResolver, AbortFromThePumpHookEndsTheLookup) {
   TclHostIPResolver resolver;
   std::this_thread::sleep_for(std::chrono::milliseconds(kz::kPumpSliceMs + 5));
-  kz::TclPumpHook previous = kz::SetPumpHook([&] { resolver.Abort(); });
+  kz::PumpHook previous = kz::SetPumpHook([&] { resolver.Abort(); });
   nettest::ExpectThrows([&] { resolver.GetIPAddress("localhost", -1); }, ECANCELED);
   kz::SetPumpHook(previous);
   EXPECT_EQ(resolver.GetIPAddress("localhost", 5000), "127.0.0.1");  // usable again
@@ -106,7 +106,7 @@ TEST(NetErrorCodes, LookupCodesStayClearOfErrnoAndOwnCodes) {
 }
 
 TEST(NetSocket, BindOverARangeSkipsPortsInUse) {
-  kz::Socket taken = nettest::ListenLoopback(0);
+  kz::UniqueFd taken = nettest::ListenLoopback(0);
   const int busy = nettest::LocalPort(taken.Get());
   TclTcpClientConnection c;
   c.SetNetworkStream(std::make_unique<TclNetworkStream>());
