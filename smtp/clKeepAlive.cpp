@@ -4,7 +4,8 @@
 #include <mutex>
 #include <vector>
 
-#include "net/clPosixSocket.h"
+#include "net/clPumpHook.h"
+#include "net/clWait.h"
 
 namespace kz {
 
@@ -18,7 +19,7 @@ thread_local bool tRunning = false;
 void ChainPumpHookOnce() {
   static std::once_flag once;
   std::call_once(once, [] {
-    TclPumpHook previous = SetPumpHook({});
+    PumpHook previous = SetPumpHook({});
     SetPumpHook([previous] {
       if (previous)
         previous();
