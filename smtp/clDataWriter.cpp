@@ -20,6 +20,8 @@ std::int64_t TclDataWriter::Check(const std::vector<std::string>& ALines) const 
       if (FBatchSize < piece.size() + 3)
         throw EclTcpClientError(std::string(kDataLineTooLongText), kDataLineTooLongCode);
       total += static_cast<std::int64_t>(piece.size()) + 2;
+      if (FDotStuffing && !piece.empty() && piece.front() == '.')
+        ++total;
     });
   }
   return total;

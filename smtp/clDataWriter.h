@@ -22,7 +22,7 @@ class TclDataWriter {
 
   // Check refuses a wire line too long for the batch ("The data line length must be lower
   // than BatchSize", -100) before anything is written, and returns the byte count of the
-  // lines with their CR LF (without stuffed dots).
+  // wire lines with their CR LF and stuffed dots, so that progress ends at the total.
   std::int64_t Check(const std::vector<std::string>& ALines) const;
   // Write sends the lines in full batches.
   void Write(const std::vector<std::string>& ALines);

@@ -11,12 +11,14 @@ Runs until killed.
 import argparse
 import asyncio
 import hmac
+import logging
 import os
 import secrets
 import socket
 import ssl
 import sys
 import time
+import warnings
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult, LoginPassword, SMTP
@@ -39,7 +41,7 @@ class Handler:
         os.rename(base + ".eml.tmp", base + ".eml")
         return "250 OK stored"
 
-    async def auth_CRAM_MD5(self, server, args):
+    async def auth_CRAM__MD5(self, server, args):
         challenge = ("<%s.%d@127.0.0.1>" % (secrets.token_hex(8), int(time.time()))).encode()
         answer = await server.challenge_auth(challenge)
         if not isinstance(answer, bytes) or b" " not in answer:
@@ -54,7 +56,7 @@ def authenticator(user, password):
     def check(server, session, envelope, mechanism, auth_data):
         ok = (isinstance(auth_data, LoginPassword) and auth_data.login == user.encode()
               and auth_data.password == password.encode())
-        return AuthResult(success=ok)
+        return AuthResult(success=ok, handled=False)
     return check
 
 
@@ -78,6 +80,8 @@ class TlsController(Controller):
 
 
 def main():
+    warnings.filterwarnings("ignore")
+    logging.getLogger("mail.log").setLevel(logging.ERROR)
     p = argparse.ArgumentParser()
     p.add_argument("--port-file", required=True)
     p.add_argument("--outdir", required=True)

@@ -1,0 +1,204 @@
+// The SMTP client against a real server: aiosmtpd (Debian's python3-aiosmtpd) started on
+// 127.0.0.1 by the test, requiring log-in by LOGIN or CRAM-MD5. What arrives is compared
+// byte for byte with what was sent (aiosmtpd un-stuffs the dots).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "NetTestPeers.h"
+#include "smtp/clAuthUtils.h"
+#include "smtp/clSmtp.h"
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Aiosmtpd runs tests/smtp/smtp_peer.py in a temporary folder, which it removes again.
+class Aiosmtpd {
+ public:
+  explicit Aiosmtpd(std::vector<std::string> extra) {
+    char dir[] = "/tmp/kz-aiosmtpd-XXXXXX";
+    dir_ = ::mkdtemp(dir);
+    std::vector<std::string> args = {SMTP_TEST_DIR "/smtp_peer.py", "--port-file", dir_ + "/port",
+                                     "--outdir", dir_};
+    args.insert(args.end(), extra.begin(), extra.end());
+    process_ = std::make_unique<nettest::ChildProcess>("/usr/bin/python3", args);
+    for (int i = 0; i < 200 && port_ == 0; ++i) {
+      const std::string text = ReadFile(dir_ + "/port");
+      if (!text.empty())
+        port_ = std::atoi(text.c_str());
+      else
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+  ~Aiosmtpd() {
+    process_.reset();
+    std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
+  Aiosmtpd(const Aiosmtpd&) = delete;
+  Aiosmtpd& operator=(const Aiosmtpd&) = delete;
+
+  int Port() const { return port_; }
+  std::string Message(int n) const { return ReadFile(dir_ + "/" + std::to_string(n) + ".eml"); }
+  std::string Envelope(int n) const { return ReadFile(dir_ + "/" + std::to_string(n) + ".env"); }
+
+ private:
+  std::string dir_;
+  int port_ = 0;
+  std::unique_ptr<nettest::ChildProcess> process_;
+};
+
+std::string Wire(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const std::string& line : lines)
+    out += line + "\r\n";
+  return out;
+}
+
+std::vector<std::string> SmallMessage() {
+  return {"From: Alice <alice@example.org>",
+          "To: bob@example.org",
+          "Bcc: carol@example.org",
+          "Subject: hello",
+          "",
+          "Hi Bob,",
+          "",
+          "bye"};
+}
+
+std::vector<std::string> DotsMessage() {
+  return {"From: alice@example.org",
+          "To: bob@example.org",
+          "Subject: dots",
+          "",
+          ".",
+          "..",
+          ".leading",
+          "middle . dot",
+          "."};
+}
+
+// A message with a 10 MiB attachment, base64 in lines of 76 characters.
+std::vector<std::string> BigMessage() {
+  std::vector<std::string> lines = {"From: alice@example.org",
+                                    "To: bob@example.org",
+                                    "Subject: big",
+                                    "MIME-Version: 1.0",
+                                    "Content-Type: multipart/mixed; boundary=\"b\"",
+                                    "",
+                                    "--b",
+                                    "Content-Type: text/plain",
+                                    "",
+                                    "see attachment",
+                                    "--b",
+                                    "Content-Type: application/octet-stream",
+                                    "Content-Transfer-Encoding: base64",
+                                    ""};
+  std::string bytes(10 * 1024 * 1024, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<char>((i * 7919) >> 3);
+  const std::string b64 = kz::Base64Encode(bytes);
+  for (std::size_t i = 0; i < b64.size(); i += 76)
+    lines.push_back(b64.substr(i, 76));
+  lines.push_back("--b--");
+  return lines;
+}
+
+struct PeerRow {
+  std::string name;
+  bool useSasl;
+  std::vector<std::string> (*message)();
+};
+
+void PrintTo(const PeerRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class SmtpAiosmtpd : public testing::TestWithParam<PeerRow> {};
+
+TEST_P(SmtpAiosmtpd, DeliversByteForByte) {
+  const std::string password = "pa\xC5\x99\xC3\xAD \xF0\x9F\x98\x80";
+  Aiosmtpd server({"--user", "joe", "--password", password});
+  ASSERT_NE(server.Port(), 0) << "aiosmtpd did not start";
+  TclSmtp smtp;
+  smtp.SetServer("127.0.0.1");
+  smtp.SetPort(server.Port());
+  smtp.SetTimeOut(20000);
+  smtp.SetUserName("joe");
+  smtp.SetPassword(password);
+  smtp.SetUseSasl(GetParam().useSasl);
+  std::int64_t lastProgress = 0, total = 0;
+  smtp.OnProgress = [&](TclTcpCommandClient*, std::int64_t done, std::int64_t all) {
+    EXPECT_GE(done, lastProgress);
+    lastProgress = done;
+    total = all;
+  };
+  std::vector<std::string> message = GetParam().message();
+  smtp.Open();
+  EXPECT_TRUE(std::find(smtp.AuthMethods().begin(), smtp.AuthMethods().end(), "CRAM-MD5") !=
+              smtp.AuthMethods().end());
+  smtp.Send(message);
+  smtp.Close();
+  EXPECT_EQ(server.Message(1), Wire(message));
+  EXPECT_EQ(message.back(), GetParam().message().back());
+  EXPECT_GT(total, 0);
+  EXPECT_EQ(lastProgress, total);
+  const std::string envelope = server.Envelope(1);
+  EXPECT_EQ(envelope.substr(0, envelope.find('\n')), "alice@example.org");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SmtpAiosmtpd,
+                         testing::Values(PeerRow{"SmallWithLogin", false, SmallMessage},
+                                         PeerRow{"DotsWithCramMd5", true, DotsMessage},
+                                         PeerRow{"TenMiBAttachment", true, BigMessage}),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(SmtpAiosmtpdLogin, WrongPasswordIsRefusedWith535) {
+  Aiosmtpd server({"--user", "joe", "--password", "right"});
+  ASSERT_NE(server.Port(), 0);
+  for (bool sasl : {false, true}) {
+    TclSmtp smtp;
+    smtp.SetServer("127.0.0.1");
+    smtp.SetPort(server.Port());
+    smtp.SetUserName("joe");
+    smtp.SetPassword("wrong");
+    smtp.SetUseSasl(sasl);
+    smtp.SetTimeOut(5000);
+    try {
+      smtp.Open();
+      ADD_FAILURE() << "logged in with a wrong password";
+    } catch (const EclTcpClientError& e) {
+      EXPECT_EQ(e.ErrorCode, 535) << e.what();
+    }
+    EXPECT_FALSE(smtp.Active());
+  }
+}
+
+TEST(SmtpAiosmtpdLogin, BccRecipientsGetTheMessageButNotTheField) {
+  Aiosmtpd server({});
+  ASSERT_NE(server.Port(), 0);
+  TclSmtp smtp;
+  smtp.SetServer("127.0.0.1");
+  smtp.SetPort(server.Port());
+  std::vector<std::string> message = SmallMessage();
+  smtp.Open();
+  smtp.Send(message);
+  smtp.Close();
+  EXPECT_EQ(server.Envelope(1), "alice@example.org\nbob@example.org\ncarol@example.org\n");
+  EXPECT_EQ(server.Message(1).find("carol"), std::string::npos);
+  EXPECT_NE(server.Message(1).find("\r\nX-Mailer: www.kadenza.cz - Kadenza\r\nMessage-ID: <"),
+            std::string::npos);
+}
+
+}  // namespace
