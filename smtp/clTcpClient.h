@@ -14,6 +14,7 @@
 #include "net/clFirewallUtils.h"
 #include "net/clHostIPResolver.h"
 #include "net/clSocketError.h"
+#include "net/clTlsSocket.h"
 #include "smtp/clKeepAlive.h"
 
 // EclTcpClientError: the server answered with a reply the caller does not accept
@@ -85,6 +86,10 @@ class TclTcpClient {
   void SetBitsPerSec(int value);
   int KeepAlive() const { return FKeepAlive; }
   void SetKeepAlive(int value);
+  TclCertificateVerifyFlags CertificateFlags() const { return FCertificateFlags; }
+  void SetCertificateFlags(TclCertificateVerifyFlags value);
+  TclTlsFlags TLSFlags() const { return FTLSFlags; }
+  void SetTLSFlags(TclTlsFlags value);
   TclFirewallSettings& FirewallSettings() { return FFirewallSettings; }
   void SetFirewallSettings(const TclFirewallSettings& value) { FFirewallSettings.Assign(value); }
 
@@ -97,6 +102,9 @@ class TclTcpClient {
   TNotifyEvent OnChanged;
   TNotifyEvent OnOpen;
   TNotifyEvent OnClose;
+  // Forwarded from the TLS stream (Sender is this client).
+  TclGetCertificateEvent OnGetCertificate;
+  TclVerifyPeerEvent OnVerifyServer;
 
  protected:
   virtual int GetDefaultPort() const = 0;
@@ -118,6 +126,10 @@ class TclTcpClient {
   virtual void DoChanged();
   virtual void DoOpen();
   virtual void DoClose();
+  virtual void DoGetCertificate(TclCertificate*& ACertificate, TclCertificateList& AExtraCerts,
+                                bool& Handled);
+  virtual void DoVerifyServer(TclCertificate* ACertificate, const std::string& AStatusText,
+                              int AStatusCode, bool& AVerified);
 
   bool FInProgress = false;
 
@@ -133,6 +145,8 @@ class TclTcpClient {
   std::string FServer;
   int FPort = 0;
   TclClientTlsMode FUseTLS = ctNone;
+  TclCertificateVerifyFlags FCertificateFlags;
+  TclTlsFlags FTLSFlags{tfUseTLS};
   TclHostIPResolver FIPResolver;
   TclFirewallSettings FFirewallSettings;
   int FKeepAlive = 0;

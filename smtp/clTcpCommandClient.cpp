@@ -6,6 +6,7 @@
 
 #include "core/CodePage.h"
 #include "core/StringUtils.h"
+#include "net/clSspi.h"
 #include "smtp/clDataWriter.h"
 
 using namespace kz;
@@ -167,6 +168,7 @@ void TclTcpCommandClient::SendSilentCommand(std::string_view ACommand,
   try {
     SendCommandSync(ACommand, AOkResponses);
   } catch (const EclSocketError&) {
+  } catch (const EclSSPIError&) {
   }
 }
 

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "NetTestPeers.h"
+#include "TlsTestPeers.h"
 #include "smtp/clAuthUtils.h"
 #include "smtp/clSmtp.h"
 
@@ -119,6 +120,8 @@ struct PeerRow {
   std::string name;
   bool useSasl;
   std::vector<std::string> (*message)();
+  std::string mode = "plain";  // the server: plain, starttls or tls
+  TclClientTlsMode useTls = ctNone;
 };
 
 void PrintTo(const PeerRow& row, std::ostream* os) {
@@ -129,7 +132,11 @@ class SmtpAiosmtpd : public testing::TestWithParam<PeerRow> {};
 
 TEST_P(SmtpAiosmtpd, DeliversByteForByte) {
   const std::string password = "pa\xC5\x99\xC3\xAD \xF0\x9F\x98\x80";
-  Aiosmtpd server({"--user", "joe", "--password", password});
+  const PeerRow& row = GetParam();
+  const auto& certs = tlstest::TestCertificates::Get();
+  ASSERT_TRUE(certs.Ready());
+  Aiosmtpd server({"--user", "joe", "--password", password, "--mode", row.mode, "--cert",
+                   certs.Path("good"), "--key", certs.Key("good")});
   ASSERT_NE(server.Port(), 0) << "aiosmtpd did not start";
   TclSmtp smtp;
   smtp.SetServer("127.0.0.1");
@@ -138,6 +145,7 @@ TEST_P(SmtpAiosmtpd, DeliversByteForByte) {
   smtp.SetUserName("joe");
   smtp.SetPassword(password);
   smtp.SetUseSasl(GetParam().useSasl);
+  smtp.SetUseTLS(row.useTls);
   std::int64_t lastProgress = 0, total = 0;
   smtp.OnProgress = [&](TclTcpCommandClient*, std::int64_t done, std::int64_t all) {
     EXPECT_GE(done, lastProgress);
@@ -146,6 +154,9 @@ TEST_P(SmtpAiosmtpd, DeliversByteForByte) {
   };
   std::vector<std::string> message = GetParam().message();
   smtp.Open();
+  EXPECT_EQ(smtp.IsTls(), row.mode != "plain");
+  // After STARTTLS only the second EHLO counts: it no longer offers STARTTLS.
+  EXPECT_EQ(std::count(smtp.Extensions().begin(), smtp.Extensions().end(), "STARTTLS"), 0);
   EXPECT_TRUE(std::find(smtp.AuthMethods().begin(), smtp.AuthMethods().end(), "CRAM-MD5") !=
               smtp.AuthMethods().end());
   smtp.Send(message);
@@ -158,11 +169,19 @@ TEST_P(SmtpAiosmtpd, DeliversByteForByte) {
   EXPECT_EQ(envelope.substr(0, envelope.find('\n')), "alice@example.org");
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, SmtpAiosmtpd,
-                         testing::Values(PeerRow{"SmallWithLogin", false, SmallMessage},
-                                         PeerRow{"DotsWithCramMd5", true, DotsMessage},
-                                         PeerRow{"TenMiBAttachment", true, BigMessage}),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SmtpAiosmtpd,
+    testing::Values(PeerRow{"SmallWithLogin", false, SmallMessage},
+                    PeerRow{"DotsWithCramMd5", true, DotsMessage},
+                    PeerRow{"TenMiBAttachment", true, BigMessage},
+                    PeerRow{"StartTlsSmall", false, SmallMessage, "starttls", ctExplicit},
+                    PeerRow{"StartTlsDotsCramMd5", true, DotsMessage, "starttls", ctExplicit},
+                    PeerRow{"StartTlsTenMiB", true, BigMessage, "starttls", ctExplicit},
+                    PeerRow{"ImplicitTlsSmall", false, SmallMessage, "tls", ctImplicit},
+                    PeerRow{"AutomaticOnOtherPortIsImplicit", true, DotsMessage, "tls",
+                            ctAutomatic},
+                    PeerRow{"ImplicitTlsTenMiB", false, BigMessage, "tls", ctImplicit}),
+    [](const auto& info) { return info.param.name; });
 
 TEST(SmtpAiosmtpdLogin, WrongPasswordIsRefusedWith535) {
   Aiosmtpd server({"--user", "joe", "--password", "right"});

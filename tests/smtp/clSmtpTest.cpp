@@ -282,6 +282,15 @@ std::vector<SessionRow> SessionRows() {
        {},
        [](TclSmtp& c) { c.SetUseTLS(ctExplicit); },
        kz::kStartTlsInjectionCode});
+  // Injected bytes that arrive after the check meet the handshake, which refuses them.
+  rows.push_back({"DataInjectedLaterFailsTheHandshake",
+                  Opening({S("250-me"), S("250 STARTTLS")}) +
+                      std::vector<Step>{C("STARTTLS"), S("220 go ahead"), Pause(100),
+                                        Raw("250-AUTH PLAIN\r\n250 ok\r\n"), Pause(300)},
+                  {},
+                  [](TclSmtp& c) { c.SetUseTLS(ctExplicit); },
+                  0,
+                  true});
   // Envelope and command injection is refused before anything goes out.
   for (const auto& [name, from] : std::vector<std::pair<std::string, std::string>>{
            {"MailFromWithCrLf", "x@y\r\nRSET"},
