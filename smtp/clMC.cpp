@@ -13,3 +13,10 @@ void TclCustomMail::SetSaslOnly(bool value) {
     DoChanged();
   }
 }
+
+void TclCustomMail::SetMailMessage(TclMailMessage* value) {
+  if (FMailMessage != value) {
+    FMailMessage = value;
+    DoChanged();
+  }
+}

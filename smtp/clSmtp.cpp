@@ -8,6 +8,7 @@
 #include "core/DateTime.h"
 #include "core/StringUtils.h"
 #include "mail/clEmailAddress.h"
+#include "mail/clMailMessage.h"
 #include "net/clPosixSocket.h"
 #include "smtp/clSmtpHeader.h"
 
@@ -180,11 +181,11 @@ void TclCustomSmtp::SendNoop() {
 
 void TclCustomSmtp::SendMessage(std::string_view AFrom, std::vector<std::string>& ALines,
                                 const std::vector<std::string>& ARecipients) {
-  AddHeaderField(ALines, "X-Mailer", kXMailerText);
+  kz::AddHeaderField(ALines, "X-Mailer", kXMailerText);
   const std::string messageId = GenerateMessageId();
-  AddHeaderField(ALines, "Message-ID", messageId);
+  kz::AddHeaderField(ALines, "Message-ID", messageId);
   // Every Bcc field goes, not only the first: no blind copy may reach the others.
-  RemoveHeaderFields(ALines, "bcc");
+  kz::RemoveHeaderFields(ALines, "bcc");
   SendMailFrom(AFrom);
   SendRecipients(ARecipients);
   SendData(ALines);
@@ -244,22 +245,36 @@ void TclSmtp::SetMailData(const std::vector<std::string>& value) {
   }
 }
 
-void TclSmtp::Send() {
+void TclSmtp::Send(TclMailMessage* AMessage) {
   std::vector<std::string> recipients = FMailToList;
-  SendMessage(FMailFrom, FMailData, recipients);
+  if (AMessage == nullptr) {
+    SendMessage(FMailFrom, FMailData, recipients);
+    return;
+  }
+  std::string sender = FMailFrom;
+  const std::string from = AMessage->From().FullAddress();
+  if (!from.empty())
+    sender = from;
+  AMessage->ToList().GetEmailList(recipients, false);
+  AMessage->CCList().GetEmailList(recipients, false);
+  AMessage->BCCList().GetEmailList(recipients, false);
+  // The message's own cached lines (a member of the non-const message) are completed in
+  // place, so that the header steps stay with the message until it is rebuilt.
+  auto& lines = const_cast<std::vector<std::string>&>(AMessage->MessageSource());
+  SendMessage(sender, lines, recipients);
 }
 
 void TclSmtp::Send(std::vector<std::string>& AMessage) {
   std::string sender = FMailFrom;
   if (sender.empty()) {
-    const std::vector<std::string> from = HeaderFieldValues(AMessage, "from");
+    const std::vector<std::string> from = kz::HeaderFieldValues(AMessage, "from");
     if (!from.empty())
       sender = TclEmailAddressItem(from.front()).FullAddress();
   }
   std::vector<std::string> recipients = FMailToList;
   if (recipients.empty()) {
     for (std::string_view field : {"to", "cc", "bcc"}) {
-      for (const std::string& value : HeaderFieldValues(AMessage, field)) {
+      for (const std::string& value : kz::HeaderFieldValues(AMessage, field)) {
         TclEmailAddressList list;
         list.SetEmailAddresses(value);
         list.GetEmailList(recipients, false);

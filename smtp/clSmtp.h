@@ -90,8 +90,12 @@ class TclSmtp : public TclCustomSmtp {
   // The sender is MailFrom, else the header's From; the recipients are MailToList, else
   // the header's To, Cc and Bcc.
   void Send(std::vector<std::string>& AMessage);
-  // Send() sends MailData with MailFrom and MailToList.
-  void Send();
+  // Send(message) sends a message object's cached source lines, completing their header in
+  // place (a second send keeps the Message-ID). Its From, when set, replaces MailFrom; its
+  // To, Cc and Bcc are added to MailToList. With no message, MailData is sent.
+  void Send(TclMailMessage* AMessage);
+  // Send() is Send(MailMessage()).
+  void Send() { Send(MailMessage()); }
   void Reset() { SendReset(); }
   void Noop() { SendNoop(); }
 

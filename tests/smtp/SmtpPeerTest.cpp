@@ -13,6 +13,7 @@
 
 #include "NetTestPeers.h"
 #include "TlsTestPeers.h"
+#include "mail/clMailMessage.h"
 #include "smtp/clAuthUtils.h"
 #include "smtp/clSmtp.h"
 
@@ -218,6 +219,46 @@ TEST(SmtpAiosmtpdLogin, BccRecipientsGetTheMessageButNotTheField) {
   EXPECT_EQ(server.Message(1).find("carol"), std::string::npos);
   EXPECT_NE(server.Message(1).find("\r\nX-Mailer: www.kadenza.cz - Kadenza\r\nMessage-ID: <"),
             std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// A message object: its sender and recipients come from the object, its cached lines are
+// sent with the header completed in place, so a second send repeats the Message-ID.
+TEST(SmtpAiosmtpdMessage, SendsAMessageObjectTwiceWithOneMessageId) {
+  Aiosmtpd server({});
+  ASSERT_NE(server.Port(), 0);
+  char dir[] = "/tmp/kz-attach-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string attachment = std::string(dir) + "/data.bin";
+  std::ofstream(attachment, std::ios::binary) << std::string(300000, '\x01') << "end";
+  TclMailMessage message;
+  message.SetCharSet("UTF-8");
+  message.BuildMessage(
+      "P\xC5\x99\xC3\xADli\xC5\xA1 \xC5\xBElu\xC5\xA5ou\xC4\x8Dk\xC3\xBD k\xC5\xAF\xC5\x88\n.\n",
+      std::vector<std::string>{attachment});
+  message.SetFrom("Alice <alice@example.org>");
+  message.SetSubject("Zpr\xC3\xA1va");
+  message.ToList().Add("bob@example.org");
+  message.BCCList().Add("carol@example.org");
+  TclSmtp smtp;
+  smtp.SetServer("127.0.0.1");
+  smtp.SetPort(server.Port());
+  smtp.SetMailFrom("ignored@example.org");
+  smtp.SetMailMessage(&message);
+  smtp.Open();
+  smtp.Send();
+  smtp.Send(&message);
+  smtp.Close();
+  const std::string first = server.Message(1);
+  EXPECT_EQ(first, Wire(message.MessageSource()));
+  EXPECT_EQ(server.Message(2), first);
+  EXPECT_EQ(server.Envelope(1), "alice@example.org\nbob@example.org\ncarol@example.org\n");
+  EXPECT_EQ(first.find("carol"), std::string::npos);
+  EXPECT_NE(first.find("\r\nMessage-ID: <"), std::string::npos);
+  std::system(("rm -rf '" + std::string(dir) + "'").c_str());
 }
 
 }  // namespace
