@@ -1,4 +1,4 @@
-# kadenza_add_fuzzer(NAME ENTRY file.cpp SOURCES project sources... [SECONDS n])
+# kadenza_add_fuzzer(NAME ENTRY file.cpp SOURCES project sources... [SECONDS n] [LIBS -lx...])
 # Builds a libFuzzer target with clang++ (the rest of the project builds with g++) and
 # registers a ctest test that runs it for a bounded time on a fresh corpus, seeded from
 # tests/fuzz/corpus/NAME when that folder exists. A crash, leak, hang or sanitizer report
@@ -6,7 +6,7 @@
 find_program(KADENZA_CLANGXX NAMES clang++-14 clang++)
 
 function(kadenza_add_fuzzer name)
-  cmake_parse_arguments(ARG "" "ENTRY;SECONDS" "SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "" "ENTRY;SECONDS" "SOURCES;LIBS" ${ARGN})
   if(NOT KADENZA_FUZZ)
     return()
   endif()
@@ -23,7 +23,7 @@ function(kadenza_add_fuzzer name)
     OUTPUT ${out}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/fuzz
     COMMAND ${KADENZA_CLANGXX} -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined
-            -fno-sanitize-recover=undefined -I${PROJECT_SOURCE_DIR} ${srcs} -o ${out}
+            -fno-sanitize-recover=undefined -I${PROJECT_SOURCE_DIR} ${srcs} ${ARG_LIBS} -o ${out}
     DEPENDS ${srcs}
     IMPLICIT_DEPENDS CXX ${srcs}
     COMMENT "Building fuzz target ${name}"
