@@ -129,8 +129,9 @@ struct SessionRow {
   std::vector<Step> script;
   std::vector<std::string> message = {};
   std::function<void(TclSmtp&)> setup = {};
-  int code = 0;           // 0: success
-  bool anyError = false;  // an error whose code depends on the platform
+  int code = 0;                 // 0: success
+  bool anyError = false;        // an error whose code depends on the platform
+  std::string streamText = {};  // when set, sent with Send(stream), 3 bytes per read
 };
 
 void PrintTo(const SessionRow& row, std::ostream* os) {
@@ -174,7 +175,12 @@ TEST_P(SmtpSession, Runs) {
   std::vector<std::string> message = row.message.empty() ? kMessage : row.message;
   try {
     c.Open();
-    c.Send(message);
+    if (row.streamText.empty()) {
+      c.Send(message);
+    } else {
+      TrickleStream stream(row.streamText, 3);
+      c.Send(stream);
+    }
     c.Close();
     EXPECT_TRUE(row.code == 0 && !row.anyError) << "sent, but an error was expected";
   } catch (const EclError& e) {
@@ -203,6 +209,27 @@ std::vector<SessionRow> SessionRows() {
          c.SetMailFrom("a@x");
          c.SetMailToList({"b@y"});
        }});
+  // The same from a stream whose reads end anywhere, a CR LF cut in two included.
+  for (std::size_t shift : {0, 1, 2}) {
+    rows.push_back(
+        {"StreamedBareCrOrLf" + std::to_string(shift),
+         Opening() + kEnvelope +
+             std::vector<Step>{Data(std::string(shift, 'H') +
+                                    ": v\r\nFrom: a@x\r\nMessage-ID: <9@x>\r\n"
+                                    "X-Mailer: www.kadenza.cz - Kadenza\r\n\r\nx\r\n..\r\nMAIL "
+                                    "FROM:<evil>\r\ny\r\n\r\n..z\r\n.\r\n"),
+                               S("250 stored")} +
+             kQuit,
+         {},
+         [](TclSmtp& c) {
+           c.SetMailFrom("a@x");
+           c.SetMailToList({"b@y"});
+         },
+         0,
+         false,
+         std::string(shift, 'H') +
+             ": v\r\nFrom: a@x\r\nMessage-ID: <9@x>\r\n\r\nx\n.\r\nMAIL FROM:<evil>\r\ny\r\r\n.z"});
+  }
   // Message-ID and X-Mailer are added only when missing; every Bcc field goes, with its
   // continuation line, and its addresses still get the message.
   rows.push_back(
