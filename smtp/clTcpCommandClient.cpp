@@ -332,7 +332,8 @@ void TclTcpCommandClient::WaitMultipleLines(std::int32_t ATotalBytes) {
     if (line.size() >= 2 && line[0] == '.' && line[1] == '.')
       line.erase(0, 1);
   }
-  FResponse.pop_back();
+  if (!FResponse.empty())
+    FResponse.pop_back();
   if (ATotalBytes > 0)
     DoProgress(ATotalBytes, ATotalBytes);
 }

@@ -486,3 +486,60 @@ INSTANTIATE_TEST_SUITE_P(Rows, SmtpLogin, testing::ValuesIn(LoginRows()),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace
+
+namespace {
+
+TclSmtp& Local(TclSmtp& c, int port) {
+  c.SetServer("127.0.0.1");
+  c.SetPort(port);
+  c.SetTimeOut(3000);
+  c.SetHostName("me");
+  return c;
+}
+
+// Open on an open client does nothing; StartTls with no TLS mode switches to the explicit
+// mode (firing OnChanged) before its handshake, and a failed handshake leaves it closed.
+TEST(SmtpClient, OpenTwiceAndStartTlsFromNoTls) {
+  nettest::ScriptedPeer server([](int fd) {
+    RunScript(fd, {S("220 fake"), C("EHLO me"), S("250 ok"), C("STARTTLS"), S("220 go"), Pause(200),
+                   Close()});
+  });
+  TclSmtp c;
+  Local(c, server.Port());
+  int opened = 0, closed = 0, changed = 0;
+  c.OnOpen = [&](TclTcpClient*) { ++opened; };
+  c.OnClose = [&](TclTcpClient*) { ++closed; };
+  c.Open();
+  c.Open();
+  EXPECT_EQ(opened, 1);
+  c.OnChanged = [&](TclTcpClient* sender) {
+    ++changed;
+    EXPECT_EQ(static_cast<TclSmtp*>(sender)->UseTLS(), ctExplicit);
+    EXPECT_TRUE(sender->Active()) << "the mode changes before the handshake";
+  };
+  EXPECT_THROW(c.StartTls(), EclError);
+  EXPECT_EQ(changed, 1);
+  EXPECT_FALSE(c.Active());
+  EXPECT_LE(closed, 1);
+}
+
+// The keep-alive tick sends NOOP; a tick that fails (the server is gone) raises nothing.
+TEST(SmtpClient, KeepAliveSendsNoopAndSurvivesADeadServer) {
+  nettest::ScriptedPeer server([](int fd) {
+    RunScript(fd, {S("220 fake"), C("EHLO me"), S("250 ok"), C("NOOP"), S("250 ok"), Close()});
+  });
+  TclSmtp c;
+  Local(c, server.Port());
+  c.SetKeepAlive(20);
+  c.Open();
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  EXPECT_EQ(kz::RunDueTimers(), 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  EXPECT_NO_THROW(kz::RunDueTimers());
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  EXPECT_NO_THROW(kz::RunDueTimers());
+  c.Close();
+  EXPECT_EQ(kz::RunDueTimers(), 0) << "no tick after Close";
+}
+
+}  // namespace
