@@ -1,5 +1,6 @@
 #include "mail/clMailUtils.h"
 
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
 
@@ -369,18 +370,26 @@ std::string GetHeaderParam(std::string_view value, std::string_view param) {
 
 void RemoveHeaderField(std::vector<std::string>& lines, std::string_view name, int startFrom) {
   const std::string lower = kz::LowerAscii(name);
-  std::size_t i = static_cast<std::size_t>(std::max(startFrom, 0));
-  while (i < lines.size() && !lines[i].empty()) {
-    if (IsFieldStart(lines[i]) && FieldName(lines[i]) == lower) {
-      std::size_t end = i + 1;
-      while (end < lines.size() && !lines[end].empty() && IsWsp(lines[end][0]))
-        ++end;
-      lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(i),
-                  lines.begin() + static_cast<std::ptrdiff_t>(end));
-    } else {
-      ++i;
+  // One pass that moves the kept lines forward, so many fields cost no more than one.
+  std::size_t read = std::min(static_cast<std::size_t>(std::max(startFrom, 0)), lines.size());
+  std::size_t write = read;
+  bool dropping = false;
+  for (; read < lines.size() && !lines[read].empty(); ++read) {
+    if (IsFieldStart(lines[read]))
+      dropping = FieldName(lines[read]) == lower;
+    else if (!IsWsp(lines[read][0]))
+      dropping = false;
+    if (!dropping) {
+      if (write != read)
+        lines[write] = std::move(lines[read]);
+      ++write;
     }
   }
+  if (write == read)
+    return;
+  const auto tail = std::move(lines.begin() + static_cast<std::ptrdiff_t>(read), lines.end(),
+                              lines.begin() + static_cast<std::ptrdiff_t>(write));
+  lines.erase(tail, lines.end());
 }
 
 void InsertHeaderFieldIfNeed(std::vector<std::string>& lines, std::string_view name,

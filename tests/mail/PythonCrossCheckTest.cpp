@@ -238,7 +238,9 @@ TEST(PythonHeader, WeReadPythonsEncodedWords) {
 TEST(PythonHeader, PythonReadsOurAddresses) {
   const Cases names{"Jiří Novák",  "Plain Name",  "Ann",
                     "Иван Петров", "Smith, John", "Jiří (práce) \"Jirka\" \\ Nový, st.",
-                    "J (work)"};
+                    "J (work)",    "Smith,John",  "a@b.cz",
+                    "x <y@z.cz>",  "list: a; b",  "[team]",
+                    "Dr. No",      "O'Brien",     "Say \"Hi\" \\o/"};
   Cases fields;
   for (const auto& n : names) {
     const std::string full = JoinEmailAddress(n, "someone@example.com");
@@ -251,5 +253,37 @@ TEST(PythonHeader, PythonReadsOurAddresses) {
     EXPECT_EQ(read[i], names[i] + "\nsomeone@example.com") << fields[i];
   }
 }
+
+// A recipient list as the setup window hands it over, written into a To field the way the
+// composer writes it, reads back in Python as exactly the recipients typed.
+struct RecipientsRow {
+  std::string typed;
+  std::string want;  // "name|address" lines
+};
+void PrintTo(const RecipientsRow& r, std::ostream* os) {
+  *os << testing::PrintToString(r.typed);
+}
+
+class PythonRecipients : public testing::TestWithParam<RecipientsRow> {};
+TEST_P(PythonRecipients, ReadsEveryRecipient) {
+  TclEmailAddressList list;
+  list.SetEmailAddresses(GetParam().typed);
+  std::vector<std::string> items;
+  for (int i = 0; i < list.Count(); ++i)
+    items.push_back(EncodeHeaderAddress(list[i].FullAddress(), "UTF-8", M::cmNone, 76));
+  std::vector<std::string> lines;
+  AddHeaderFieldItems(lines, "To", items, ",");
+  const std::string field = kz::JoinLines(lines);
+  EXPECT_EQ(Python("read-to", {field})[0], GetParam().want) << field;
+}
+INSTANTIATE_TEST_SUITE_P(
+    All, PythonRecipients,
+    testing::Values(RecipientsRow{"a@x.cz\nb@x.cz\nc@x.cz\n", "|a@x.cz\n|b@x.cz\n|c@x.cz"},
+                    RecipientsRow{"Pat O'Brien <p@x.cz>, d'Artagnan <d@x.cz>\nd.o'neil@x.cz",
+                                  "Pat O'Brien|p@x.cz\nd'Artagnan|d@x.cz\n|d.o'neil@x.cz"},
+                    RecipientsRow{"\"Novák, Jiří\" <j@x.cz>; \"Team: all\" <t@x.cz>",
+                                  "Novák, Jiří|j@x.cz\nTeam: all|t@x.cz"},
+                    RecipientsRow{"'Ann' <a@x.cz>\r\n\"x@evil.cz\" <b@x.cz>",
+                                  "Ann|a@x.cz\nx@evil.cz|b@x.cz"}));
 
 }  // namespace

@@ -257,6 +257,33 @@ TEST(HeaderFields, RemoveTakesContinuationLines) {
   EXPECT_EQ(lines.back(), "body: not a field");
 }
 
+struct RemoveRow {
+  Lines lines;
+  int startFrom;
+  Lines want;
+};
+void PrintTo(const RemoveRow& r, std::ostream* os) {
+  *os << testing::PrintToString(r.lines) << " from " << r.startFrom;
+}
+
+class HeaderRemove : public testing::TestWithParam<RemoveRow> {};
+TEST_P(HeaderRemove, DropsEveryFieldOfTheName) {
+  Lines lines = GetParam().lines;
+  RemoveHeaderField(lines, "x-drop", GetParam().startFrom);
+  EXPECT_EQ(lines, GetParam().want);
+}
+INSTANTIATE_TEST_SUITE_P(
+    All, HeaderRemove,
+    testing::Values(
+        RemoveRow{{"X-Drop: 1", " c", "A: 1", "x-drop : 2", "\tc", "\tc", "B: 2", "", "X-Drop: b"},
+                  0,
+                  {"A: 1", "B: 2", "", "X-Drop: b"}},
+        RemoveRow{{"X-Drop: 1", "X-Drop: 2", "A: 1", " c"}, 1, {"X-Drop: 1", "A: 1", " c"}},
+        RemoveRow{
+            {"X-Drop: 1", "no colon", " c", "X-Dropped: 2"}, 0, {"no colon", " c", "X-Dropped: 2"}},
+        RemoveRow{{"X-Drop: 1"}, 5, {"X-Drop: 1"}},
+        RemoveRow{{"", "X-Drop: 1"}, 0, {"", "X-Drop: 1"}}));
+
 TEST(HeaderFields, InsertIfNeed) {
   Lines lines = kHeader;
   InsertHeaderFieldIfNeed(lines, "X-Mailer", "test - Kadenza");
