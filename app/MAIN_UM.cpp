@@ -1,6 +1,7 @@
 #include "app/MAIN_UM.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileInfo>
 
 #include "app/AppIcon.h"
@@ -40,9 +41,13 @@ Tmain::Tmain(QObject* parent)
     if (frm_main_)
       frm_main_->exec();
   };
+
+  previousPump_ = kz::SetPumpHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
 }
 
-Tmain::~Tmain() = default;
+Tmain::~Tmain() {
+  kz::SetPumpHook(std::move(previousPump_));
+}
 
 void Tmain::FormShow() {
   dialogs::Guarded([this] {
