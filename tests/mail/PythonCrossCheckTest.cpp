@@ -219,6 +219,35 @@ TEST(PythonHeader, PythonReadsRandomSubjects) {
   }
 }
 
+// Python reads our subjects in several charsets, and decodes each word on its own: no word
+// holds part of a character, whatever the charset's byte values.
+TEST(PythonHeader, EveryWordHoldsWholeCharacters) {
+  const std::string czech = "Dlouhý příšerný žluťoučký kůň úpěl ďábelské ódy";
+  const std::string lineEndBytes = "\xC4\x8A\xC4\x8D\xE0\xB4\x8A";  // U+010A U+010D U+0D0A
+  struct Case {
+    std::string text, charSet;
+    M method;
+  };
+  std::vector<Case> cases;
+  for (M m : {M::cmQuotedPrintable, M::cmBase64}) {
+    cases.push_back({czech + " " + czech, "UTF-8", m});
+    cases.push_back({czech + " " + czech, "iso-8859-2", m});
+    cases.push_back({lineEndBytes + czech + lineEndBytes, "utf-16", m});
+    cases.push_back({lineEndBytes + czech, "utf-32", m});
+    cases.push_back({"\xF0\x9F\x98\x80 " + czech + " \xF0\x9F\x98\x81", "UTF-8", m});
+  }
+  cases.push_back({lineEndBytes + czech, "utf-16", M::cm8Bit});
+  Cases fields;
+  for (const Case& c : cases)
+    fields.push_back(SubjectField(EncodeHeaderValue(c.text, c.charSet, c.method, 76)));
+  const Cases read = Python("read-subject", fields);
+  const Cases alone = Python("words-alone", fields);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_EQ(read[i], cases[i].text) << fields[i];
+    EXPECT_EQ(alone[i], cases[i].text) << fields[i];
+  }
+}
+
 TEST(PythonHeader, WeReadPythonsEncodedWords) {
   Cases subjects = RandomSubjects();
   subjects.insert(subjects.end(), kSubjects.begin(), kSubjects.end());
@@ -249,8 +278,22 @@ TEST(PythonHeader, PythonReadsOurAddresses) {
     fields.push_back(kz::JoinLines(lines));
   }
   const Cases read = Python("read-from", fields);
+  const Cases alone = Python("words-alone", fields);
+  auto withoutSpaces = [](std::string s) {
+    std::erase(s, ' ');
+    return s;
+  };
   for (std::size_t i = 0; i < names.size(); ++i) {
-    EXPECT_EQ(read[i], names[i] + "\nsomeone@example.com") << fields[i];
+    if (fields[i].find("?=\r\n\t=?") == std::string::npos) {
+      EXPECT_EQ(read[i], names[i] + "\nsomeone@example.com") << fields[i];
+      continue;
+    }
+    // Python (3.11) puts a space between adjacent encoded words of a display name, against
+    // RFC 2047, 6.2, and so misreads its own long names too; so a name of several words is
+    // compared without spaces there, and exactly word by word.
+    EXPECT_EQ(withoutSpaces(read[i]), withoutSpaces(names[i] + "\nsomeone@example.com"))
+        << fields[i];
+    EXPECT_EQ(alone[i], names[i]) << fields[i];
   }
 }
 

@@ -51,6 +51,20 @@ def header_recipients(field):
     return "\n".join(rows).encode("utf-8")
 
 
+def header_words_alone(field):
+    """Decodes every encoded word of a 'Subject: ...' field on its own, strictly: a word that
+    holds part of a character fails. Returns the joined text, or 'SPLIT <word>'."""
+    import re
+    out = ""
+    for word in re.findall(rb"=\?[^?\s]+\?[QqBb]\?[^?\s]*\?=", field):
+        [(data, charset)] = email.header.decode_header(word.decode("ascii"))
+        try:
+            out += data.decode(charset, "strict")
+        except UnicodeDecodeError:
+            return b"SPLIT " + word
+    return out.encode("utf-8")
+
+
 def python_header(text, letter):
     cs = email.charset.Charset("utf-8")
     cs.header_encoding = email.charset.QP if letter == "Q" else email.charset.BASE64
@@ -69,6 +83,7 @@ MODES = {
     "read-subject": header_value,
     "read-from": header_address,
     "read-to": header_recipients,
+    "words-alone": header_words_alone,
     "encode-header-q": lambda t: python_header(t, "Q"),
     "encode-header-b": lambda t: python_header(t, "B"),
 }
