@@ -15,7 +15,9 @@ std::string ApplicationTitle(std::string_view executablePath);
 // AutostartFolder is $XDG_CONFIG_HOME/autostart, default ~/.config/autostart.
 std::string AutostartFolder();
 
-// DesktopEntry is the content of the entry; the path is quoted for Exec= as needed.
+// DesktopEntry is the content of the entry; the path is quoted for Exec= as needed and line
+// breaks are escaped, so the entry is always one group of one-line keys. A title or path
+// with any other control character raises EclError (EINVAL).
 std::string DesktopEntry(std::string_view title, std::string_view executablePath);
 
 // WriteRunEntry writes the entry, creating the autostart folder when missing. A folder that
