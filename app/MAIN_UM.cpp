@@ -1,6 +1,7 @@
 #include "app/MAIN_UM.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileInfo>
 
 #include "app/AppIcon.h"
@@ -40,9 +41,13 @@ Tmain::Tmain(QObject* parent)
     if (frm_main_)
       frm_main_->exec();
   };
+
+  previousPump_ = kz::SetPumpHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
 }
 
-Tmain::~Tmain() = default;
+Tmain::~Tmain() {
+  kz::SetPumpHook(std::move(previousPump_));
+}
 
 void Tmain::FormShow() {
   dialogs::Guarded([this] {
@@ -79,9 +84,11 @@ void Tmain::Timer1Timer() {
   CurrentDateTime = stored.expiry;
   const schedule::LocalDateTime now = clock();
   if (IsSendDay() && schedule::IsSendMinute(now.time, stored.sendTime)) {
-    ShowBalloon(QStringLiteral("Kadenza"), kNoticeText, 3000);
+    ShowBalloon(QStringLiteral("Kadenza"), kNoticeText, 3000);  // replaced by the outcome's
+    // The send job runs here rather than through the button's signal, so that its error
+    // ends the tick (no expiry test) and reaches the tick's error box.
     if (frm_main_)
-      frm_main_->btnSend->click();
+      frm_main_->btnSendClick();
   }
   // The send above runs first, so the expiry day's send minute still sends.
   if (schedule::IsExpired(clock().date, CurrentDateTime)) {

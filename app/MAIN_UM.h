@@ -1,7 +1,9 @@
 // Tmain: the application's invisible main part. It owns the tray icon with its menu
 // ("Nastavení", separator, "Konec"), the schedule timers Timer1 (the once-a-minute send
 // check) and Timer2 (the once-a-minute expiry reminder), writes the autostart entry at
-// start-up and decides between starting the schedule and the first-run setup window.
+// start-up and decides between starting the schedule and the first-run setup window. While
+// it exists, every wait of the network transport runs the Qt event loop for pending events,
+// so timers, painting and clicks go on while a network call blocks.
 #pragma once
 
 #include <QAction>
@@ -15,6 +17,7 @@
 #include <memory>
 
 #include "app/Schedule.h"
+#include "net/clPumpHook.h"
 
 class Tfrm_main;
 
@@ -65,6 +68,7 @@ class Tmain : public QObject {
 
  private:
   Tfrm_main* frm_main_ = nullptr;
+  kz::PumpHook previousPump_;
 };
 
 // The balloon texts.

@@ -4,6 +4,9 @@
 
 #include "AppFixture.h"
 #include "core/Error.h"
+#include "net/clEventFd.h"
+#include "net/clPumpHook.h"
+#include "net/clWait.h"
 
 namespace {
 
@@ -125,6 +128,30 @@ TEST_F(MainTest, MissingSettingsGiveAConversionErrorEveryTick) {
   ASSERT_FALSE(messages.empty());
   EXPECT_EQ(messages[0].first, dialogs::MessageKind::Error);
   EXPECT_EQ(messages[0].second, QStringLiteral("'' is not a valid date"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MainTest, NetworkWaitsRunTheEventLoop) {
+  // A timer due during a transport wait fires inside it: the window stays alive while a
+  // network call blocks.
+  kz::EventFd abort;
+  bool fired = false;
+  QTimer::singleShot(10, [&] { fired = true; });
+  kz::PauseFor(200, abort.Get());
+  EXPECT_TRUE(fired);
+  EXPECT_TRUE(kz::PumpInstalled());
+}
+
+TEST(MainPump, HookIsRemovedWithTheMainPart) {
+  EXPECT_FALSE(kz::PumpInstalled());
+  {
+    Tmain main;
+    EXPECT_TRUE(kz::PumpInstalled());
+  }
+  EXPECT_FALSE(kz::PumpInstalled());
 }
 
 }  // namespace
