@@ -85,10 +85,9 @@ void Tmain::Timer1Timer() {
   const schedule::LocalDateTime now = clock();
   if (IsSendDay() && schedule::IsSendMinute(now.time, stored.sendTime)) {
     ShowBalloon(QStringLiteral("Kadenza"), kNoticeText, 3000);  // replaced by the outcome's
-    // The send job runs here rather than through the button's signal, so that its error
-    // ends the tick (no expiry test) and reaches the tick's error box.
+    // An error of the send job ends the tick here (no expiry test) and reaches its error box.
     if (frm_main_)
-      frm_main_->btnSendClick();
+      frm_main_->ClickSend();
   }
   // The send above runs first, so the expiry day's send minute still sends.
   if (schedule::IsExpired(clock().date, CurrentDateTime)) {

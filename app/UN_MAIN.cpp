@@ -326,9 +326,17 @@ void Tfrm_main::ConnectHandlers() {
   connect(btn_save, &QPushButton::clicked, this, Guard([this] { btn_saveClick(); }));
   connect(btn_close, &QPushButton::clicked, this, Guard([this] { btn_closeClick(); }));
   connect(btn_test, &QPushButton::clicked, this, Guard([this] { btn_testClick(); }));
-  // The schedule tick calls btnSendClick itself, so that a failure ends the tick; a click
-  // from anywhere else reports it here.
-  connect(btnSend, &QPushButton::clicked, this, Guard([this] { btnSendClick(); }));
+  connect(btnSend, &QPushButton::clicked, this, [this] {
+    if (!sendError_) {
+      dialogs::Guarded([this] { btnSendClick(); });
+      return;
+    }
+    try {
+      btnSendClick();
+    } catch (...) {
+      *sendError_ = std::current_exception();
+    }
+  });
 }
 
 std::array<QRadioButton*, 9> Tfrm_main::DayRadios() const {

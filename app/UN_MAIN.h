@@ -23,6 +23,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "app/Widgets.h"
@@ -64,8 +65,10 @@ class Tfrm_main : public QDialog {
   void priloha3Change();
   void btn_saveClick();
   void btn_closeClick();
-  // btnSendClick is the send job: it raises what fails, for the schedule tick to report.
+  // btnSendClick is the send job. ClickSend clicks btnSend and raises what the job raised,
+  // so that the schedule tick ends there and reports it; other clicks report it themselves.
   void btnSendClick();
+  void ClickSend();
   void btn_testClick();
   void clSMTPProgress(TclTcpCommandClient* Sender, std::int64_t ABytesProceed,
                       std::int64_t ATotalBytes);
@@ -157,4 +160,5 @@ class Tfrm_main : public QDialog {
   // same kind from starting meanwhile.
   bool testRunning_ = false;
   bool sendRunning_ = false;
+  std::exception_ptr* sendError_ = nullptr;  // where a running ClickSend takes the job's error
 };

@@ -66,6 +66,18 @@ void Tfrm_main::btnSendClick() {
   }
 }
 
+void Tfrm_main::ClickSend() {
+  std::exception_ptr error;
+  std::exception_ptr* const outer = sendError_;
+  sendError_ = &error;
+  {
+    kz::ScopeGuard restore([this, outer] { sendError_ = outer; });
+    btnSend->click();
+  }
+  if (error)
+    std::rethrow_exception(error);
+}
+
 void Tfrm_main::btn_testClick() {
   if (clSMTP.Active() || testRunning_)
     return;
