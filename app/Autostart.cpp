@@ -5,8 +5,8 @@
 
 #include <cerrno>
 
-#include "app/AtomicFile.h"
 #include "app/XdgDirs.h"
+#include "core/AtomicFile.h"
 #include "core/Error.h"
 #include "core/StringUtils.h"
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/AtomicFile.h"
+#include "core/AtomicFile.h"
 #include "core/Error.h"
 #include "core/StringUtils.h"
 #include "core/Utf.h"

@@ -2,8 +2,8 @@
 
 #include <unistd.h>
 
-#include "app/AtomicFile.h"
 #include "app/XdgDirs.h"
+#include "core/AtomicFile.h"
 #include "core/CodePage.h"
 #include "core/StringUtils.h"
 #include "core/Utf.h"

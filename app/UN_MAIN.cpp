@@ -18,6 +18,7 @@
 #include "app/Schedule.h"
 #include "app/SendJob.h"
 #include "app/SettingsStore.h"
+#include "core/ScopeGuard.h"
 
 namespace {
 
@@ -533,16 +534,13 @@ void Tfrm_main::priloha3Change() {
 void Tfrm_main::btn_saveClick() {
   // Whatever happens while storing, the schedule starts and the window closes; an error is
   // reported after that.
-  struct StartScheduleAndClose {
-    Tfrm_main* form;
-    ~StartScheduleAndClose() {
-      if (form->main_) {
-        form->main_->Timer1->start();
-        form->main_->Timer2->stop();
-      }
-      form->done(QDialog::Accepted);
+  kz::ScopeGuard startScheduleAndClose([this] {
+    if (main_) {
+      main_->Timer1->start();
+      main_->Timer2->stop();
     }
-  } finally{this};
+    done(QDialog::Accepted);
+  });
 
   const IniFile ini(settings::SetupFilePath());
   if (!mem_prijemce->toPlainText().isEmpty()) {

@@ -1,36 +1,68 @@
-# kadenza_add_fuzzer(NAME ENTRY file.cpp SOURCES project sources... [SECONDS n])
-# Builds a libFuzzer target with clang++ (the rest of the project builds with g++) and
-# registers a ctest test that runs it for a bounded time on a fresh corpus, seeded from
-# tests/fuzz/corpus/NAME when that folder exists. A crash, leak, hang or sanitizer report
-# fails the test.
-find_program(KADENZA_CLANGXX NAMES clang++-14 clang++)
+# libFuzzer targets. They need clang and the sanitizers while the rest of the project builds
+# with g++, so a second build of this source tree, compiled by clang with the sanitizers,
+# makes them: build/fuzz-build, started from this build as the target kadenza_fuzzers. There
+# every library source compiles once and each fuzz target links the libraries it names.
+#
+# kadenza_add_fuzzer(NAME ENTRY tests/fuzz/file.cpp LIBS libraries... [SOURCES files...]
+#                    [SECONDS n])
+# builds the fuzz target build/fuzz/NAME from ENTRY (and SOURCES, paths from the top of the
+# tree) linked with LIBS, and registers a ctest test "fuzz.NAME" that runs it for SECONDS
+# (default 15) on a fresh corpus seeded from tests/fuzz/corpus/NAME when that folder exists.
+# A crash, leak, hang or sanitizer report fails the test.
 
-function(kadenza_add_fuzzer name)
-  cmake_parse_arguments(ARG "" "ENTRY;SECONDS" "SOURCES" ${ARGN})
-  if(NOT KADENZA_FUZZ)
-    return()
-  endif()
+set(KADENZA_FUZZ_OUTPUT ${CMAKE_BINARY_DIR}/fuzz CACHE PATH "Where the fuzz targets are put")
+
+if(KADENZA_FUZZ_BUILD)
+  # Inside the sanitizer build: only the fuzz targets (and what they link) are built.
+  add_compile_options(-O1 -g -fsanitize=fuzzer-no-link,address,undefined
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+  add_custom_target(kadenza_fuzz_targets ALL)
+elseif(KADENZA_FUZZ)
+  find_program(KADENZA_CLANGXX NAMES clang++-14 clang++)
   if(NOT KADENZA_CLANGXX)
     message(FATAL_ERROR "clang++ is needed for the fuzz targets; run scripts/install-deps")
+  endif()
+  # The application is not fuzzed; the sanitizer build leaves it out.
+  set(fuzz_subsystems ${KADENZA_SUBSYSTEMS})
+  list(REMOVE_ITEM fuzz_subsystems app)
+  string(REPLACE ";" "$<SEMICOLON>" fuzz_subsystems "${fuzz_subsystems}")
+  include(ExternalProject)
+  ExternalProject_Add(kadenza_fuzzers
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/fuzz-build
+    CMAKE_ARGS -DCMAKE_CXX_COMPILER=${KADENZA_CLANGXX}
+               -DCMAKE_BUILD_TYPE=Debug
+               -DKADENZA_FUZZ_BUILD=ON
+               -DKADENZA_FUZZ_OUTPUT=${KADENZA_FUZZ_OUTPUT}
+               -DKADENZA_SUBSYSTEMS=${fuzz_subsystems}
+    BUILD_ALWAYS ON
+    INSTALL_COMMAND ""
+    USES_TERMINAL_BUILD OFF)
+endif()
+
+function(kadenza_add_fuzzer name)
+  cmake_parse_arguments(ARG "" "ENTRY;SECONDS" "SOURCES;LIBS" ${ARGN})
+  if(KADENZA_FUZZ_BUILD)
+    set(srcs ${ARG_ENTRY} ${ARG_SOURCES})
+    list(TRANSFORM srcs PREPEND ${PROJECT_SOURCE_DIR}/ REGEX "^[^/]")
+    add_executable(${name} ${srcs})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${KADENZA_FUZZ_OUTPUT})
+    add_dependencies(kadenza_fuzz_targets ${name})
+    return()
+  endif()
+  if(NOT KADENZA_FUZZ)
+    return()
   endif()
   if(NOT ARG_SECONDS)
     set(ARG_SECONDS 15)
   endif()
-  set(out ${CMAKE_BINARY_DIR}/fuzz/${name})
-  set(srcs ${ARG_ENTRY} ${ARG_SOURCES})
-  list(TRANSFORM srcs PREPEND ${PROJECT_SOURCE_DIR}/ REGEX "^[^/]")
-  add_custom_command(
-    OUTPUT ${out}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/fuzz
-    COMMAND ${KADENZA_CLANGXX} -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined
-            -fno-sanitize-recover=undefined -I${PROJECT_SOURCE_DIR} ${srcs} -o ${out}
-    DEPENDS ${srcs}
-    IMPLICIT_DEPENDS CXX ${srcs}
-    COMMENT "Building fuzz target ${name}"
-    VERBATIM)
-  add_custom_target(${name} ALL DEPENDS ${out})
+  set(out ${KADENZA_FUZZ_OUTPUT}/${name})
   set(seed ${PROJECT_SOURCE_DIR}/tests/fuzz/corpus/${name})
-  set(corpus ${CMAKE_BINARY_DIR}/fuzz/${name}.corpus)
+  set(corpus ${KADENZA_FUZZ_OUTPUT}/${name}.corpus)
   set(seed_arg "")
   if(EXISTS ${seed})
     set(seed_arg ${seed})

@@ -95,14 +95,22 @@ TFileStream::TFileStream(const std::string& path, Mode mode, unsigned perms) : p
       flags |= O_RDWR;
       break;
   }
-  fd_ = ::open(path.c_str(), flags, static_cast<mode_t>(perms));
-  if (fd_ < 0)
+  fd_.Reset(::open(path.c_str(), flags, static_cast<mode_t>(perms)));
+  if (!fd_.Valid())
     Fail("Cannot open file");
 }
 
-TFileStream::~TFileStream() {
-  if (fd_ >= 0)
-    ::close(fd_);
+TFileStream::TFileStream(kz::UniqueFd fd, std::string path)
+    : path_(std::move(path)), fd_(std::move(fd)) {}
+
+void TFileStream::Sync() {
+  if (::fsync(fd_.Get()) != 0)
+    Fail("Cannot write file");
+}
+
+void TFileStream::Close() {
+  if (fd_.Close() != 0)
+    Fail("Cannot write file");
 }
 
 void TFileStream::Fail(const char* what) const {
@@ -113,7 +121,7 @@ void TFileStream::Fail(const char* what) const {
 std::size_t TFileStream::Read(std::span<char> buffer) {
   std::size_t total = 0;
   while (total < buffer.size()) {
-    const ssize_t n = ::read(fd_, buffer.data() + total, buffer.size() - total);
+    const ssize_t n = ::read(fd_.Get(), buffer.data() + total, buffer.size() - total);
     if (n < 0) {
       if (errno == EINTR)
         continue;
@@ -129,7 +137,7 @@ std::size_t TFileStream::Read(std::span<char> buffer) {
 std::size_t TFileStream::Write(std::span<const char> data) {
   std::size_t total = 0;
   while (total < data.size()) {
-    const ssize_t n = ::write(fd_, data.data() + total, data.size() - total);
+    const ssize_t n = ::write(fd_.Get(), data.data() + total, data.size() - total);
     if (n < 0) {
       if (errno == EINTR)
         continue;
@@ -146,9 +154,9 @@ std::int64_t TFileStream::Seek(std::int64_t offset, SeekOrigin origin) {
     whence = SEEK_CUR;
   if (origin == SeekOrigin::End)
     whence = SEEK_END;
-  off_t pos = ::lseek(fd_, static_cast<off_t>(offset), whence);
+  off_t pos = ::lseek(fd_.Get(), static_cast<off_t>(offset), whence);
   if (pos < 0 && errno == EINVAL)
-    pos = ::lseek(fd_, 0, SEEK_SET);
+    pos = ::lseek(fd_.Get(), 0, SEEK_SET);
   if (pos < 0)
     Fail("Cannot seek in file");
   return static_cast<std::int64_t>(pos);
@@ -156,12 +164,12 @@ std::int64_t TFileStream::Seek(std::int64_t offset, SeekOrigin origin) {
 
 std::int64_t TFileStream::Size() {
   struct stat st {};
-  if (::fstat(fd_, &st) != 0)
+  if (::fstat(fd_.Get(), &st) != 0)
     Fail("Cannot stat file");
   return static_cast<std::int64_t>(st.st_size);
 }
 
 void TFileStream::SetSize(std::int64_t size) {
-  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
+  if (::ftruncate(fd_.Get(), static_cast<off_t>(size)) != 0)
     Fail("Cannot resize file");
 }

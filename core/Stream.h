@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/UniqueFd.h"
+
 enum class SeekOrigin { Begin, Current, End };
 
 class TStream {
@@ -62,13 +64,23 @@ class TMemoryStream : public TStream {
   std::size_t pos_ = 0;
 };
 
-// TFileStream reads and writes a file through its descriptor, which it owns.
+// TFileStream reads and writes a file through its descriptor, which it owns. Failures
+// raise EclError with errno and the file's path.
 class TFileStream : public TStream {
  public:
   enum class Mode { Read, Create, ReadWrite };
   // Opens path; Create truncates or creates the file with permissions `perms` (before umask).
   TFileStream(const std::string& path, Mode mode, unsigned perms = 0644);
-  ~TFileStream() override;
+  // Takes over an open descriptor; `path` names the file in error messages.
+  TFileStream(kz::UniqueFd fd, std::string path);
+  ~TFileStream() override = default;
+
+  int Handle() const { return fd_.Get(); }
+  // Sync makes what was written durable (fsync).
+  void Sync();
+  // Close closes the file and raises when the system reports that buffered data was lost;
+  // the stream is unusable afterwards.
+  void Close();
 
   using TStream::Write;
   std::size_t Read(std::span<char> buffer) override;
@@ -80,5 +92,5 @@ class TFileStream : public TStream {
  private:
   [[noreturn]] void Fail(const char* what) const;
   std::string path_;
-  int fd_ = -1;
+  kz::UniqueFd fd_;
 };

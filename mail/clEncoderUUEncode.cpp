@@ -51,10 +51,11 @@ class UUEncoder final : public kz::Codec {
   }
 
  private:
+  // Line writes one record: a count character and the groups. With line breaks suppressed
+  // the records follow each other on one line; each states its own length, so a decoder
+  // finds where the next begins (one count character cannot state more than 63 bytes, so
+  // the whole input can never be one record).
   void Line(std::string_view bytes, std::string& out) {
-    // With line breaks suppressed the lines are only separated, not terminated.
-    if (suppress_ && wrote_)
-      out += "\r\n";
     wrote_ = true;
     out.push_back(UUChar(static_cast<unsigned>(bytes.size())));
     const auto p = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -131,13 +132,29 @@ class UUDecoder final : public kz::Codec {
       return;
     if (line.empty())
       return;
-    std::size_t count = UUValue(static_cast<unsigned char>(line[0]));
+    // Records written without line breaks follow each other on one line. What is left
+    // after a record is another one only when it is at least three characters long: the
+    // padding some encoders add to a last group is one or two characters.
+    do {
+      const std::size_t used = Record(line, out);
+      if (used == 0)
+        return;
+      line.remove_prefix(std::min(used, line.size()));
+    } while (line.size() >= 3);
+  }
+
+  // Record decodes the record at the start of `text` and returns how many characters it
+  // spans; 0 for the end record (a count of 0).
+  std::size_t Record(std::string_view text, std::string& out) {
+    std::size_t count = UUValue(static_cast<unsigned char>(text[0]));
     if (count == 0) {
       done_ = true;
-      return;
+      return 0;
     }
-    const auto p = reinterpret_cast<const unsigned char*>(line.data()) + 1;
-    const std::size_t n = line.size() - 1;
+    // Three bytes take four characters; a last group of one or two bytes two or three.
+    const std::size_t spans = 1 + count / 3 * 4 + (count % 3 == 0 ? 0 : count % 3 + 1);
+    const auto p = reinterpret_cast<const unsigned char*>(text.data()) + 1;
+    const std::size_t n = std::min(text.size(), spans) - 1;
     // Characters missing at the end of a line (trailing spaces lost in transit) count as 0.
     auto at = [&](std::size_t k) { return k < n ? UUValue(p[k]) : 0u; };
     for (std::size_t k = 0; count > 0; k += 4) {
@@ -150,6 +167,7 @@ class UUDecoder final : public kz::Codec {
         out.push_back(static_cast<char>(v));
       count -= take;
     }
+    return spans;
   }
 
   bool first_ = true;

@@ -1,6 +1,8 @@
 // TclMailMessage: properties, change tracking, BuildMessage and the MIME writer.
 #include "mail/clMailMessage.h"
 
+#include <algorithm>
+#include <cstring>
 #include <typeinfo>
 
 #include "core/StringUtils.h"
@@ -65,6 +67,64 @@ TclTextBody* FindText(const TclMessageBodies& bodies, std::string_view type) {
 constexpr int kBoundaryAttempts = 64;
 
 }  // namespace
+
+std::vector<std::string> ReadSourceLines(TStream& stream) {
+  std::vector<std::string> lines;
+  const std::int64_t size = stream.Remaining();
+  if (size > 0)
+    lines.reserve(static_cast<std::size_t>(size / 60));
+  std::string chunk(1 << 16, '\0');
+  std::string current;
+  bool pendingCr = false;  // a CR ended the last chunk: a LF starting the next belongs to it
+  bool open = false;       // current holds an unfinished line
+  while (const std::size_t n = stream.Read(std::span<char>(chunk.data(), chunk.size()))) {
+    std::size_t pos = 0;
+    if (pendingCr && chunk[0] == '\n')
+      pos = 1;
+    pendingCr = false;
+    while (pos < n) {
+      const void* hit = std::memchr(chunk.data() + pos, '\n', n - pos);
+      const void* cr = std::memchr(chunk.data() + pos, '\r', n - pos);
+      std::size_t stop = n;
+      if (hit != nullptr)
+        stop = static_cast<std::size_t>(static_cast<const char*>(hit) - chunk.data());
+      if (cr != nullptr)
+        stop =
+            std::min(stop, static_cast<std::size_t>(static_cast<const char*>(cr) - chunk.data()));
+      current.append(chunk.data() + pos, stop - pos);
+      open = true;
+      if (stop == n)
+        break;
+      lines.push_back(std::move(current));
+      current.clear();
+      open = false;
+      pos = stop + 1;
+      if (chunk[stop] == '\r') {
+        if (pos < n && chunk[pos] == '\n')
+          ++pos;
+        else if (pos == n)
+          pendingCr = true;
+      }
+    }
+  }
+  if (open && !current.empty())
+    lines.push_back(std::move(current));
+  return lines;
+}
+
+void WriteSourceLines(std::span<const std::string> lines, TStream& stream) {
+  std::string buffer;
+  buffer.reserve(1 << 16);
+  for (const std::string& line : lines) {
+    buffer += line;
+    buffer += "\r\n";
+    if (buffer.size() >= (1 << 16)) {
+      stream.Write(std::string_view(buffer));
+      buffer.clear();
+    }
+  }
+  stream.Write(std::string_view(buffer));
+}
 
 TclMailMessage::TclMailMessage() : bodies_(std::make_unique<TclMessageBodies>(*this)) {
   RegisterKnownFields();
@@ -468,11 +528,14 @@ bool TclMailMessage::WriteBodies(TclStringList& lines) {
     if (uu && attachment != nullptr)
       lines.push_back("begin 600 " + std::string(BaseName(attachment->FileName())));
     bool endsWithBreak = false;
+    const bool base64 = body.WriteEncodingOrEffective() == TclEncodeMethod::cmBase64;
+    const std::size_t dataStart = lines.size();
     body.AddDataLines(lines, endsWithBreak);
     body.writeEncoding_.reset();
     if (multipart && !uu) {
-      // The boundary must not occur in what it separates.
-      for (std::size_t k = partStart + 1; k < lines.size() && clean; ++k)
+      // The boundary must not occur in what it separates (base64 data cannot hold "--").
+      const std::size_t end = base64 ? dataStart : lines.size();
+      for (std::size_t k = partStart + 1; k < end && clean; ++k)
         clean = lines[k].find(delimiter) == std::string::npos;
     }
     if (uu && attachment != nullptr)

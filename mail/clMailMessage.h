@@ -24,6 +24,12 @@
 #include "mail/clMailUtils.h"
 #include "mail/clMessageBody.h"
 
+// ReadSourceLines reads message bytes from the stream's position to its end, cut into lines
+// at CR LF, lone CR or lone LF, chunk by chunk (the bytes are never held twice).
+std::vector<std::string> ReadSourceLines(TStream& stream);
+// WriteSourceLines writes every line followed by CR LF.
+void WriteSourceLines(std::span<const std::string> lines, TStream& stream);
+
 enum class TclMessagePriority { mpLow, mpNormal, mpHigh };
 enum class TclMessageFormat { mfNone, mfMIME, mfUUencode };
 

@@ -2,11 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <random>
 
 #include "core/DateTime.h"
 #include "core/StringUtils.h"
+#include "mail/clEncoderCodecs.h"
 #include "mail/clMailMessage.h"
 #include "mail/clMimeParams.h"
 #include "mail/clTranslator.h"
@@ -52,6 +55,116 @@ TclEncodeMethod ParseTransferEncoding(std::string_view value, TclEncodeMethod cu
     return TclEncodeMethod::cmBase64;
   return current;
 }
+
+constexpr std::size_t kChunk = 1 << 16;
+
+// Cuts encoded output into lines at CR LF, lone CR or lone LF as it comes; a CR at the end of
+// one piece pairs with a LF at the start of the next. NUL bytes become spaces.
+class LineCutter {
+ public:
+  // lfOnly: the data's only line breaks are CR LF pairs (encoded output), so a LF alone
+  // marks each one.
+  LineCutter(TclStringList& lines, bool lfOnly) : lines_(lines), lfOnly_(lfOnly) {}
+
+  void Feed(std::string_view data) {
+    if (lfOnly_) {
+      FeedEncoded(data);
+      return;
+    }
+    std::size_t pos = 0;
+    if (pendingCr_ && !data.empty()) {
+      pendingCr_ = false;
+      if (data[0] == '\n')
+        pos = 1;
+    }
+    // The next CR and LF are looked up with memchr and remembered, so every byte is
+    // searched once however the breaks are mixed.
+    std::size_t nextCr = 0, nextLf = 0;
+    bool haveCr = false, haveLf = false;
+    auto next = [&](char c, std::size_t& at, bool& have) {
+      if (!have || at < pos) {
+        const void* hit = std::memchr(data.data() + pos, c, data.size() - pos);
+        at = hit == nullptr ? data.size()
+                            : static_cast<std::size_t>(static_cast<const char*>(hit) - data.data());
+        have = true;
+      }
+      return at;
+    };
+    while (pos < data.size()) {
+      const std::size_t stop = std::min(next('\r', nextCr, haveCr), next('\n', nextLf, haveLf));
+      const std::string_view piece = data.substr(pos, stop - pos);
+      if (stop == data.size()) {
+        partial_ += piece;
+        endsWithBreak_ = endsWithBreak_ && piece.empty();
+        return;
+      }
+      if (partial_.empty()) {
+        Emit(lines_.emplace_back(piece));
+      } else {
+        partial_ += piece;
+        Emit(lines_.emplace_back(partial_));
+        partial_.clear();
+      }
+      endsWithBreak_ = true;
+      pos = stop + 1;
+      if (data[stop] == '\r') {
+        if (pos == data.size())
+          pendingCr_ = true;
+        else if (data[pos] == '\n')
+          ++pos;
+      }
+    }
+  }
+
+  void FeedEncoded(std::string_view data) {
+    std::size_t pos = 0;
+    while (pos < data.size()) {
+      const void* hit = std::memchr(data.data() + pos, '\n', data.size() - pos);
+      if (hit == nullptr) {
+        partial_ += data.substr(pos);
+        endsWithBreak_ = false;
+        return;
+      }
+      const auto lf = static_cast<std::size_t>(static_cast<const char*>(hit) - data.data());
+      std::size_t end = lf;
+      if (end > pos && data[end - 1] == '\r')
+        --end;
+      if (partial_.empty()) {
+        lines_.emplace_back(data.substr(pos, end - pos));
+      } else {
+        partial_ += data.substr(pos, end - pos);
+        if (end == pos && !partial_.empty() && partial_.back() == '\r')
+          partial_.pop_back();  // the CR ended the last piece
+        lines_.emplace_back(partial_);
+        partial_.clear();
+      }
+      endsWithBreak_ = true;
+      pos = lf + 1;
+    }
+  }
+
+  // Finish adds an unfinished last line; true when the data ended with a line break.
+  bool Finish() {
+    if (!partial_.empty()) {
+      Emit(lines_.emplace_back(partial_));
+      partial_.clear();
+      endsWithBreak_ = false;
+    }
+    return endsWithBreak_;
+  }
+
+ private:
+  static void Emit(std::string& line) {
+    if (line.find('\0') != std::string::npos)
+      std::replace(line.begin(), line.end(), '\0', ' ');
+  }
+
+  TclStringList& lines_;
+  bool lfOnly_;
+  std::string partial_;
+  bool pendingCr_ = false;
+  bool endsWithBreak_ = false;
+};
 
 }  // namespace
 
@@ -233,29 +346,35 @@ std::size_t TclMessageBody::AddDataLines(TclStringList& lines, bool& endsWithBre
   std::shared_ptr<TStream> source = OpenSourceData();
   if (!source)
     return 0;
-  TMemoryStream encoded;
-  EncodeBody(*source, encoded);
-  source.reset();
-  const std::string data = encoded.TakeData();
+  // Encoded chunk by chunk straight into lines: the encoded data is never held whole.
+  TclMailMessage* message = MailMessage();
+  const std::int64_t total = source->Size();
+  message->DoEncodingProgress(this, 0, total);
+  const TclEncodeMethod method = WriteEncodingOrEffective();
+  auto codec = CreateEncoderCodec(method, message->CharsPerLine(), false);
   const std::size_t before = lines.size();
-  std::size_t pos = 0;
-  while (pos < data.size()) {
-    const std::size_t end = data.find_first_of("\r\n", pos);
-    const std::size_t stop = end == std::string::npos ? data.size() : end;
-    std::string& line = lines.emplace_back(data, pos, stop - pos);
-    if (line.find('\0') != std::string::npos) {
-      for (char& c : line) {
-        if (c == '\0')
-          c = ' ';
-      }
-    }
-    if (stop == data.size())
-      break;
-    pos = stop + 1;
-    if (data[stop] == '\r' && pos < data.size() && data[pos] == '\n')
-      ++pos;
-    endsWithBreak = pos == data.size();
+  // Room for the lines to come, growing geometrically across bodies.
+  const double perLine = method == TclEncodeMethod::cmBase64 ? 57.0 : 60.0;
+  const std::size_t needed =
+      before +
+      static_cast<std::size_t>(static_cast<double>(std::max<std::int64_t>(total, 0)) / perLine) + 2;
+  if (needed > lines.capacity())
+    lines.reserve(std::max(needed, lines.capacity() * 2));
+  LineCutter cutter(lines, method == TclEncodeMethod::cmBase64 ||
+                               method == TclEncodeMethod::cmQuotedPrintable ||
+                               method == TclEncodeMethod::cmUUEncode);
+  std::string chunk(kChunk, '\0');
+  std::string out;
+  while (const std::size_t n = source->Read(std::span<char>(chunk.data(), chunk.size()))) {
+    out.clear();
+    codec->Update(std::string_view(chunk.data(), n), out);
+    cutter.Feed(out);
   }
+  out.clear();
+  codec->Finish(out);
+  cutter.Feed(out);
+  endsWithBreak = cutter.Finish();
+  message->DoEncodingProgress(this, source->Position(), total);
   return lines.size() - before;
 }
 

@@ -74,22 +74,19 @@ void TclTlsSspi::NewSession() {
   }
   SSL_CTX_set_options(ctx.get(), SSL_OP_NO_RENEGOTIATION);
   SslPtr ssl(SSL_new(ctx.get()));
-  BIO* input = BIO_new(BIO_s_mem());
-  BIO* output = BIO_new(BIO_s_mem());
-  if (!ssl || input == nullptr || output == nullptr) {
-    BIO_free(input);
-    BIO_free(output);
+  BioPtr input(BIO_new(BIO_s_mem()));
+  BioPtr output(BIO_new(BIO_s_mem()));
+  if (!ssl || !input || !output)
     throw EclSSPIError(kAcquireCredentialsCode, TakeOpenSslError());
-  }
   // An empty memory BIO means "no data yet", never an end of file.
-  BIO_set_mem_eof_return(input, -1);
-  SSL_set_bio(ssl.get(), input, output);
+  BIO_set_mem_eof_return(input.get(), -1);
+  FInput = input.get();
+  FOutput = output.get();
+  SSL_set_bio(ssl.get(), input.release(), output.release());  // the session owns them now
   SSL_set_connect_state(ssl.get());
   SSL_set_app_data(ssl.get(), this);
   FCtx = std::move(ctx);
   FSsl = std::move(ssl);
-  FInput = input;
-  FOutput = output;
   FStreamSizes = TclStreamSizes();
   FPeerClosed = false;
 }
@@ -105,9 +102,12 @@ void TclTlsSspi::FeedInput(std::string_view bytes) {
     return;
   if (!FSsl)
     throw EclSSPIError(kSecEInvalidHandle);
-  if (BIO_write(FInput, bytes.data(), static_cast<int>(bytes.size())) !=
-      static_cast<int>(bytes.size()))
-    throw EclSSPIError(kOutOfMemoryCode);
+  while (!bytes.empty()) {
+    const int chunk = static_cast<int>(std::min<std::size_t>(bytes.size(), 1u << 30));
+    if (BIO_write(FInput, bytes.data(), chunk) != chunk)
+      throw EclSSPIError(kOutOfMemoryCode);
+    bytes.remove_prefix(static_cast<std::size_t>(chunk));
+  }
 }
 
 void TclTlsSspi::AppendOutput(TStream* ADestination) {
@@ -202,15 +202,28 @@ TclSspiReturnCode TclTlsSspi::Encrypt(TStream* ASource, TStream* ADestination,
 
 TclSspiReturnCode TclTlsSspi::Decrypt(TStream* ASource, TStream* ADestination,
                                       TMemoryStream* AExtraBuffer) {
-  const std::int64_t start = ASource->Position();
-  const std::string input = ASource->ReadAll();
-  ASource->SetPosition(start);
-  FeedInput(input);
+  TclSspiReturnCode result;
+  if (auto* memory = dynamic_cast<TMemoryStream*>(ASource)) {
+    const auto position =
+        static_cast<std::size_t>(std::clamp<std::int64_t>(memory->Position(), 0, memory->Size()));
+    result = Decrypt(memory->Data().substr(position), ADestination);
+  } else {
+    const std::int64_t start = ASource->Position();
+    const std::string input = ASource->ReadAll();
+    ASource->SetPosition(start);
+    result = Decrypt(input, ADestination);
+  }
   if (AExtraBuffer != nullptr)
     AExtraBuffer->Clear();
+  return result;
+}
+
+TclSspiReturnCode TclTlsSspi::Decrypt(std::string_view AInput, TStream* ADestination) {
+  FeedInput(AInput);
   bool produced = false;
+  // A successful read leaves the error queue as it was, so clearing it once suffices.
+  ERR_clear_error();
   for (;;) {
-    ERR_clear_error();
     const int n = SSL_read(FSsl.get(), FPlain.data(), static_cast<int>(FPlain.size()));
     if (n > 0) {
       ADestination->Write(std::span<const char>(FPlain.data(), static_cast<std::size_t>(n)));

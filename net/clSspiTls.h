@@ -88,6 +88,8 @@ class TclTlsSspi : public TclSspi {
   // incomplete), rcMoreDataNeeded (no plaintext, a record incomplete), rcClosingNeeded
   // (the peer's close notification arrived; plaintext before it is delivered).
   TclSspiReturnCode Decrypt(TStream* ASource, TStream* ADestination, TMemoryStream* AExtraBuffer);
+  // Decrypt as above, with the received bytes given directly.
+  TclSspiReturnCode Decrypt(std::string_view AInput, TStream* ADestination);
 
   // One handshake step: ABuffer carries the received bytes in (from its position) and the
   // token to send out.

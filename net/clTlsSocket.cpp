@@ -168,10 +168,11 @@ void TclTlsNetworkStream::Authenticate(TStream* ADestination) {
 }
 
 void TclTlsNetworkStream::DecryptBuffer(TStream* ADestination) {
-  TclSspiReturnCode result = FSSPI->Decrypt(&FSSPIBuffer, ADestination, &FSSPIBuffer);
-  if (result == rcContinueAndMoreDataNeeded)
-    result = rcMoreDataNeeded;
-  FSSPIResult = result;
+  Decrypted(FSSPI->Decrypt(&FSSPIBuffer, ADestination, &FSSPIBuffer));
+}
+
+void TclTlsNetworkStream::Decrypted(TclSspiReturnCode AResult) {
+  FSSPIResult = AResult == rcContinueAndMoreDataNeeded ? rcMoreDataNeeded : AResult;
   SendOutput();
 }
 
@@ -183,25 +184,56 @@ void TclTlsNetworkStream::ProcessIncoming(std::string_view AIncoming, TStream* A
     case rcClosingNeeded:
     case rcReAuthNeeded:
       return;  // the session has ended: nothing after it is read
-    case rcOK:
     case rcAuthDataNeeded:
       FSSPIBuffer.Clear();
       FSSPIBuffer.Write(AIncoming);
       FSSPIBuffer.SetPosition(0);
-      break;
-    default: {
+      Authenticate(ADestination);
+      return;
+    case rcAuthMoreDataNeeded: {
       const std::int64_t position = FSSPIBuffer.Position();
       FSSPIBuffer.Seek(0, SeekOrigin::End);
       FSSPIBuffer.Write(AIncoming);
       FSSPIBuffer.SetPosition(position);
-      break;
+      Authenticate(ADestination);
+      return;
+    }
+    default:
+      // The context keeps an incomplete record itself, so the bytes go to it directly.
+      Decrypted(FSSPI->Decrypt(AIncoming, ADestination));
+      return;
+  }
+}
+
+void TclTlsNetworkStream::ReadIncoming(TStream* ADestination) {
+  const std::int64_t start = TickCount();
+  const bool handshaking = InHandshake();
+  for (;;) {
+    const int batch = GetBatchSize();
+    if (batch <= 0)
+      return;
+    if (FReceived.size() < static_cast<std::size_t>(batch))
+      FReceived.resize(static_cast<std::size_t>(batch));
+    const std::int64_t n =
+        ReadBuf(std::span<char>(FReceived.data(), static_cast<std::size_t>(batch)));
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK)
+        return;
+      RaiseLastSocketError();
+    }
+    if (n == 0) {
+      SetNeedClose();
+      CheckEndOfStream();
+      return;
+    }
+    ProcessIncoming(std::string_view(FReceived.data(), static_cast<std::size_t>(n)), ADestination);
+    // A completed handshake ends the read: the opening returns, and what the server sends
+    // after it is the next read's.
+    if ((handshaking && !InHandshake()) || FSSPIResult == rcClosingNeeded ||
+        FSSPIResult == rcReAuthNeeded || IsTransferDone() || TickCount() - start >= kPumpSliceMs) {
+      return;
     }
   }
-  if (FSSPIResult == rcAuthDataNeeded || FSSPIResult == rcAuthMoreDataNeeded) {
-    Authenticate(ADestination);
-    return;
-  }
-  DecryptBuffer(ADestination);
 }
 
 void TclTlsNetworkStream::SendOutput() {
@@ -298,13 +330,7 @@ bool TclTlsNetworkStream::Read(TStream* AData) {
     AData->Write(FReadData.Data());
     FReadData.Clear();
   } else {
-    TStream* destination = AData != nullptr ? AData : &FReadData;
-    FScratch.Clear();
-    TclNetworkStream::Read(&FScratch);
-    if (FScratch.Size() > 0)
-      ProcessIncoming(FScratch.Data(), destination);
-    if (NeedClose())
-      CheckEndOfStream();
+    ReadIncoming(AData != nullptr ? AData : &FReadData);
   }
   SetHasReadData(FReadData.Size() > 0);
   if (!NeedClose() && FSSPIResult > rcError && FSSPIResult != rcClosingNeeded &&
@@ -345,6 +371,18 @@ void TclTlsNetworkStream::Close(bool ANotifyPeer) {
   FSSPIBuffer.Clear();
   FNeedAuthenticate = false;
   FSSPIResult = rcReAuthNeeded;
+  DiscardUnread();
+}
+
+void TclTlsNetworkStream::DiscardUnread() {
+  // Records nobody will read any more (session tickets of TLS 1.3 typically) would make
+  // the socket's close a reset, and a reset can destroy our last records before the peer
+  // has read them.
+  if (Connection() == nullptr || !Connection()->Active())
+    return;
+  char sink[4096];
+  while (::recv(Connection()->Socket(), sink, sizeof sink, MSG_DONTWAIT) > 0) {
+  }
 }
 
 int TclTlsNetworkStream::GetBatchSize() {

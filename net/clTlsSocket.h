@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/Stream.h"
 #include "net/clCertificate.h"
@@ -65,6 +66,11 @@ class TclTlsNetworkStream : public TclNetworkStream {
   void Authenticate(TStream* ADestination);
   void ProcessIncoming(std::string_view AIncoming, TStream* ADestination);
   void DecryptBuffer(TStream* ADestination);
+  void Decrypted(TclSspiReturnCode AResult);
+  // ReadIncoming receives and processes what the socket holds, one receive at a time
+  // (each record is decrypted while it is still in the cache), until the socket would
+  // block, the peer closes, the session ends or a pump slice has passed.
+  void ReadIncoming(TStream* ADestination);
   bool SendEncrypted(TStream* AData, std::int64_t ASize);
   // SendOutput queues what the context produced on its own (a key update, an alert).
   void SendOutput();
@@ -72,12 +78,13 @@ class TclTlsNetworkStream : public TclNetworkStream {
   void HandshakeDone();
   void CheckNoPlainData();
   void CheckEndOfStream();
+  void DiscardUnread();
   bool InHandshake() const;
 
-  TMemoryStream FReadData;    // decrypted bytes not handed out yet
-  TMemoryStream FWriteData;   // wire bytes waiting to be sent
-  TMemoryStream FSSPIBuffer;  // received wire bytes being processed, or a token
-  TMemoryStream FScratch;     // one raw read
+  TMemoryStream FReadData;      // decrypted bytes not handed out yet
+  TMemoryStream FWriteData;     // wire bytes waiting to be sent
+  TMemoryStream FSSPIBuffer;    // received wire bytes being processed, or a token
+  std::vector<char> FReceived;  // one raw receive
   std::unique_ptr<TclTlsClientSspi> FSSPI;
   TclSspiReturnCode FSSPIResult = rcOK;
   int FPacketSize = 0;

@@ -13,12 +13,33 @@ TclDataWriter::TclDataWriter(TclConnection& AConnection, int ABatchSize, bool AD
   FBuffer.Buffer().reserve(FBatchSize);
 }
 
+void RaiseDataLineTooLong() {
+  throw EclTcpClientError(std::string(kDataLineTooLongText), kDataLineTooLongCode);
+}
+
+std::int64_t TclDataWriter::Check(TStream& AText) const {
+  const std::int64_t start = AText.Position();
+  std::int64_t total = 0;
+  ForEachStreamLine(AText, FBatchSize >= 3 ? FBatchSize - 3 : 0, [&](std::string_view line) {
+    total += static_cast<std::int64_t>(line.size()) + 2;
+    if (FDotStuffing && !line.empty() && line.front() == '.')
+      ++total;
+  });
+  AText.SetPosition(start);
+  return total;
+}
+
+void TclDataWriter::Write(TStream& AText) {
+  ForEachStreamLine(AText, FBatchSize >= 3 ? FBatchSize - 3 : 0,
+                    [this](std::string_view line) { Append(line); });
+}
+
 std::int64_t TclDataWriter::Check(const std::vector<std::string>& ALines) const {
   std::int64_t total = 0;
   for (const std::string& line : ALines) {
     ForEachWireLine(line, [&](std::string_view piece) {
       if (FBatchSize < piece.size() + 3)
-        throw EclTcpClientError(std::string(kDataLineTooLongText), kDataLineTooLongCode);
+        RaiseDataLineTooLong();
       total += static_cast<std::int64_t>(piece.size()) + 2;
       if (FDotStuffing && !piece.empty() && piece.front() == '.')
         ++total;
@@ -30,7 +51,6 @@ std::int64_t TclDataWriter::Check(const std::vector<std::string>& ALines) const 
 void TclDataWriter::Write(const std::vector<std::string>& ALines) {
   for (const std::string& line : ALines)
     ForEachWireLine(line, [this](std::string_view piece) { Append(piece); });
-  Flush();
 }
 
 void TclDataWriter::Append(std::string_view APiece) {

@@ -264,22 +264,97 @@ void TclSmtp::Send(TclMailMessage* AMessage) {
   SendMessage(sender, lines, recipients);
 }
 
-void TclSmtp::Send(std::vector<std::string>& AMessage) {
-  std::string sender = FMailFrom;
-  if (sender.empty()) {
-    const std::vector<std::string> from = kz::HeaderFieldValues(AMessage, "from");
+void TclSmtp::Envelope(const std::vector<std::string>& AHeader, std::string& ASender,
+                       std::vector<std::string>& ARecipients) const {
+  ASender = FMailFrom;
+  if (ASender.empty()) {
+    const std::vector<std::string> from = kz::HeaderFieldValues(AHeader, "from");
     if (!from.empty())
-      sender = TclEmailAddressItem(from.front()).FullAddress();
+      ASender = TclEmailAddressItem(from.front()).FullAddress();
   }
-  std::vector<std::string> recipients = FMailToList;
-  if (recipients.empty()) {
+  ARecipients = FMailToList;
+  if (ARecipients.empty()) {
     for (std::string_view field : {"to", "cc", "bcc"}) {
-      for (const std::string& value : kz::HeaderFieldValues(AMessage, field)) {
+      for (const std::string& value : kz::HeaderFieldValues(AHeader, field)) {
         TclEmailAddressList list;
         list.SetEmailAddresses(value);
-        list.GetEmailList(recipients, false);
+        list.GetEmailList(ARecipients, false);
       }
     }
   }
+}
+
+void TclSmtp::Send(std::vector<std::string>& AMessage) {
+  std::string sender;
+  std::vector<std::string> recipients;
+  Envelope(AMessage, sender, recipients);
   SendMessage(sender, AMessage, recipients);
+}
+
+namespace {
+
+// ReadHeaderLines takes the header lines (up to and including the empty line that ends
+// the header) from the stream and leaves its position right after them.
+std::vector<std::string> ReadHeaderLines(TStream& AMessage) {
+  std::vector<std::string> header;
+  std::string line;
+  char chunk[4096];
+  bool afterCr = false;
+  for (std::size_t n; (n = AMessage.Read(std::span<char>(chunk, sizeof chunk))) > 0;) {
+    std::size_t i = 0;
+    if (afterCr && chunk[0] == '\n')
+      i = 1;
+    afterCr = false;
+    for (; i < n; ++i) {
+      const char c = chunk[i];
+      if (c != '\r' && c != '\n') {
+        line.push_back(c);
+        continue;
+      }
+      if (c == '\r' && i + 1 < n && chunk[i + 1] == '\n')
+        ++i;
+      else if (c == '\r' && i + 1 == n)
+        afterCr = true;
+      header.push_back(std::move(line));
+      line.clear();
+      if (!header.back().empty())
+        continue;
+      // The header ends here: give back what was read past it.
+      AMessage.Seek(static_cast<std::int64_t>(i + 1) - static_cast<std::int64_t>(n),
+                    SeekOrigin::Current);
+      if (afterCr) {
+        char next = 0;
+        if (AMessage.Read(std::span<char>(&next, 1)) == 1 && next != '\n')
+          AMessage.Seek(-1, SeekOrigin::Current);
+      }
+      return header;
+    }
+  }
+  if (!line.empty())
+    header.push_back(std::move(line));
+  return header;
+}
+
+}  // namespace
+
+void TclSmtp::Send(TStream& AMessage) {
+  std::vector<std::string> header = ReadHeaderLines(AMessage);
+  std::string sender;
+  std::vector<std::string> recipients;
+  Envelope(header, sender, recipients);
+  kz::AddHeaderField(header, "X-Mailer", kXMailerText);
+  const std::string messageId = GenerateMessageId();
+  kz::AddHeaderField(header, "Message-ID", messageId);
+  kz::RemoveHeaderFields(header, "bcc");
+  SendMailFrom(sender);
+  SendRecipients(recipients);
+  SendDataStream(header, AMessage);
+}
+
+void TclSmtp::SendDataStream(const std::vector<std::string>& AHeader, TStream& ABody) {
+  if (AHeader.empty() && ABody.Remaining() <= 0)
+    throw EclSmtpError(std::string(kEmptyDataText), kEmptyDataCode);
+  SendCommandSync("DATA", {354});
+  SendMultipleLines(AHeader, ABody, ".");
+  WaitResponse({250});
 }

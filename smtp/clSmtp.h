@@ -90,6 +90,10 @@ class TclSmtp : public TclCustomSmtp {
   // The sender is MailFrom, else the header's From; the recipients are MailToList, else
   // the header's To, Cc and Bcc.
   void Send(std::vector<std::string>& AMessage);
+  // Send(stream) sends ready message text from the stream's position on, as Send(lines)
+  // does for its lines, holding only the header as lines: the body is read and sent a
+  // chunk at a time, so a message of any size costs little memory.
+  void Send(TStream& AMessage);
   // Send(message) sends a message object's cached source lines, completing their header in
   // place (a second send keeps the Message-ID). Its From, when set, replaces MailFrom; its
   // To, Cc and Bcc are added to MailToList. With no message, MailData is sent.
@@ -101,10 +105,16 @@ class TclSmtp : public TclCustomSmtp {
 
  protected:
   void SendKeepAlive() override { Noop(); }
+  // SendDataStream: DATA with the header lines followed by the rest of the stream.
+  void SendDataStream(const std::vector<std::string>& AHeader, TStream& ABody);
   void OpenProtocol() override { OpenSmtp(); }
   void CloseProtocol() override { SendQuit(); }
 
  private:
+  // Envelope: the sender and recipients for ready text with this header.
+  void Envelope(const std::vector<std::string>& AHeader, std::string& ASender,
+                std::vector<std::string>& ARecipients) const;
+
   std::string FMailFrom;
   std::vector<std::string> FMailToList;
   std::vector<std::string> FMailData;

@@ -276,6 +276,16 @@ class ProgressForwarding {
 
 void TclTcpCommandClient::SendMultipleLines(const std::vector<std::string>& ALines,
                                             std::string_view ALinesTrailer) {
+  SendBlock(ALines, nullptr, ALinesTrailer);
+}
+
+void TclTcpCommandClient::SendMultipleLines(const std::vector<std::string>& ALines, TStream& AMore,
+                                            std::string_view ALinesTrailer) {
+  SendBlock(ALines, &AMore, ALinesTrailer);
+}
+
+void TclTcpCommandClient::SendBlock(const std::vector<std::string>& ALines, TStream* AMore,
+                                    std::string_view ALinesTrailer) {
   if (BatchSize() < 1)
     RaiseSocketError(kInvalidBatchSizeText, kInvalidBatchSizeCode);
   std::string trailer(ALinesTrailer);
@@ -288,9 +298,14 @@ void TclTcpCommandClient::SendMultipleLines(const std::vector<std::string>& ALin
   InProgressGuard guard(FInProgress);
   CheckConnected();
   TclDataWriter writer(Connection(), BatchSize(), trailer == ".\r\n");
-  const std::int64_t total = writer.Check(ALines) + static_cast<std::int64_t>(trailer.size());
+  std::int64_t total = writer.Check(ALines) + static_cast<std::int64_t>(trailer.size());
+  if (AMore != nullptr)
+    total += writer.Check(*AMore);
   Connection().InitProgress(0, total);
   writer.Write(ALines);
+  if (AMore != nullptr)
+    writer.Write(*AMore);
+  writer.Flush();
   if (!trailer.empty())
     writer.WriteRaw(trailer);
 }
@@ -317,7 +332,8 @@ void TclTcpCommandClient::WaitMultipleLines(std::int32_t ATotalBytes) {
     if (line.size() >= 2 && line[0] == '.' && line[1] == '.')
       line.erase(0, 1);
   }
-  FResponse.pop_back();
+  if (!FResponse.empty())
+    FResponse.pop_back();
   if (ATotalBytes > 0)
     DoProgress(ATotalBytes, ATotalBytes);
 }

@@ -55,6 +55,10 @@ class TclTcpCommandClient : public TclTcpClient {
   // SendMultipleLines sends the lines in batches of BatchSize, then the trailer (".": the
   // lines are dot-stuffed). A CR or LF inside a line ends a line on the wire.
   void SendMultipleLines(const std::vector<std::string>& ALines, std::string_view ALinesTrailer);
+  // This form sends the lines and then the lines of the text from AMore's position on,
+  // read a chunk at a time: a large message body need not be held as lines.
+  void SendMultipleLines(const std::vector<std::string>& ALines, TStream& AMore,
+                         std::string_view ALinesTrailer);
   // WaitResponse reads one reply; an unaccepted final code raises EclTcpClientError.
   virtual void WaitResponse(std::span<const int> AOkResponses);
   void WaitResponse(TclOkResponses AOkResponses) {
@@ -102,6 +106,8 @@ class TclTcpCommandClient : public TclTcpClient {
   // negative = none).
   void ReadChunk(std::int64_t ADeadline);
   void ForwardProgress(std::int64_t ABytesProceed, std::int64_t ATotalBytes);
+  void SendBlock(const std::vector<std::string>& ALines, TStream* AMore,
+                 std::string_view ALinesTrailer);
 
   std::string FUserName;
   std::string FPassword;

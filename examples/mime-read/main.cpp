@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
   }
   try {
     TFileStream in(file, TFileStream::Mode::Read);
-    const TclStringList lines = kz::SplitLines(in.ReadAll());
+    const TclStringList lines = ReadSourceLines(in);
     TclMailMessage message;
     TclAttachmentSaver saver(saveDir);
     if (!saveDir.empty()) {

@@ -13,12 +13,12 @@
 #include <cstdio>
 #include <functional>
 
-#include "AiosmtpdPeer.h"
 #include "AppFixture.h"
 #include "TlsTestPeers.h"
 #include "app/HexText.h"
 #include "app/SendJob.h"
 #include "core/Error.h"
+#include "support/AiosmtpdPeer.h"
 
 namespace {
 

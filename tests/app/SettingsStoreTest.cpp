@@ -17,9 +17,12 @@ TEST(SettingsStore, DataFolderFollowsXdgDataHome) {
   TempHome home;
   EXPECT_EQ(settings::DataFolder(), (home.Root() / "data" / "Kadenza").string());
   EXPECT_EQ(settings::SetupFilePath(), (home.DataFolder() / "setup.dat").string());
-  ::setenv("XDG_DATA_HOME", "relative/path", 1);  // ignored: not absolute
-  EXPECT_EQ(settings::DataFolder(), (home.Root() / ".local/share/Kadenza").string());
-  ::unsetenv("XDG_DATA_HOME");
+  {
+    const auto relative = testsupport::SetEnvForScope("XDG_DATA_HOME", "relative/path");
+    // ignored: not absolute
+    EXPECT_EQ(settings::DataFolder(), (home.Root() / ".local/share/Kadenza").string());
+  }
+  const auto unset = testsupport::SetEnvForScope("XDG_DATA_HOME", std::nullopt);
   EXPECT_EQ(settings::DataFolder(), (home.Root() / ".local/share/Kadenza").string());
 }
 

@@ -5,22 +5,24 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
+
+#include "core/ScopeGuard.h"
+#include "support/ScopedEnv.h"
 
 class TempHome {
  public:
-  TempHome() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kz-app-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
-    ::setenv("HOME", root_.c_str(), 1);
-    ::setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
-  }
-  ~TempHome() {
-    std::error_code ec;
-    std::filesystem::permissions(root_, std::filesystem::perms::owner_all, ec);
-    std::filesystem::remove_all(root_, ec);
-  }
+  TempHome()
+      : root_(MakeRoot()),
+        removeRoot_([root = root_] {
+          std::error_code ec;
+          std::filesystem::permissions(root, std::filesystem::perms::owner_all, ec);
+          std::filesystem::remove_all(root, ec);
+        }),
+        home_(testsupport::SetEnvForScope("HOME", root_.string())),
+        dataHome_(testsupport::SetEnvForScope("XDG_DATA_HOME", (root_ / "data").string())),
+        configHome_(testsupport::SetEnvForScope("XDG_CONFIG_HOME", (root_ / "config").string())) {}
   TempHome(const TempHome&) = delete;
   TempHome& operator=(const TempHome&) = delete;
 
@@ -37,5 +39,14 @@ class TempHome {
   }
 
  private:
+  static std::filesystem::path MakeRoot() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kz-app-XXXXXX").string();
+    return ::mkdtemp(pattern.data());
+  }
+
   std::filesystem::path root_;
+  // Declared after root_, so they run first at the end: the variables are put back, then
+  // the folder goes.
+  kz::ScopeGuard<std::function<void()>> removeRoot_;
+  testsupport::ScopedEnv home_, dataHome_, configHome_;
 };

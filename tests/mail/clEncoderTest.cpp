@@ -100,6 +100,8 @@ INSTANTIATE_TEST_SUITE_P(
                     CodecRow{"two_lines", M::cmUUEncode, Rep('\0', 58),
                              "Y" + Rep('`', 76) + "\r\n!``\r\n`\r\n"},
                     CodecRow{"suppressed", M::cmUUEncode, "abc", "#86)C", 76, true},
+                    CodecRow{"suppressed_records_unbroken", M::cmUUEncode, Rep('\0', 58),
+                             "Y" + Rep('`', 76) + "!``", 76, true},
                     CodecRow{"count_stays_six_bit", M::cmUUEncode, Rep('\0', 64),
                              "_" + Rep('`', 84) + "\r\n!``\r\n`\r\n", 132}));
 
@@ -146,7 +148,10 @@ INSTANTIATE_TEST_SUITE_P(
         CodecRow{"lf_lines", M::cmUUEncode, "!80\n`\n", "a"},
         CodecRow{"padded_group", M::cmUUEncode, "!80``\r\n`\r\n", "a"},
         CodecRow{"stripped_trailing_spaces", M::cmUUEncode, "#\r\n", std::string(3, '\0')},
-        CodecRow{"data_after_end_ignored", M::cmUUEncode, "!80\r\n`\r\n!80\r\n", "a"}));
+        CodecRow{"data_after_end_ignored", M::cmUUEncode, "!80\r\n`\r\n!80\r\n", "a"},
+        CodecRow{"records_on_one_line", M::cmUUEncode, "!80!80#86)C", "aaabc"},
+        CodecRow{"padded_full_group", M::cmUUEncode, "$86)C80``\r\n`\r\n", "abca"},
+        CodecRow{"end_record_on_the_line", M::cmUUEncode, "!80`!80", "a"}));
 
 TEST(QuotedPrintableDecode, ManyLoneBreaks) {
   std::string in, want;
@@ -209,7 +214,7 @@ TEST(Encoder, StringFormsUseWindows1250) {
 
 TEST(Encoder, EncodeToStringHasNoLineBreaks) {
   const std::string text(500, 'q');
-  for (M m : {M::cmBase64, M::cmQuotedPrintable}) {
+  for (M m : {M::cmBase64, M::cmQuotedPrintable, M::cmUUEncode}) {
     const std::string s = TclEncoder::EncodeToString(text + "\r\nz", m);
     EXPECT_EQ(s.find_first_of("\r\n"), std::string::npos);
     EXPECT_EQ(TclEncoder::Decode(s, m), text + "\r\nz");

@@ -486,3 +486,27 @@ TEST(MessageSource, NestedBoundariesAreDistinctAndClean) {
 }
 
 }  // namespace
+
+namespace {
+
+// Reading lines chunk by chunk cuts them exactly as SplitLines does, also where a CR LF or a
+// line straddles the chunk boundary.
+class SourceLines : public testing::TestWithParam<std::size_t> {};
+TEST_P(SourceLines, MatchSplitLines) {
+  const std::size_t at = GetParam();
+  for (const std::string_view brk : {"\r\n", "\r", "\n", "\r\r\n", "\n\r"}) {
+    std::string data(at, 'a');
+    data += brk;
+    data += "tail";
+    data += brk;
+    TMemoryStream stream(data);
+    EXPECT_EQ(ReadSourceLines(stream), kz::SplitLines(data)) << at;
+    TMemoryStream out;
+    WriteSourceLines(kz::SplitLines(data), out);
+    EXPECT_EQ(out.Data(), kz::JoinLines(kz::SplitLines(data)) + "\r\n");
+  }
+}
+INSTANTIATE_TEST_SUITE_P(All, SourceLines,
+                         testing::Values(0, 1, 65534, 65535, 65536, 65537, 200000));
+
+}  // namespace

@@ -9,32 +9,20 @@
 #include <string>
 
 #include "core/Error.h"
+#include "core/ScopeGuard.h"
+#include "support/ScopedEnv.h"
 
 namespace {
 
 // Runs a test in a fixed time zone given as a POSIX TZ rule (no zone database needed).
 class InZone {
  public:
-  explicit InZone(const char* tz) {
-    if (const char* old = std::getenv("TZ"))
-      old_ = old, hadOld_ = true;
-    setenv("TZ", tz, 1);
-    tzset();
-  }
-  ~InZone() {
-    if (hadOld_) {
-      setenv("TZ", old_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-  InZone(const InZone&) = delete;
-  InZone& operator=(const InZone&) = delete;
+  explicit InZone(const char* tz) : tz_(testsupport::SetEnvForScope("TZ", tz)) { ::tzset(); }
 
  private:
-  std::string old_;
-  bool hadOld_ = false;
+  // Destroyed in reverse order: TZ is put back first, then the zone is read again.
+  kz::ScopeGuard<void (*)()> rereadZone_{&::tzset};
+  testsupport::ScopedEnv tz_;
 };
 
 constexpr const char* kPrague = "CET-1CEST,M3.5.0,M10.5.0/3";

@@ -89,6 +89,19 @@ TEST_P(NetTcpConnectTlsExample, ChecksTheServer) {
   EXPECT_EQ(run.output, row.output);
 }
 
+TEST(NetTcpConnectExample, TlsInsideASocksTunnel) {
+  ASSERT_TRUE(tlstest::TestCertificates::Get().Ready());
+  nettest::DantedProxy danted;
+  ASSERT_TRUE(danted.Started()) << danted.Log();
+  tlstest::SServer server("good", {"-rev"});
+  const ShellRun run = Shell("printf 'tunnelled\\n' | timeout 10 " TCP_CONNECT
+                             " --timeout 5000 --socks5 127.0.0.1:" +
+                             std::to_string(danted.Port()) + " --tls localhost " +
+                             std::to_string(server.Port()) + " 2>&1");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.output, "dellennut\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Tls, NetTcpConnectTlsExample,
     ::testing::Values(

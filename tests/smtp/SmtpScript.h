@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "NetTestPeers.h"
+#include "core/Stream.h"
 
 namespace smtptest {
 
@@ -110,5 +112,23 @@ inline void RunScript(int fd, const std::vector<Step>& script) {
     }
   }
 }
+
+}  // namespace smtptest
+
+namespace smtptest {
+
+// TrickleStream hands out its text at most `step` bytes per read, so that line ends fall
+// on every possible read boundary.
+class TrickleStream : public TMemoryStream {
+ public:
+  TrickleStream(std::string text, std::size_t step) : TMemoryStream(std::move(text)), step_(step) {}
+  using TMemoryStream::Write;
+  std::size_t Read(std::span<char> buffer) override {
+    return TMemoryStream::Read(buffer.first(std::min(buffer.size(), step_)));
+  }
+
+ private:
+  std::size_t step_;
+};
 
 }  // namespace smtptest

@@ -129,8 +129,9 @@ struct SessionRow {
   std::vector<Step> script;
   std::vector<std::string> message = {};
   std::function<void(TclSmtp&)> setup = {};
-  int code = 0;           // 0: success
-  bool anyError = false;  // an error whose code depends on the platform
+  int code = 0;                 // 0: success
+  bool anyError = false;        // an error whose code depends on the platform
+  std::string streamText = {};  // when set, sent with Send(stream), 3 bytes per read
 };
 
 void PrintTo(const SessionRow& row, std::ostream* os) {
@@ -174,7 +175,12 @@ TEST_P(SmtpSession, Runs) {
   std::vector<std::string> message = row.message.empty() ? kMessage : row.message;
   try {
     c.Open();
-    c.Send(message);
+    if (row.streamText.empty()) {
+      c.Send(message);
+    } else {
+      TrickleStream stream(row.streamText, 3);
+      c.Send(stream);
+    }
     c.Close();
     EXPECT_TRUE(row.code == 0 && !row.anyError) << "sent, but an error was expected";
   } catch (const EclError& e) {
@@ -203,6 +209,27 @@ std::vector<SessionRow> SessionRows() {
          c.SetMailFrom("a@x");
          c.SetMailToList({"b@y"});
        }});
+  // The same from a stream whose reads end anywhere, a CR LF cut in two included.
+  for (std::size_t shift : {0, 1, 2}) {
+    rows.push_back(
+        {"StreamedBareCrOrLf" + std::to_string(shift),
+         Opening() + kEnvelope +
+             std::vector<Step>{Data(std::string(shift, 'H') +
+                                    ": v\r\nFrom: a@x\r\nMessage-ID: <9@x>\r\n"
+                                    "X-Mailer: www.kadenza.cz - Kadenza\r\n\r\nx\r\n..\r\nMAIL "
+                                    "FROM:<evil>\r\ny\r\n\r\n..z\r\n.\r\n"),
+                               S("250 stored")} +
+             kQuit,
+         {},
+         [](TclSmtp& c) {
+           c.SetMailFrom("a@x");
+           c.SetMailToList({"b@y"});
+         },
+         0,
+         false,
+         std::string(shift, 'H') +
+             ": v\r\nFrom: a@x\r\nMessage-ID: <9@x>\r\n\r\nx\n.\r\nMAIL FROM:<evil>\r\ny\r\r\n.z"});
+  }
   // Message-ID and X-Mailer are added only when missing; every Bcc field goes, with its
   // continuation line, and its addresses still get the message.
   rows.push_back(
@@ -457,5 +484,62 @@ std::vector<LoginRow> LoginRows() {
 
 INSTANTIATE_TEST_SUITE_P(Rows, SmtpLogin, testing::ValuesIn(LoginRows()),
                          [](const auto& info) { return info.param.name; });
+
+}  // namespace
+
+namespace {
+
+TclSmtp& Local(TclSmtp& c, int port) {
+  c.SetServer("127.0.0.1");
+  c.SetPort(port);
+  c.SetTimeOut(3000);
+  c.SetHostName("me");
+  return c;
+}
+
+// Open on an open client does nothing; StartTls with no TLS mode switches to the explicit
+// mode (firing OnChanged) before its handshake, and a failed handshake leaves it closed.
+TEST(SmtpClient, OpenTwiceAndStartTlsFromNoTls) {
+  nettest::ScriptedPeer server([](int fd) {
+    RunScript(fd, {S("220 fake"), C("EHLO me"), S("250 ok"), C("STARTTLS"), S("220 go"), Pause(200),
+                   Close()});
+  });
+  TclSmtp c;
+  Local(c, server.Port());
+  int opened = 0, closed = 0, changed = 0;
+  c.OnOpen = [&](TclTcpClient*) { ++opened; };
+  c.OnClose = [&](TclTcpClient*) { ++closed; };
+  c.Open();
+  c.Open();
+  EXPECT_EQ(opened, 1);
+  c.OnChanged = [&](TclTcpClient* sender) {
+    ++changed;
+    EXPECT_EQ(static_cast<TclSmtp*>(sender)->UseTLS(), ctExplicit);
+    EXPECT_TRUE(sender->Active()) << "the mode changes before the handshake";
+  };
+  EXPECT_THROW(c.StartTls(), EclError);
+  EXPECT_EQ(changed, 1);
+  EXPECT_FALSE(c.Active());
+  EXPECT_LE(closed, 1);
+}
+
+// The keep-alive tick sends NOOP; a tick that fails (the server is gone) raises nothing.
+TEST(SmtpClient, KeepAliveSendsNoopAndSurvivesADeadServer) {
+  nettest::ScriptedPeer server([](int fd) {
+    RunScript(fd, {S("220 fake"), C("EHLO me"), S("250 ok"), C("NOOP"), S("250 ok"), Close()});
+  });
+  TclSmtp c;
+  Local(c, server.Port());
+  c.SetKeepAlive(20);
+  c.Open();
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  EXPECT_EQ(kz::RunDueTimers(), 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  EXPECT_NO_THROW(kz::RunDueTimers());
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  EXPECT_NO_THROW(kz::RunDueTimers());
+  c.Close();
+  EXPECT_EQ(kz::RunDueTimers(), 0) << "no tick after Close";
+}
 
 }  // namespace

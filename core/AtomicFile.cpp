@@ -1,4 +1,4 @@
-#include "app/AtomicFile.h"
+#include "core/AtomicFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,6 +8,9 @@
 #include <cstring>
 
 #include "core/Error.h"
+#include "core/ScopeGuard.h"
+#include "core/Stream.h"
+#include "core/UniqueFd.h"
 
 namespace kz {
 namespace {
@@ -16,41 +19,15 @@ namespace {
   throw EclError("Nelze zapsat soubor \"" + path + "\": " + std::strerror(err), err);
 }
 
+[[noreturn]] void FailRead(const std::string& path, int err) {
+  throw EclError("Nelze číst soubor \"" + path + "\": " + std::strerror(err), err);
+}
+
 [[noreturn]] void FailTooLarge(const std::string& path, std::size_t maxBytes) {
   const std::string limit = maxBytes % (1u << 20) == 0 ? std::to_string(maxBytes >> 20) + " MiB"
                                                        : std::to_string(maxBytes) + " B";
   throw EclError("Soubor \"" + path + "\" je větší než " + limit + "; nebyl načten.", EFBIG);
 }
-
-// Closes a descriptor and removes the temporary file unless released.
-class TempFile {
- public:
-  explicit TempFile(std::string path) : path_(std::move(path)) {
-    fd_ = ::mkostemp(path_.data(), O_CLOEXEC);
-  }
-  ~TempFile() {
-    if (fd_ >= 0)
-      ::close(fd_);
-    if (!released_)
-      ::unlink(path_.c_str());
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-
-  int fd() const { return fd_; }
-  const std::string& path() const { return path_; }
-  int Close() {
-    const int rc = ::close(fd_);
-    fd_ = -1;
-    return rc;
-  }
-  void Release() { released_ = true; }
-
- private:
-  std::string path_;
-  int fd_ = -1;
-  bool released_ = false;
-};
 
 std::string FolderOf(const std::string& path) {
   const auto slash = path.rfind('/');
@@ -69,74 +46,62 @@ void WriteFileAtomically(const std::string& path, std::string_view content,
   }
   // mkostemp creates the file 0600, so nothing is ever readable by others; a wider final
   // mode is applied before any content is written.
-  TempFile tmp(path + ".tmp-XXXXXX");
-  if (tmp.fd() < 0)
+  std::string tmpPath = path + ".tmp-XXXXXX";
+  UniqueFd fd(::mkostemp(tmpPath.data(), O_CLOEXEC));
+  if (!fd.Valid())
     FailWrite(path, errno);
-  if (::fchmod(tmp.fd(), static_cast<mode_t>(options.mode)) != 0)
+  ScopeGuard removeTemp([&] { ::unlink(tmpPath.c_str()); });
+  if (::fchmod(fd.Get(), static_cast<mode_t>(options.mode)) != 0)
     FailWrite(path, errno);
-  std::size_t done = 0;
-  while (done < content.size()) {
-    const ssize_t n = ::write(tmp.fd(), content.data() + done, content.size() - done);
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      FailWrite(path, errno);
-    }
-    done += static_cast<std::size_t>(n);
+  TFileStream file(std::move(fd), tmpPath);
+  try {
+    file.Write(content);
+    file.Sync();
+    file.Close();
+  } catch (const EclError& e) {
+    FailWrite(path, e.ErrorCode);  // the message names the file the caller knows
   }
-  if (::fsync(tmp.fd()) != 0)
+  if (::rename(tmpPath.c_str(), path.c_str()) != 0)
     FailWrite(path, errno);
-  if (tmp.Close() != 0)
-    FailWrite(path, errno);
-  if (::rename(tmp.path().c_str(), path.c_str()) != 0)
-    FailWrite(path, errno);
-  tmp.Release();
+  removeTemp.Dismiss();
   // Make the rename itself durable; failure here loses nothing already written.
-  const int dir = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
+  const UniqueFd folder(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.Valid())
+    ::fsync(folder.Get());
 }
 
 std::string ReadWholeFile(const std::string& path, std::size_t maxBytes, bool* exists) {
   if (exists)
     *exists = false;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.Valid()) {
     if (errno == ENOENT || errno == ENOTDIR)
       return {};
-    const int err = errno;
-    throw EclError("Nelze číst soubor \"" + path + "\": " + std::strerror(err), err);
+    FailRead(path, errno);
   }
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
   if (exists)
     *exists = true;
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+  if (::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode) &&
       static_cast<std::size_t>(st.st_size) > maxBytes) {
     FailTooLarge(path, maxBytes);
   }
+  TFileStream file(std::move(fd), path);
   std::string data;
   char chunk[65536];
   for (;;) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      const int err = errno;
-      throw EclError("Nelze číst soubor \"" + path + "\": " + std::strerror(err), err);
+    std::size_t n = 0;
+    try {
+      n = file.Read(chunk);
+    } catch (const EclError& e) {
+      FailRead(path, e.ErrorCode);
     }
     if (n == 0)
       break;
-    data.append(chunk, static_cast<std::size_t>(n));
+    data.append(chunk, n);
     // A special file may not report its size; stop reading it at the same limit.
-    if (data.size() > maxBytes) {
+    if (data.size() > maxBytes)
       FailTooLarge(path, maxBytes);
-    }
   }
   return data;
 }
