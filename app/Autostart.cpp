@@ -63,7 +63,9 @@ std::string ApplicationTitle(std::string_view executablePath) {
   name = name.substr(0, name.find('.'));
   if (name.empty())
     return {};
-  return std::string(1, name.front()) + kz::LowerAscii(name.substr(1));
+  std::string title(1, name.front());
+  title += kz::LowerAscii(name.substr(1));
+  return title;
 }
 
 std::string AutostartFolder() {

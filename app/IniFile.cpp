@@ -70,11 +70,15 @@ class ParsedIni {
         insertAt = i + 1;
       }
     }
-    IniLine entry = Parse(std::string(key) + "=" + std::string(value));
+    std::string line(key);
+    line.append(1, '=').append(value);
+    IniLine entry = Parse(line);
     if (insertAt) {
       lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(*insertAt), std::move(entry));
     } else {
-      lines_.push_back(Parse("[" + std::string(section) + "]"));
+      std::string header(1, '[');
+      header.append(section).append(1, ']');
+      lines_.push_back(Parse(header));
       lines_.push_back(std::move(entry));
     }
   }

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "app/IniFile.h"
+#include "app/SettingsStore.h"
 #include "core/Error.h"
 #include "core/StringUtils.h"
 
@@ -25,42 +26,25 @@ bool ReadNumber(std::string_view text, std::size_t& pos, int minDigits, int maxD
   return true;
 }
 
-bool ReadTime(std::string_view t, std::size_t& pos, TimeOfDay& out) {
-  if (!ReadNumber(t, pos, 1, 2, out.hour))
-    return false;
-  if (pos >= t.size() || t[pos] != ':')
-    return false;
-  ++pos;
-  if (!ReadNumber(t, pos, 2, 2, out.minute))
-    return false;
-  out.second = 0;
-  if (pos < t.size() && t[pos] == ':') {
-    ++pos;
-    if (!ReadNumber(t, pos, 2, 2, out.second))
-      return false;
-  }
-  return out.hour < 24 && out.minute < 60 && out.second < 60;
-}
-
 std::string Pad2(unsigned v) {
-  return v < 10 ? "0" + std::to_string(v) : std::to_string(v);
+  std::string text = std::to_string(v);
+  if (v < 10)
+    text.insert(text.begin(), '0');
+  return text;
 }
 
 }  // namespace
 
 LocalDateTime NowLocal() {
-  const std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  ::localtime_r(&now, &tm);
-  return {std::chrono::year{tm.tm_year + 1900} / (tm.tm_mon + 1) / tm.tm_mday,
-          {tm.tm_hour, tm.tm_min, tm.tm_sec}};
+  const kz::DateTimeParts p = kz::LocalNow().parts;
+  return {std::chrono::year{p.Year} / p.Month / p.Day, {p.Hour, p.Minute, p.Second}};
 }
 
 TimeOfDay ParseTimeText(std::string_view text) {
   const std::string_view t = kz::Trim(text);
   std::size_t pos = 0;
   TimeOfDay out;
-  if (!ReadTime(t, pos, out) || pos != t.size()) {
+  if (!kz::ReadTimeOfDay(t, pos, out) || pos != t.size()) {
     throw EConvertError("'" + std::string(text) + "' is not a valid time");
   }
   return out;
@@ -79,7 +63,7 @@ std::chrono::year_month_day ParseDateText(std::string_view text) {
     ok = t[pos] == ' ';
     while (ok && pos < t.size() && t[pos] == ' ')
       ++pos;
-    ok = ok && ReadTime(t, pos, ignored) && pos == t.size();
+    ok = ok && kz::ReadTimeOfDay(t, pos, ignored) && pos == t.size();
   }
   const std::chrono::year_month_day date{std::chrono::year{y}, std::chrono::month(m),
                                          std::chrono::day(d)};
@@ -102,14 +86,11 @@ int DayOfWeek(const std::chrono::year_month_day& d) {
 }
 
 std::string_view DayKey(int dayOfWeek) {
-  static constexpr std::array<std::string_view, 7> kKeys = {"Ne", "Po", "Ut", "St",
-                                                            "Ct", "Pa", "So"};
-  return kKeys.at(static_cast<std::size_t>(dayOfWeek - 1));
+  return settings::kWeekdayKeys.at(static_cast<std::size_t>(dayOfWeek - 1));
 }
 
 bool IsSendDay(const IniFile& ini, const std::chrono::year_month_day& today) {
-  const std::string_view key = DayKey(DayOfWeek(today));
-  return ini.ReadString("Datum", key) == key;
+  return settings::IsDayChosen(ini, DayOfWeek(today));
 }
 
 bool IsSendMinute(const TimeOfDay& now, const TimeOfDay& sendTime) {
@@ -122,8 +103,8 @@ bool IsExpired(const std::chrono::year_month_day& today,
 }
 
 StoredSchedule ReadStoredSchedule(const IniFile& ini) {
-  const std::string timeText = ini.ReadString("Cas", "cas");
-  const std::string dateText = ini.ReadString("Do", "datm");
+  const std::string timeText = settings::ReadSetting(ini, settings::kSendTimeKey);
+  const std::string dateText = settings::ReadSetting(ini, settings::kValidUntilKey);
   StoredSchedule s;
   s.expiry = ParseDateText(dateText);
   s.sendTime = ParseTimeText(timeText);

@@ -7,16 +7,13 @@
 #include <string>
 #include <string_view>
 
+#include "core/DateTime.h"
+
 class IniFile;
 
 namespace schedule {
 
-struct TimeOfDay {
-  int hour = 0;
-  int minute = 0;
-  int second = 0;
-  friend bool operator==(const TimeOfDay&, const TimeOfDay&) = default;
-};
+using TimeOfDay = kz::TimeOfDay;
 
 // LocalDateTime is a local calendar date and time of day, as the clock gives it.
 struct LocalDateTime {

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include "app/HexText.h"
+#include "app/IniFile.h"
 #include "app/XdgDirs.h"
 #include "core/AtomicFile.h"
 #include "core/CodePage.h"
@@ -80,6 +82,58 @@ void DeleteDataFiles() {
   for (std::string_view name : {kRecipientsFile, kMessageFile, kSetupFile}) {
     ::unlink(FilePath(name).c_str());
   }
+}
+
+std::string ReadSetting(const IniFile& ini, const SettingKey& setting) {
+  std::string value = ini.ReadString(setting.section, setting.key);
+  return setting.hex ? HexToText(value) : value;
+}
+
+void WriteSetting(const IniFile& ini, const SettingKey& setting, std::string_view value) {
+  ini.WriteString(setting.section, setting.key,
+                  setting.hex ? TextToHex(value) : std::string(value));
+}
+
+bool IsDayChosen(const IniFile& ini, int weekday) {
+  const std::string_view key = kWeekdayKeys.at(static_cast<std::size_t>(weekday - 1));
+  return ini.ReadString(kDaySection, key) == key;
+}
+
+void SetDayChosen(const IniFile& ini, int weekday, bool chosen) {
+  const std::string_view key = kWeekdayKeys.at(static_cast<std::size_t>(weekday - 1));
+  ini.WriteString(kDaySection, key, chosen ? key : "");
+}
+
+StoredSettings StoredSettings::Load(const IniFile& ini) {
+  StoredSettings s;
+  s.server = ReadSetting(ini, kServerKey);
+  s.port = ReadSetting(ini, kPortKey);
+  s.ssl = ReadSetting(ini, kSslKey) == "1";
+  s.user = ReadSetting(ini, kUserKey);
+  s.password = ReadSetting(ini, kPasswordKey);
+  s.recipients = ReadSetting(ini, kRecipientsKey);
+  s.ownAddress = ReadSetting(ini, kOwnAddressKey);
+  s.subject = ReadSetting(ini, kSubjectKey);
+  for (std::size_t i = 0; i < kAttachmentKeys.size(); ++i)
+    s.attachments[i] = ReadSetting(ini, kAttachmentKeys[i]);
+  s.sendTime = ReadSetting(ini, kSendTimeKey);
+  s.validUntil = ReadSetting(ini, kValidUntilKey);
+  return s;
+}
+
+void StoredSettings::Save(const IniFile& ini) const {
+  WriteSetting(ini, kRecipientsKey, recipients);
+  WriteSetting(ini, kOwnAddressKey, ownAddress);
+  WriteSetting(ini, kSendTimeKey, sendTime);
+  WriteSetting(ini, kValidUntilKey, validUntil);
+  WriteSetting(ini, kServerKey, server);
+  WriteSetting(ini, kPortKey, port);
+  WriteSetting(ini, kSslKey, ssl ? "1" : "0");
+  WriteSetting(ini, kUserKey, user);
+  WriteSetting(ini, kPasswordKey, password);
+  WriteSetting(ini, kSubjectKey, subject);
+  for (std::size_t i = 0; i < kAttachmentKeys.size(); ++i)
+    WriteSetting(ini, kAttachmentKeys[i], attachments[i]);
 }
 
 }  // namespace settings

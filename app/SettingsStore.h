@@ -4,9 +4,13 @@
 // is written owner-only (0600), atomically.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
+
+class IniFile;
 
 namespace settings {
 
@@ -34,6 +38,68 @@ void SaveMessageText(const std::vector<std::string>& lines);
 // DeleteDataFiles deletes prijemce.dat, zprava.dat and setup.dat, in that order, each when
 // present; a failed deletion is ignored.
 void DeleteDataFiles();
+
+// ---- setup.dat: every stored setting's section and key, in one place ----
+
+// One setting: its section and key, and whether the value is stored as hex of its UTF-8
+// bytes (TextToHex).
+struct SettingKey {
+  std::string_view section;
+  std::string_view key;
+  bool hex = false;
+};
+
+inline constexpr SettingKey kServerKey{"SMTP", "server", true};
+inline constexpr SettingKey kPortKey{"SMTP", "port"};
+inline constexpr SettingKey kSslKey{"SMTP", "ssl"};  // "1" when TLS/SSL is on
+inline constexpr SettingKey kUserKey{"User", "name", true};
+inline constexpr SettingKey kPasswordKey{"Heslo", "pass", true};
+inline constexpr SettingKey kRecipientsKey{"Prijemce", "komu", true};  // lines joined by CR LF
+inline constexpr SettingKey kOwnAddressKey{"Email", "MyMail", true};
+inline constexpr SettingKey kSubjectKey{"Predmet", "predmet"};
+inline constexpr std::array<SettingKey, 3> kAttachmentKeys = {SettingKey{"Soubor", "priloha1"},
+                                                              SettingKey{"Soubor", "priloha2"},
+                                                              SettingKey{"Soubor", "priloha3"}};
+inline constexpr SettingKey kSendTimeKey{"Cas", "cas"};    // "hh:mm:ss"
+inline constexpr SettingKey kValidUntilKey{"Do", "datm"};  // "dd.mm.yyyy"
+
+// The send days: in section "Datum" one key per weekday, holding its own name when the day
+// is chosen and empty text when not. kWeekdayKeys[n - 1] is the key of weekday number n
+// (1 = Sunday .. 7 = Saturday).
+inline constexpr std::string_view kDaySection = "Datum";
+inline constexpr std::array<std::string_view, 7> kWeekdayKeys = {"Ne", "Po", "Ut", "St",
+                                                                 "Ct", "Pa", "So"};
+// MondayFirst is the weekday number of the i-th day (0-based) of a week that starts on
+// Monday, the order of the setup window's day buttons.
+constexpr int MondayFirst(std::size_t i) {
+  return static_cast<int>((i + 1) % 7) + 1;
+}
+
+// ReadSetting / WriteSetting read and store one setting, hex-decoding and -encoding it.
+std::string ReadSetting(const IniFile& ini, const SettingKey& setting);
+void WriteSetting(const IniFile& ini, const SettingKey& setting, std::string_view value);
+// IsDayChosen: the weekday's key holds exactly its own name.
+bool IsDayChosen(const IniFile& ini, int weekday);
+void SetDayChosen(const IniFile& ini, int weekday, bool chosen);
+
+// The account, message and schedule settings of setup.dat (the days aside).
+struct StoredSettings {
+  std::string server;
+  std::string port;
+  bool ssl = false;
+  std::string user;
+  std::string password;
+  std::string recipients;
+  std::string ownAddress;
+  std::string subject;
+  std::array<std::string, 3> attachments;
+  std::string sendTime;
+  std::string validUntil;
+
+  static StoredSettings Load(const IniFile& ini);
+  // Save stores every field, in the order the setup window always wrote them.
+  void Save(const IniFile& ini) const;
+};
 
 // Decoding and encoding of zprava.dat's bytes, exposed for tests.
 std::string DecodeMessageFile(std::string_view bytes);

@@ -22,8 +22,6 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 7> kWeekKeys = {"Po", "Ut", "St", "Ct", "Pa", "So", "Ne"};
-
 std::string Std(const QString& s) {
   return s.toStdString();
 }
@@ -368,26 +366,26 @@ void Tfrm_main::done(int result) {
 void Tfrm_main::FormShow() {
   settings::EnsureDataFolder();
   if (settings::SetupFileExists()) {
+    // Field by field: a value that cannot be decoded stops the loading there, and the
+    // fields filled before it keep their values.
     const IniFile ini(settings::SetupFilePath());
-    const auto read = [&](std::string_view section, std::string_view key) {
-      return QStr(ini.ReadString(section, key));
+    const auto read = [&](const settings::SettingKey& setting) {
+      return QStr(settings::ReadSetting(ini, setting));
     };
-    const auto readHex = [&](std::string_view section, std::string_view key) {
-      return QStr(HexToText(ini.ReadString(section, key)));
-    };
-    ed_smtp->setText(readHex("SMTP", "server"));
-    ed_user->setText(readHex("User", "name"));
-    ed_pass->setText(readHex("Heslo", "pass"));
-    ed_predmet->setText(read("Predmet", "predmet"));
-    edPort->setText(read("SMTP", "port"));
-    cbSSL->setChecked(ini.ReadString("SMTP", "ssl") == "1");
-    priloha1->setText(read("Soubor", "priloha1"));
-    priloha2->setText(read("Soubor", "priloha2"));
-    priloha3->setText(read("Soubor", "priloha3"));
-    mem_prijemce->setPlainText(readHex("Prijemce", "komu"));
-    ed_my_mail->setText(readHex("Email", "myMail"));
-    cas->setTime(QTime::fromString(read("Cas", "cas"), QStringLiteral("HH:mm:ss")));
-    do_data->setDate(QDate::fromString(read("Do", "datm"), QStringLiteral("dd.MM.yyyy")));
+    ed_smtp->setText(read(settings::kServerKey));
+    ed_user->setText(read(settings::kUserKey));
+    ed_pass->setText(read(settings::kPasswordKey));
+    ed_predmet->setText(read(settings::kSubjectKey));
+    edPort->setText(read(settings::kPortKey));
+    cbSSL->setChecked(read(settings::kSslKey) == QStringLiteral("1"));
+    priloha1->setText(read(settings::kAttachmentKeys[0]));
+    priloha2->setText(read(settings::kAttachmentKeys[1]));
+    priloha3->setText(read(settings::kAttachmentKeys[2]));
+    mem_prijemce->setPlainText(read(settings::kRecipientsKey));
+    ed_my_mail->setText(read(settings::kOwnAddressKey));
+    cas->setTime(QTime::fromString(read(settings::kSendTimeKey), QStringLiteral("HH:mm:ss")));
+    do_data->setDate(
+        QDate::fromString(read(settings::kValidUntilKey), QStringLiteral("dd.MM.yyyy")));
   }
   bool exists = false;
   const std::vector<std::string> lines = settings::LoadMessageText(&exists);
@@ -451,8 +449,8 @@ void Tfrm_main::UntickAllDays() {
 void Tfrm_main::btn_VybratClick() {
   {
     const IniFile ini(settings::SetupFilePath());
-    for (std::string_view key : kWeekKeys)
-      ini.WriteString("Datum", key, "");
+    for (std::size_t i = 0; i < settings::kWeekdayKeys.size(); ++i)
+      settings::SetDayChosen(ini, settings::MondayFirst(i), false);
   }
   if (rb_jednotlive->isChecked()) {
     pn_jednotlive->show();
@@ -482,21 +480,14 @@ void Tfrm_main::sButton1Click() {
 void Tfrm_main::RadioClick(QRadioButton* button) {
   if (!button->isChecked())
     return;
-  std::vector<std::string_view> days;
+  // The radio buttons: one per day (Monday first), Monday to Friday, and every day.
+  std::array<bool, 7> chosen{};  // Monday first
   const auto radios = DayRadios();
-  for (std::size_t i = 0; i < 7; ++i) {
-    if (radios[i] == button)
-      days = {kWeekKeys[i]};
-  }
-  if (button == rb_po_pa)
-    days = {"Po", "Ut", "St", "Ct", "Pa"};
-  if (button == rb_po_ne)
-    days.assign(kWeekKeys.begin(), kWeekKeys.end());
+  for (std::size_t i = 0; i < chosen.size(); ++i)
+    chosen[i] = radios[i] == button || button == rb_po_ne || (button == rb_po_pa && i < 5);
   const IniFile ini(settings::SetupFilePath());
-  for (std::string_view key : kWeekKeys) {
-    const bool chosen = std::find(days.begin(), days.end(), key) != days.end();
-    ini.WriteString("Datum", key, chosen ? key : "");
-  }
+  for (std::size_t i = 0; i < chosen.size(); ++i)
+    settings::SetDayChosen(ini, settings::MondayFirst(i), chosen[i]);
 }
 
 void Tfrm_main::CheckBoxClick(QCheckBox* box) {
@@ -504,8 +495,8 @@ void Tfrm_main::CheckBoxClick(QCheckBox* box) {
   for (std::size_t i = 0; i < boxes.size(); ++i) {
     if (boxes[i] != box)
       continue;
-    const IniFile ini(settings::SetupFilePath());
-    ini.WriteString("Datum", kWeekKeys[i], box->isChecked() ? kWeekKeys[i] : "");
+    settings::SetDayChosen(IniFile(settings::SetupFilePath()), settings::MondayFirst(i),
+                           box->isChecked());
   }
 }
 
@@ -542,24 +533,23 @@ void Tfrm_main::btn_saveClick() {
     done(QDialog::Accepted);
   });
 
-  const IniFile ini(settings::SetupFilePath());
   if (!mem_prijemce->toPlainText().isEmpty()) {
+    settings::StoredSettings stored;
     // The recipients field's lines are stored joined by CR LF.
     QString recipients = mem_prijemce->toPlainText();
     recipients.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-    ini.WriteString("Prijemce", "komu", TextToHex(Std(recipients)));
-    ini.WriteString("Email", "MyMail", TextToHex(Std(ed_my_mail->text())));
-    ini.WriteString("Cas", "cas", Std(cas->text()));
-    ini.WriteString("Do", "datm", Std(do_data->text()));
-    ini.WriteString("SMTP", "server", TextToHex(Std(ed_smtp->text())));
-    ini.WriteString("SMTP", "port", Std(edPort->text()));
-    ini.WriteString("SMTP", "ssl", cbSSL->isChecked() ? "1" : "0");
-    ini.WriteString("User", "name", TextToHex(Std(ed_user->text())));
-    ini.WriteString("Heslo", "pass", TextToHex(Std(ed_pass->text())));
-    ini.WriteString("Predmet", "predmet", Std(ed_predmet->text()));
-    ini.WriteString("Soubor", "priloha1", Std(priloha1->text()));
-    ini.WriteString("Soubor", "priloha2", Std(priloha2->text()));
-    ini.WriteString("Soubor", "priloha3", Std(priloha3->text()));
+    stored.recipients = Std(recipients);
+    stored.ownAddress = Std(ed_my_mail->text());
+    stored.sendTime = Std(cas->text());
+    stored.validUntil = Std(do_data->text());
+    stored.server = Std(ed_smtp->text());
+    stored.port = Std(edPort->text());
+    stored.ssl = cbSSL->isChecked();
+    stored.user = Std(ed_user->text());
+    stored.password = Std(ed_pass->text());
+    stored.subject = Std(ed_predmet->text());
+    stored.attachments = {Std(priloha1->text()), Std(priloha2->text()), Std(priloha3->text())};
+    stored.Save(IniFile(settings::SetupFilePath()));
   } else {
     dialogs::ShowMessage(QStringLiteral("Nemáte žádného příjemce. Doplňte jej."));
   }

@@ -103,15 +103,64 @@ long UtcOffsetSeconds(TDateTime value) {
   return tm.tm_gmtoff;
 }
 
-TDateTime Now() {
+LocalTime LocalNow() {
   const auto now = std::chrono::system_clock::now();
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
   const std::time_t t = static_cast<std::time_t>(ms.count() / 1000);
   std::tm tm{};
   localtime_r(&t, &tm);
-  const int millis = static_cast<int>(ms.count() % 1000);
-  return EncodeDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-                        tm.tm_sec, millis);
+  LocalTime local;
+  local.parts = {tm.tm_year + 1900,
+                 tm.tm_mon + 1,
+                 tm.tm_mday,
+                 tm.tm_hour,
+                 tm.tm_min,
+                 tm.tm_sec,
+                 static_cast<int>(ms.count() % 1000),
+                 tm.tm_wday + 1};
+  local.utcOffsetSeconds = tm.tm_gmtoff;
+  return local;
+}
+
+TDateTime Now() {
+  const DateTimeParts p = LocalNow().parts;
+  return EncodeDateTime(p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second, p.Millisecond);
+}
+
+namespace {
+
+// Reads an unsigned decimal of minDigits..maxDigits digits at text[pos].
+bool ReadNumber(std::string_view text, std::size_t& pos, int minDigits, int maxDigits, int& out) {
+  std::size_t end = pos;
+  out = 0;
+  while (end < text.size() && end - pos < static_cast<std::size_t>(maxDigits) && text[end] >= '0' &&
+         text[end] <= '9') {
+    out = out * 10 + (text[end] - '0');
+    ++end;
+  }
+  if (end - pos < static_cast<std::size_t>(minDigits))
+    return false;
+  pos = end;
+  return true;
+}
+
+}  // namespace
+
+bool ReadTimeOfDay(std::string_view text, std::size_t& pos, TimeOfDay& out, TimeOfDayForm form) {
+  if (!ReadNumber(text, pos, 1, 2, out.hour))
+    return false;
+  if (pos >= text.size() || text[pos] != ':')
+    return false;
+  ++pos;
+  if (!ReadNumber(text, pos, form.minFieldDigits, 2, out.minute))
+    return false;
+  out.second = 0;
+  if (pos < text.size() && text[pos] == ':') {
+    ++pos;
+    if (!ReadNumber(text, pos, form.minFieldDigits, 2, out.second))
+      return false;
+  }
+  return out.hour < 24 && out.minute < 60 && out.second <= form.maxSecond;
 }
 
 }  // namespace kz

@@ -103,7 +103,8 @@ std::string UnescapeName(std::string_view s) {
 
 std::string ParseName(std::string_view text, std::string_view email) {
   std::string s(text);
-  const std::string angled = "<" + std::string(email) + ">";
+  std::string angled(1, '<');
+  angled.append(email) += '>';
   std::size_t pos = kz::FindNoCase(s, angled);
   if (pos != std::string::npos) {
     s.erase(pos, angled.size());

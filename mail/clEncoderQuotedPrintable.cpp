@@ -108,100 +108,131 @@ class QuotedPrintableEncoder final : public LookaheadCodec {
     const auto p = reinterpret_cast<const unsigned char*>(in.data());
     const std::size_t n = in.size();
     char buf[kBufferSize];
-    char* o = buf;
-    int pos = linePos_;
     // Locals: stores through char* could alias the members.
-    const int limit = limit_;
-    const bool suppress = suppress_;
+    Line line{buf, linePos_, limit_, suppress_};
     std::size_t i = 0;
     while (i < stop) {
       if (kEnc.cls[p[i]] != kEscape) {
-        // Fast path: a run of bytes written as they are, as far as the line has room.
-        std::size_t room = stop - i;
-        if (!suppress) {
-          const int left = pos <= limit ? limit - pos + 1 : (pos == 0 ? 1 : 0);
-          room = std::min(room, static_cast<std::size_t>(left));
-        }
-        std::size_t j = i;
-        const std::size_t runEnd = i + room;
-        // Eight bytes at a time while none of them needs an escape, then byte by byte.
-        while (j + 8 <= runEnd) {
-          const std::uint64_t w = Load8(p + j);
-          if (HasLess(w, 0x20) | HasMore(w, 0x7E) | HasByte(w, '='))
-            break;
-          std::memcpy(o, p + j, 8);
-          o += 8;
-          j += 8;
-        }
-        while (j < runEnd && kEnc.cls[p[j]] != kEscape && p[j] != '\r')
-          *o++ = static_cast<char>(p[j++]);
-        // A space that may end a line is left to the careful path below.
-        if (j > i && p[j - 1] == ' ' && (j == n || p[j] == '\r')) {
-          --j;
-          --o;
-        }
+        const std::size_t j = CopyLiteralRun(p, n, i, stop, line);
         if (j > i) {
-          pos += static_cast<int>(j - i);
           i = j;
           continue;
         }
       }
-      const unsigned char b = p[i];
-      std::uint8_t cls = kEnc.cls[b];
+      std::uint8_t cls = kEscape;
       std::size_t take = 1;
-      if (cls == kCr && suppress) {
-        cls = kEscape;  // one unbroken line: even CR LF is data
-      } else if (cls == kCr) {
-        if (i + 1 == n && !final)
-          break;
-        if (i + 1 < n && p[i + 1] == '\n') {
-          take = 2;
-        } else {
-          cls = kEscape;  // a CR without LF is data
-        }
-      } else if (cls == kSpace) {
-        // A space at the end of a line would be removed by receivers: escape it there.
-        if (i + 1 == n) {
-          if (!final)
-            break;
-          cls = kEscape;
-        } else if (p[i + 1] == '\r') {
-          if (i + 2 == n && !final)
-            break;
-          cls = (i + 2 < n && p[i + 2] == '\n') ? kEscape : kLiteral;
-        } else {
-          cls = kLiteral;
-        }
-      }
-      // A soft break goes before the next item once the line is full, never after the last
-      // one; every line carries at least one item, whatever the line length.
-      if (!suppress && pos > limit && pos > 0) {
-        o[0] = '=';
-        o[1] = '\r';
-        o[2] = '\n';
-        o += 3;
-        pos = 0;
-      }
-      if (take == 2) {
-        o[0] = '\r';
-        o[1] = '\n';
-        o += 2;
-        pos = 0;
-      } else if (cls == kEscape) {
-        o[0] = '=';
-        o[1] = kz::kHexDigits[b >> 4];
-        o[2] = kz::kHexDigits[b & 15];
-        o += 3;
-        pos += 3;
-      } else {
-        *o++ = static_cast<char>(b);
-        ++pos;
-      }
+      if (!Classify(p, n, i, final, suppress_, cls, take))
+        break;
+      WriteItem(p[i], cls, take, line);
       i += take;
     }
-    linePos_ = pos;
-    out.append(buf, static_cast<std::size_t>(o - buf));
+    linePos_ = line.pos;
+    out.append(buf, static_cast<std::size_t>(line.out - buf));
     return i;
+  }
+
+  // The output line being written.
+  struct Line {
+    char* out;
+    int pos;  // characters on the line so far
+    int limit;
+    bool suppress;
+  };
+
+  // CopyLiteralRun writes the bytes from i on that go out as they are, as far as the line
+  // has room, and returns where it stopped. A space that may end a line is left to the
+  // careful path.
+  static std::size_t CopyLiteralRun(const unsigned char* p, std::size_t n, std::size_t i,
+                                    std::size_t stop, Line& line) {
+    std::size_t room = stop - i;
+    if (!line.suppress) {
+      const int left = line.pos <= line.limit ? line.limit - line.pos + 1 : (line.pos == 0 ? 1 : 0);
+      room = std::min(room, static_cast<std::size_t>(left));
+    }
+    char* o = line.out;
+    std::size_t j = i;
+    const std::size_t runEnd = i + room;
+    // Eight bytes at a time while none of them needs an escape, then byte by byte.
+    while (j + 8 <= runEnd) {
+      const std::uint64_t w = Load8(p + j);
+      if (HasLess(w, 0x20) | HasMore(w, 0x7E) | HasByte(w, '='))
+        break;
+      std::memcpy(o, p + j, 8);
+      o += 8;
+      j += 8;
+    }
+    while (j < runEnd && kEnc.cls[p[j]] != kEscape && p[j] != '\r')
+      *o++ = static_cast<char>(p[j++]);
+    if (j > i && p[j - 1] == ' ' && (j == n || p[j] == '\r')) {
+      --j;
+      --o;
+    }
+    line.out = o;
+    line.pos += static_cast<int>(j - i);
+    return j;
+  }
+
+  // Classify decides how the byte at i goes out: literal, escaped, or (take 2) a line break.
+  // False when that depends on bytes not yet seen.
+  static bool Classify(const unsigned char* p, std::size_t n, std::size_t i, bool final,
+                       bool suppress, std::uint8_t& cls, std::size_t& take) {
+    cls = kEnc.cls[p[i]];
+    take = 1;
+    if (cls == kCr && suppress) {
+      cls = kEscape;  // one unbroken line: even CR LF is data
+    } else if (cls == kCr) {
+      if (i + 1 == n && !final)
+        return false;
+      if (i + 1 < n && p[i + 1] == '\n') {
+        take = 2;
+      } else {
+        cls = kEscape;  // a CR without LF is data
+      }
+    } else if (cls == kSpace) {
+      // A space at the end of a line would be removed by receivers: escape it there.
+      if (i + 1 == n) {
+        if (!final)
+          return false;
+        cls = kEscape;
+      } else if (p[i + 1] == '\r') {
+        if (i + 2 == n && !final)
+          return false;
+        cls = (i + 2 < n && p[i + 2] == '\n') ? kEscape : kLiteral;
+      } else {
+        cls = kLiteral;
+      }
+    }
+    return true;
+  }
+
+  // WriteItem writes one classified item. A soft break goes before it once the line is
+  // full, never after the last one; every line carries at least one item, whatever the
+  // line length.
+  static void WriteItem(unsigned char b, std::uint8_t cls, std::size_t take, Line& line) {
+    char* o = line.out;
+    if (!line.suppress && line.pos > line.limit && line.pos > 0) {
+      o[0] = '=';
+      o[1] = '\r';
+      o[2] = '\n';
+      o += 3;
+      line.pos = 0;
+    }
+    if (take == 2) {
+      o[0] = '\r';
+      o[1] = '\n';
+      o += 2;
+      line.pos = 0;
+    } else if (cls == kEscape) {
+      o[0] = '=';
+      o[1] = kz::kHexDigits[b >> 4];
+      o[2] = kz::kHexDigits[b & 15];
+      o += 3;
+      line.pos += 3;
+    } else {
+      *o++ = static_cast<char>(b);
+      ++line.pos;
+    }
+    line.out = o;
   }
 
   int limit_;
@@ -260,122 +291,102 @@ class QuotedPrintableDecoder final : public LookaheadCodec {
                           std::size_t stop, bool final, char*& out) {
     std::size_t i = index;
     char* o = out;
-    bool stalled = false;
+    Special result = Special::kDone;
     std::size_t loneBreaks = 0;
     while (i < stop) {
-      const std::uint8_t cls = kDec.cls[p[i]];
-      if (cls == kCopy) {
-#if defined(__SSE2__)
-        // Sixteen bytes are copied at a time and the copy is cut at the first "=", CR or
-        // LF among them (the output always has room for the whole store). The common
-        // specials (an escape, a soft break, CR LF) are handled here without leaving.
-        const __m128i eq = _mm_set1_epi8('='), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
-        bool other = false;
-        while (i + 16 <= stop) {
-          const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
-          const int mask = _mm_movemask_epi8(_mm_or_si128(
-              _mm_or_si128(_mm_cmpeq_epi8(v, eq), _mm_cmpeq_epi8(v, cr)), _mm_cmpeq_epi8(v, lf)));
-          if (mask == 0) {
-            o += 16;
-            i += 16;
-            continue;
-          }
-          const int k = __builtin_ctz(static_cast<unsigned>(mask));
-          o += k;
-          i += static_cast<std::size_t>(k);
-          if (i + 2 >= n) {
-            other = true;
-            break;
-          }
-          const unsigned char c0 = p[i], c1 = p[i + 1], c2 = p[i + 2];
-          if (c0 == '=' && (kDec.hex[c1] | kDec.hex[c2]) >= 0) {
-            *o++ = static_cast<char>(kDec.hex[c1] * 16 + kDec.hex[c2]);
-            i += 3;
-          } else if (c0 == '=' && c1 == '\r' && c2 == '\n') {
-            i += 3;
-          } else if (c0 == '\r' && c1 == '\n') {
-            o[0] = '\r';
-            o[1] = '\n';
-            o += 2;
-            i += 2;
-          } else {
-            other = true;
-            break;
-          }
-        }
-        if (other)
-          continue;
-#endif
-        while (i < stop && kDec.cls[p[i]] == kCopy)
-          *o++ = static_cast<char>(p[i++]);
-        continue;
-      }
-      if (cls == kLineEnd) {
-        // CR LF, a lone CR and a lone LF all end a line; each is written as CR LF.
-        if (p[i] == '\r') {
-          if (i + 1 == n && !final) {
-            stalled = true;
-            break;
-          }
-          if (i + 1 < n && p[i + 1] == '\n') {
-            i += 2;
-          } else {
-            ++i;
-            ++loneBreaks;
-          }
-        } else {
-          ++i;
-          ++loneBreaks;
-        }
-        o[0] = '\r';
-        o[1] = '\n';
-        o += 2;
-        if (loneBreaks == kLoneBreakBudget)
-          break;
-        continue;
-      }
-      // "=": a soft break, an escaped byte, or a literal "=" with the character after it.
-      if (i + 1 == n) {
-        if (!final) {
-          stalled = true;
-          break;
-        }
-        ++i;  // "=" at the very end: a soft break after the last line
-        continue;
-      }
-      const unsigned char c1 = p[i + 1];
-      if (c1 == '\r' || c1 == '\n') {
-        if (c1 == '\r') {
-          if (i + 2 == n && !final) {
-            stalled = true;
-            break;
-          }
-          i += (i + 2 < n && p[i + 2] == '\n') ? 3 : 2;
-        } else {
-          i += 2;
-        }
-        continue;
-      }
-      if (kDec.hex[c1] >= 0) {
-        if (i + 2 == n && !final) {
-          stalled = true;
-          break;
-        }
-        if (i + 2 < n && kDec.hex[p[i + 2]] >= 0) {
-          *o++ = static_cast<char>(kDec.hex[c1] * 16 + kDec.hex[p[i + 2]]);
-          i += 3;
-          continue;
-        }
-      }
-      o[0] = '=';
-      o[1] = static_cast<char>(c1);
-      o += 2;
-      i += 2;
+      CopyPlain(p, stop, i, o);
+      if (i >= stop)
+        break;
+      result = DecodeSpecial(p, n, final, i, o, loneBreaks);
+      if (result != Special::kDone)
+        break;
     }
     index = i;
     out = o;
-    return stalled;
+    return result == Special::kStalled;
+  }
+
+  // CopyPlain copies the bytes from i on up to the next "=", CR or LF (or stop).
+  static void CopyPlain(const unsigned char* p, std::size_t stop, std::size_t& index, char*& out) {
+    std::size_t i = index;
+    char* o = out;
+#if defined(__SSE2__)
+    // Sixteen bytes are stored at a time (the output always has room for the whole
+    // store) and the copy is cut at the first special byte among them.
+    const __m128i eq = _mm_set1_epi8('='), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+    while (i + 16 <= stop) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+      const int mask = _mm_movemask_epi8(_mm_or_si128(
+          _mm_or_si128(_mm_cmpeq_epi8(v, eq), _mm_cmpeq_epi8(v, cr)), _mm_cmpeq_epi8(v, lf)));
+      if (mask != 0) {
+        const int k = __builtin_ctz(static_cast<unsigned>(mask));
+        index = i + static_cast<std::size_t>(k);
+        out = o + k;
+        return;
+      }
+      o += 16;
+      i += 16;
+    }
+#endif
+    while (i < stop && kDec.cls[p[i]] == kCopy)
+      *o++ = static_cast<char>(p[i++]);
+    index = i;
+    out = o;
+  }
+
+  enum class Special { kDone, kStalled, kBudgetSpent };
+
+  // DecodeSpecial handles the "=", CR or LF at i: an escape, a soft break, a line end (CR
+  // LF, a lone CR and a lone LF are each written as CR LF), or a literal "=" with the
+  // character after it.
+  static Special DecodeSpecial(const unsigned char* p, std::size_t n, bool final,
+                               std::size_t& index, char*& out, std::size_t& loneBreaks) {
+    std::size_t i = index;
+    char* o = out;
+    if (kDec.cls[p[i]] == kLineEnd) {
+      if (p[i] == '\r' && i + 1 == n && !final)
+        return Special::kStalled;
+      if (p[i] == '\r' && i + 1 < n && p[i + 1] == '\n') {
+        i += 2;
+      } else {
+        ++i;
+        ++loneBreaks;
+      }
+      o[0] = '\r';
+      o[1] = '\n';
+      index = i;
+      out = o + 2;
+      return loneBreaks == kLoneBreakBudget ? Special::kBudgetSpent : Special::kDone;
+    }
+    if (i + 1 == n) {
+      if (!final)
+        return Special::kStalled;
+      index = i + 1;  // "=" at the very end: a soft break after the last line
+      return Special::kDone;
+    }
+    const unsigned char c1 = p[i + 1];
+    if (c1 == '\r' || c1 == '\n') {
+      if (c1 == '\r' && i + 2 == n && !final)
+        return Special::kStalled;
+      index = i + ((c1 == '\r' && i + 2 < n && p[i + 2] == '\n') ? 3 : 2);
+      return Special::kDone;
+    }
+    if (kDec.hex[c1] >= 0) {
+      if (i + 2 == n && !final)
+        return Special::kStalled;
+      if (i + 2 < n && kDec.hex[p[i + 2]] >= 0) {
+        *o = static_cast<char>(kDec.hex[c1] * 16 + kDec.hex[p[i + 2]]);
+        index = i + 3;
+        out = o + 1;
+        return Special::kDone;
+      }
+    }
+    o[0] = '=';
+    o[1] = static_cast<char>(c1);
+    index = i + 2;
+    out = o + 2;
+    return Special::kDone;
   }
 };
 

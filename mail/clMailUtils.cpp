@@ -60,17 +60,21 @@ std::string DecodeQWord(std::string_view s) {
   return out;
 }
 
-struct EncodedWord {
-  std::string charSet;  // without an RFC 2231 language suffix
-  std::string bytes;
-  std::size_t end = 0;  // position after the closing "?="
+// Where the parts of one encoded word ("=?charset?X?text?=") lie in a text.
+struct EncodedWordSpan {
+  std::string_view charSet;  // as written, an RFC 2231 language suffix included
+  char letter = 0;           // the method letter, as written
+  std::string_view payload;  // the encoded text
+  std::size_t end = 0;       // position after the closing "?="
 };
 
-// ParseWord reads the encoded word at `pos` ("=?"); nullopt when the text there is not one.
-// The encoded text ends at the first "?", which must begin the closing "?="; so a scan never
-// runs past the next word's start and a text full of unclosed words is read in linear time.
-// An unknown method letter raises EclMailMessageError.
-std::optional<EncodedWord> ParseWord(std::string_view text, std::size_t pos) {
+// ScanEncodedWord reads the syntax of the encoded word at `pos` ("=?"); nothing when the
+// text there is not one. The encoded text ends at the first "?", which must begin the
+// closing "?="; so a scan never runs past the next word's start and a text full of
+// unclosed words is read in linear time. The method letter is not judged here.
+std::optional<EncodedWordSpan> ScanEncodedWord(std::string_view text, std::size_t pos) {
+  if (text.substr(pos, 2) != "=?")
+    return std::nullopt;
   const std::size_t q1 = text.find('?', pos + 2);
   if (q1 == std::string_view::npos || q1 + 2 >= text.size() || text[q1 + 2] != '?') {
     return std::nullopt;
@@ -84,21 +88,34 @@ std::optional<EncodedWord> ParseWord(std::string_view text, std::size_t pos) {
   if (charSet.empty() || charSet.find_first_of(" \t\r\n") != std::string_view::npos) {
     return std::nullopt;
   }
-  const char letter = text[q1 + 1];
-  const std::string_view payload = text.substr(q1 + 3, close - q1 - 3);
+  return EncodedWordSpan{charSet, text[q1 + 1], text.substr(q1 + 3, close - q1 - 3), close + 2};
+}
+
+struct EncodedWord {
+  std::string charSet;  // without an RFC 2231 language suffix
+  std::string bytes;
+  std::size_t end = 0;  // position after the closing "?="
+};
+
+// DecodeWord decodes the encoded word at `pos`; nothing when the text there is not one, its
+// method letter is neither Q nor B, or its base64 text is broken (it is then read as text).
+std::optional<EncodedWord> DecodeWord(std::string_view text, std::size_t pos) {
+  const std::optional<EncodedWordSpan> span = ScanEncodedWord(text, pos);
+  if (!span)
+    return std::nullopt;
   EncodedWord word;
-  word.charSet = std::string(charSet.substr(0, charSet.find('*')));
-  word.end = close + 2;
-  if (letter == 'q' || letter == 'Q') {
-    word.bytes = DecodeQWord(payload);
-  } else if (letter == 'b' || letter == 'B') {
+  word.charSet = std::string(span->charSet.substr(0, span->charSet.find('*')));
+  word.end = span->end;
+  if (span->letter == 'q' || span->letter == 'Q') {
+    word.bytes = DecodeQWord(span->payload);
+  } else if (span->letter == 'b' || span->letter == 'B') {
     try {
-      word.bytes = TclEncoder(TclEncodeMethod::cmBase64).DecodeBytes(payload);
+      word.bytes = TclEncoder(TclEncodeMethod::cmBase64).DecodeBytes(span->payload);
     } catch (const EclEncoderError&) {
-      return std::nullopt;
+      return std::nullopt;  // the decoder reports broken input only by raising
     }
   } else {
-    throw EclMailMessageError(kWrongEncodeMethod);
+    return std::nullopt;
   }
   return word;
 }
@@ -109,18 +126,14 @@ std::optional<EncodedWord> ParseWord(std::string_view text, std::size_t pos) {
 std::string PhraseSafeWords(std::string_view words) {
   std::string out;
   for (std::size_t i = 0; i < words.size();) {
-    const std::size_t q1 = words.find('?', i + 2);
-    const bool qWord = words.substr(i, 2) == "=?" && q1 != std::string_view::npos &&
-                       q1 + 2 < words.size() && (words[q1 + 1] == 'Q' || words[q1 + 1] == 'q') &&
-                       words[q1 + 2] == '?';
-    const std::size_t close = qWord ? words.find("?=", q1 + 3) : std::string_view::npos;
-    if (close == std::string_view::npos) {
+    const std::optional<EncodedWordSpan> span = ScanEncodedWord(words, i);
+    if (!span || (span->letter != 'Q' && span->letter != 'q')) {
       out += words[i++];
       continue;
     }
-    out += words.substr(i, q1 + 3 - i);
-    for (std::size_t k = q1 + 3; k < close; ++k) {
-      const char c = words[k];
+    const std::size_t payloadAt = static_cast<std::size_t>(span->payload.data() - words.data());
+    out += words.substr(i, payloadAt - i);
+    for (const char c : span->payload) {
       const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
                         (c >= '0' && c <= '9') ||
                         std::string_view("!*+-/=_").find(c) != std::string_view::npos;
@@ -133,7 +146,7 @@ std::string PhraseSafeWords(std::string_view words) {
       }
     }
     out += "?=";
-    i = close + 2;
+    i = span->end;
   }
   return out;
 }
@@ -217,12 +230,7 @@ std::string DecodeHeaderValue(std::string_view text, std::string_view charSet) {
   std::size_t pos = 0;   // start of text not yet copied
   std::size_t scan = 0;  // where to look for the next "=?"
   while ((scan = text.find("=?", scan)) != std::string_view::npos) {
-    std::optional<EncodedWord> word;
-    try {
-      word = ParseWord(text, scan);
-    } catch (const EclMailMessageError&) {
-      word.reset();  // copied as text below
-    }
+    const std::optional<EncodedWord> word = DecodeWord(text, scan);
     if (!word) {
       scan += 2;
       continue;

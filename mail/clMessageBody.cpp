@@ -378,6 +378,12 @@ std::size_t TclMessageBody::AddDataLines(TclStringList& lines, bool& endsWithBre
   return lines.size() - before;
 }
 
+void TclMessageBody::TrimEncodedData(TMemoryStream& data) {
+  const std::string_view bytes = data.Data();
+  if (bytes.size() >= 2 && bytes.substr(bytes.size() - 2) == "\r\n")
+    data.SetSize(data.Size() - 2);
+}
+
 void TclMessageBody::FinishData(std::span<const std::string> lines) {
   std::size_t size = 0;
   for (const std::string& line : lines)
@@ -391,14 +397,15 @@ void TclMessageBody::FinishData(std::span<const std::string> lines) {
   std::shared_ptr<TStream> target = CreateTargetData();
   if (!target)
     return;
-  std::string data;
+  TMemoryStream source;
+  std::string& data = source.Buffer();
   data.reserve(size + 2);
   for (const std::string& line : lines) {
     data += line;
     data += "\r\n";
   }
-  data.resize(size);
-  TMemoryStream source(std::move(data));
+  TrimEncodedData(source);
+  source.SetPosition(0);
   DecodeBody(source, *target);
   DataDecoded(*target);
 }

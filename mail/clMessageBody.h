@@ -88,6 +88,9 @@ class TclMessageBody {
   virtual std::shared_ptr<TStream> OpenSourceData() = 0;
   // CreateTargetData gives the stream decoded data goes to, or null to drop it.
   virtual std::shared_ptr<TStream> CreateTargetData() = 0;
+  // TrimEncodedData removes one final CR LF from the collected encoded data of a part: the
+  // line break before the next boundary belongs to the boundary.
+  virtual void TrimEncodedData(TMemoryStream& data);
   virtual void DataDecoded(TStream& data);
   virtual void DecodeBody(TStream& source, TStream& target);
   virtual void EncodeBody(TStream& source, TStream& target);

@@ -73,11 +73,7 @@ bool ParseZone(std::string_view word, long& offsetSeconds) {
 }  // namespace
 
 std::string GetTimeZoneBias() {
-  const std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  if (localtime_r(&now, &tm) == nullptr)
-    return FormatBias(0);
-  return FormatBias(tm.tm_gmtoff);
+  return FormatBias(kz::LocalNow().utcOffsetSeconds);
 }
 
 std::string GetTimeZoneBias(TDateTime dateTime) {
@@ -133,12 +129,14 @@ TDateTime ParseMailDate(std::string_view text) {
         suffix = word.substr(end + 1);
         word = word.substr(0, end + 1);
       }
-      const std::size_t c1 = word.find(':');
-      const std::size_t c2 = word.find(':', c1 + 1);
-      hour = kz::ParseInt(word.substr(0, c1));
-      minute = kz::ParseInt(word.substr(c1 + 1, c2 == std::string_view::npos ? c2 : c2 - c1 - 1));
-      if (c2 != std::string_view::npos)
-        second = kz::ParseInt(word.substr(c2 + 1));
+      // Mail dates in the wild write single-digit minutes, and a leap second.
+      kz::TimeOfDay time;
+      std::size_t pos = 0;
+      if (!kz::ReadTimeOfDay(word, pos, time, {1, 60}) || pos != word.size())
+        BadDate(text);
+      hour = time.hour;
+      minute = time.minute;
+      second = time.second;
       if (w + 1 < words.size() && suffix.empty() &&
           (kz::EqualsNoCase(words[w + 1], "AM") || kz::EqualsNoCase(words[w + 1], "PM"))) {
         suffix = words[++w];

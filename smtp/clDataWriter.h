@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,14 +20,19 @@
 // The data line error, raised by the checks.
 [[noreturn]] void RaiseDataLineTooLong();
 
-// FindLineEnd: the position of the first CR or LF at or after `from`, or npos. (A plain
-// loop: find_first_of with a two-byte set costs a library call per byte.)
+// FindLineEnd: the position of the first CR or LF at or after `from`, or npos. Two
+// memchr calls (the CR is looked for only before the LF) instead of find_first_of, which
+// costs a library call per byte.
 inline std::size_t FindLineEnd(std::string_view text, std::size_t from = 0) {
-  for (std::size_t i = from; i < text.size(); ++i) {
-    if (text[i] == '\r' || text[i] == '\n')
-      return i;
-  }
-  return std::string_view::npos;
+  if (from >= text.size())
+    return std::string_view::npos;
+  const char* begin = text.data() + from;
+  const char* end = text.data() + text.size();
+  const auto* lf = static_cast<const char*>(std::memchr(begin, '\n', end - begin));
+  const auto* cr =
+      static_cast<const char*>(std::memchr(begin, '\r', (lf != nullptr ? lf : end) - begin));
+  const char* hit = cr != nullptr ? cr : lf;
+  return hit == nullptr ? std::string_view::npos : static_cast<std::size_t>(hit - text.data());
 }
 
 class TclDataWriter {

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "TempHome.h"
+#include "app/HexText.h"
 #include "app/IniFile.h"
 #include "core/Error.h"
 
@@ -105,6 +106,58 @@ TEST(SettingsStore, DeleteDataFilesRemovesAllThreeAndToleratesMissingOnes) {
   EXPECT_FALSE(fs::exists(home.DataFolder() / "prijemce.dat"));
   EXPECT_TRUE(fs::exists(home.DataFolder() / "other.txt"));
   settings::DeleteDataFiles();
+}
+
+}  // namespace
+
+namespace {
+
+// Every stored setting goes through the schema: what Save writes, Load reads back, the
+// hex-stored ones as hex of their UTF-8 bytes in the file.
+TEST(SettingsSchema, SaveAndLoadRoundTripWithHexWhereStored) {
+  TempHome home;
+  settings::EnsureDataFolder();
+  const IniFile ini(settings::SetupFilePath());
+  settings::StoredSettings s;
+  s.server = "smtp.příklad.cz";
+  s.port = "465";
+  s.ssl = true;
+  s.user = "uživatel";
+  s.password = "heslo=;[x]";
+  s.recipients = "a@b.cz\r\nc@d.cz";
+  s.ownAddress = "já@b.cz";
+  s.subject = "Předmět";
+  s.attachments = {"/tmp/a", "", "/tmp/c"};
+  s.sendTime = "08:30:00";
+  s.validUntil = "31.12.2027";
+  s.Save(ini);
+  const auto back = settings::StoredSettings::Load(ini);
+  EXPECT_EQ(back.server, s.server);
+  EXPECT_EQ(back.ssl, true);
+  EXPECT_EQ(back.user, s.user);
+  EXPECT_EQ(back.password, s.password);
+  EXPECT_EQ(back.recipients, s.recipients);
+  EXPECT_EQ(back.ownAddress, s.ownAddress);
+  EXPECT_EQ(back.subject, s.subject);
+  EXPECT_EQ(back.attachments, s.attachments);
+  EXPECT_EQ(back.sendTime, s.sendTime);
+  EXPECT_EQ(back.validUntil, s.validUntil);
+  EXPECT_EQ(ini.ReadString("Heslo", "pass"), TextToHex(s.password));
+  EXPECT_EQ(ini.ReadString("Email", "MyMail"), TextToHex(s.ownAddress));
+  EXPECT_EQ(ini.ReadString("SMTP", "port"), "465");
+}
+
+// The window lists the days Monday first; the stored keys follow the weekday numbers.
+TEST(SettingsSchema, DaysMondayFirstMapToTheirKeys) {
+  TempHome home;
+  settings::EnsureDataFolder();
+  const IniFile ini(settings::SetupFilePath());
+  const char* expected[] = {"Po", "Ut", "St", "Ct", "Pa", "So", "Ne"};
+  for (std::size_t i = 0; i < 7; ++i) {
+    settings::SetDayChosen(ini, settings::MondayFirst(i), i % 2 == 0);
+    EXPECT_EQ(ini.ReadString("Datum", expected[i]), i % 2 == 0 ? expected[i] : "");
+    EXPECT_EQ(settings::IsDayChosen(ini, settings::MondayFirst(i)), i % 2 == 0);
+  }
 }
 
 }  // namespace

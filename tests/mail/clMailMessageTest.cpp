@@ -510,3 +510,100 @@ INSTANTIATE_TEST_SUITE_P(All, SourceLines,
                          testing::Values(0, 1, 65534, 65535, 65536, 65537, 200000));
 
 }  // namespace
+
+namespace {
+
+TEST(MessageSource, UuencodeFormatWritesBeginAndEndAndReadsBack) {
+  TclMailMessage message;
+  message.SetMessageFormat(TclMessageFormat::mfUUencode);
+  const std::string data = mailtest::RandomBytes(500, 9);
+  message.OnLoadAttachment = [&](TclMailMessage*, TclAttachmentBody*, const std::string&,
+                                 std::shared_ptr<TStream>& out, bool& handled) {
+    out = std::make_shared<TMemoryStream>(data);
+    handled = true;
+  };
+  message.Bodies().AddText("See the file.");
+  message.Bodies().AddAttachment("/some/folder/a.bin");
+  const Lines& source = message.MessageSource();
+  EXPECT_EQ(Field(Header(source), "MIME-Version"), "");
+  EXPECT_EQ(Field(Header(source), "Content-Type"), "");
+  EXPECT_EQ(CountLines(source, "begin 600 a.bin"), 1);
+  EXPECT_EQ(CountLines(source, "end"), 1);
+
+  TclMailMessage read;
+  auto saved = std::make_shared<TMemoryStream>();
+  read.OnSaveAttachment = [&](TclMailMessage*, TclAttachmentBody*, const std::string&,
+                              std::shared_ptr<TStream>& out, bool& handled) {
+    out = saved;
+    handled = true;
+  };
+  read.SetMessageSource(source);
+  EXPECT_EQ(read.MessageFormat(), TclMessageFormat::mfUUencode);
+  ASSERT_EQ(read.Attachments().size(), 1u);
+  EXPECT_EQ(read.Attachments()[0]->FileName(), "a.bin");
+  EXPECT_EQ(saved->Data(), data);
+  EXPECT_EQ(read.Text()->Strings(), Lines{"See the file."});
+}
+
+TEST(MessageSource, MultipartBodyWithOnePartKeepsItsBoundaryAndHeader) {
+  // A nested multipart always writes its parts between boundary lines, also a single one,
+  // so the part keeps its header and encoding.
+  TclMailMessage message;
+  const std::string data = mailtest::RandomBytes(300, 5);
+  message.OnLoadAttachment = [&](TclMailMessage*, TclAttachmentBody*, const std::string&,
+                                 std::shared_ptr<TStream>& out, bool& handled) {
+    out = std::make_shared<TMemoryStream>(data);
+    handled = true;
+  };
+  message.Bodies().AddText("outer");
+  TclMultipartBody& nested = message.Bodies().AddMultipart();
+  nested.Bodies().AddAttachment("only.bin").SetEncoding(M::cmBase64);
+  const Lines& source = message.MessageSource();
+  EXPECT_EQ(CountLines(source, "--" + nested.Boundary()), 1);
+  EXPECT_EQ(CountLines(source, "--" + nested.Boundary() + "--"), 1);
+  EXPECT_EQ(CountLines(source, "Content-Transfer-Encoding: base64"), 1);
+
+  TclMailMessage read;
+  auto saved = std::make_shared<TMemoryStream>();
+  read.OnSaveAttachment = [&](TclMailMessage*, TclAttachmentBody*, const std::string&,
+                              std::shared_ptr<TStream>& out, bool& handled) {
+    out = saved;
+    handled = true;
+  };
+  read.SetMessageSource(source);
+  ASSERT_EQ(read.Attachments().size(), 1u);
+  EXPECT_EQ(read.Attachments()[0]->FileName(), "only.bin");
+  EXPECT_EQ(saved->Data(), data);
+}
+
+TEST(MessageSource, NewsgroupsAddLinesCountAfterTheDate) {
+  TclMailMessage message;
+  message.BuildMessage("one\r\ntwo\r\nthree", "");
+  message.SetNewsGroups({"comp.mail.mime", "cz.test"});
+  const Lines& source = message.MessageSource();
+  const Lines header = Header(source);
+  EXPECT_EQ(Field(header, "Newsgroups"), "comp.mail.mime,cz.test");
+  const auto date = std::find_if(header.begin(), header.end(),
+                                 [](const std::string& l) { return kz::StartsWith(l, "Date: "); });
+  ASSERT_NE(date, header.end());
+  EXPECT_EQ(date[1], "Lines: 3");
+}
+
+TEST(MessageSource, EncodingProgressIsReportedPerBody) {
+  ScratchDir dir;
+  TclMailMessage message;
+  const std::vector<std::string> files{dir.Write("a.bin", std::string(200000, '\x01'))};
+  message.BuildMessage("Hi", files);
+  std::vector<std::pair<std::int64_t, std::int64_t>> attachmentProgress;
+  message.OnEncodingProgress = [&](TclMailMessage*, TclMessageBody* body, std::int64_t done,
+                                   std::int64_t total) {
+    if (dynamic_cast<TclAttachmentBody*>(body) != nullptr)
+      attachmentProgress.emplace_back(done, total);
+  };
+  message.MessageSource();
+  ASSERT_GE(attachmentProgress.size(), 2u);
+  EXPECT_EQ(attachmentProgress.front(), (std::pair<std::int64_t, std::int64_t>{0, 200000}));
+  EXPECT_EQ(attachmentProgress.back(), (std::pair<std::int64_t, std::int64_t>{200000, 200000}));
+}
+
+}  // namespace

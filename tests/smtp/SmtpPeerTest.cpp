@@ -245,3 +245,55 @@ TEST(SmtpAiosmtpdMessage, SendsAMessageObjectTwiceWithOneMessageId) {
 }
 
 }  // namespace
+
+namespace {
+
+// Through real SOCKS proxies (danted) to aiosmtpd: plain text, TLS from the first byte
+// inside the tunnel (the connection's stream is then the SOCKS stream), and STARTTLS, after
+// which the TLS stream replaces the SOCKS stream.
+struct SocksRow {
+  std::string name;
+  TclFirewallType type;
+  std::string mode;
+  TclClientTlsMode useTls;
+  bool isTlsAfterOpen;
+};
+
+void PrintTo(const SocksRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class SmtpThroughSocks : public testing::TestWithParam<SocksRow> {};
+
+TEST_P(SmtpThroughSocks, Delivers) {
+  const SocksRow& row = GetParam();
+  nettest::DantedProxy proxy;
+  ASSERT_TRUE(proxy.Started()) << proxy.Log();
+  const auto& certs = tlstest::TestCertificates::Get();
+  Aiosmtpd server({"--mode", row.mode, "--cert", certs.Path("good"), "--key", certs.Key("good")});
+  ASSERT_NE(server.Port(), 0);
+  TclSmtp smtp;
+  smtp.SetServer("127.0.0.1");
+  smtp.SetPort(server.Port());
+  smtp.SetUseTLS(row.useTls);
+  TclFirewallSettings socks;
+  socks.FirewallType = row.type;
+  socks.Server = "127.0.0.1";
+  socks.Port = proxy.Port();
+  smtp.SetFirewallSettings(socks);
+  std::vector<std::string> message = SmallMessage();
+  smtp.Open();
+  EXPECT_EQ(smtp.IsTls(), row.isTlsAfterOpen);
+  smtp.Send(message);
+  smtp.Close();
+  EXPECT_EQ(server.Message(1), Wire(message));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SmtpThroughSocks,
+    testing::Values(SocksRow{"Socks4Plain", ftSocks4, "plain", ctNone, false},
+                    SocksRow{"Socks5ImplicitTls", ftSocks5, "tls", ctImplicit, false},
+                    SocksRow{"Socks5StartTls", ftSocks5, "starttls", ctExplicit, true}),
+    [](const auto& info) { return info.param.name; });
+
+}  // namespace
