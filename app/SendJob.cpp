@@ -2,7 +2,6 @@
 
 #include <charconv>
 
-#include "app/HexText.h"
 #include "app/IniFile.h"
 #include "app/SettingsStore.h"
 #include "core/Error.h"
@@ -23,17 +22,7 @@ void SetUpMessage(TclMailMessage& message) {
 }
 
 StoredSend ReadStoredSend(const IniFile& ini) {
-  StoredSend s;
-  s.server = HexToText(ini.ReadString("SMTP", "server"));
-  s.user = HexToText(ini.ReadString("User", "name"));
-  s.password = HexToText(ini.ReadString("Heslo", "pass"));
-  s.subject = ini.ReadString("Predmet", "predmet");
-  s.port = ini.ReadString("SMTP", "port");
-  s.ssl = ini.ReadString("SMTP", "ssl") == "1";
-  s.attachments = {ini.ReadString("Soubor", "priloha1"), ini.ReadString("Soubor", "priloha2"),
-                   ini.ReadString("Soubor", "priloha3")};
-  s.recipients = HexToText(ini.ReadString("Prijemce", "komu"));
-  s.myMail = HexToText(ini.ReadString("Email", "myMail"));
+  StoredSend s{settings::StoredSettings::Load(ini), {}, false};
   s.text = settings::LoadMessageText(&s.textStored);
   return s;
 }
@@ -112,10 +101,10 @@ Outcome SendStored(TclSmtp& smtp, TclMailMessage& message,
     loaded(stored);
   if (smtp.Active())
     return Outcome::kBusy;
-  const std::string text = kz::JoinLines(stored.text, "\r\n");
-  ComposeMessage(message, text, "", Attachments(stored.attachments));
-  Address(message, stored.user, stored.recipients, stored.subject);
-  Connect(smtp, stored.server, stored.user, stored.password, PortNumber(stored.port), stored.ssl);
+  const settings::StoredSettings& v = stored.settings;
+  ComposeMessage(message, kz::JoinLines(stored.text, "\r\n"), "", Attachments(v.attachments));
+  Address(message, v.user, v.recipients, v.subject);
+  Connect(smtp, v.server, v.user, v.password, PortNumber(v.port), v.ssl);
   OpenSendClose(smtp, message);
   return Outcome::kSent;
 }

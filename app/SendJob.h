@@ -12,29 +12,21 @@
 #include <string_view>
 #include <vector>
 
-class IniFile;
+#include "app/SettingsStore.h"
+
 class TclMailMessage;
 class TclSmtp;
 
 namespace sendjob {
 
-// The success notice of a scheduled send (CR is its line break).
-inline constexpr std::string_view kSentTitle = "Kadenza";
+// The success notice of a scheduled send, titled "Kadenza" (CR is its line break).
 inline constexpr std::string_view kSentText =
     "Úspěšné odeslání:\r"
     "Vaše naplánované odeslání bylo úspěšné.";
 
-// The stored settings a send needs, decoded.
+// What a send takes from the data folder: the settings of setup.dat and the message text.
 struct StoredSend {
-  std::string server;
-  std::string user;
-  std::string password;
-  std::string subject;
-  std::string port;  // as typed; converted by PortNumber where it is used
-  bool ssl = false;  // the "TLS/SSL" box: chooses the challenge-response log-in
-  std::array<std::string, 3> attachments;
-  std::string recipients;
-  std::string myMail;
+  settings::StoredSettings settings;
   std::vector<std::string> text;  // the lines of zprava.dat
   bool textStored = false;        // zprava.dat was there
 };
@@ -45,8 +37,8 @@ struct StoredSend {
 void SetUpSmtp(TclSmtp& smtp);
 void SetUpMessage(TclMailMessage& message);
 
-// ReadStoredSend reads the values in their stored order; a hex value that does not decode
-// raises EConvertError at that value.
+// ReadStoredSend reads setup.dat and zprava.dat; a hex value that does not decode raises
+// EConvertError.
 StoredSend ReadStoredSend(const IniFile& ini);
 
 // Attachments: every non-empty attachment field, in field order.

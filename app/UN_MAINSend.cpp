@@ -24,17 +24,18 @@ const std::string Tfrm_main::kTestHtml =
     "<p>Dorazila-li vám, je nastavení odesílání v pořádku.</p></body></html>";
 
 void Tfrm_main::ShowStored(const sendjob::StoredSend& stored) {
-  ed_smtp->setText(QStr(stored.server));
-  ed_user->setText(QStr(stored.user));
-  ed_pass->setText(QStr(stored.password));
-  ed_predmet->setText(QStr(stored.subject));
-  edPort->setText(QStr(stored.port));
-  cbSSL->setChecked(stored.ssl);
-  priloha1->setText(QStr(stored.attachments[0]));
-  priloha2->setText(QStr(stored.attachments[1]));
-  priloha3->setText(QStr(stored.attachments[2]));
-  mem_prijemce->setPlainText(QStr(stored.recipients));
-  ed_my_mail->setText(QStr(stored.myMail));
+  const settings::StoredSettings& v = stored.settings;
+  ed_smtp->setText(QStr(v.server));
+  ed_user->setText(QStr(v.user));
+  ed_pass->setText(QStr(v.password));
+  ed_predmet->setText(QStr(v.subject));
+  edPort->setText(QStr(v.port));
+  cbSSL->setChecked(v.ssl);
+  priloha1->setText(QStr(v.attachments[0]));
+  priloha2->setText(QStr(v.attachments[1]));
+  priloha3->setText(QStr(v.attachments[2]));
+  mem_prijemce->setPlainText(QStr(v.recipients));
+  ed_my_mail->setText(QStr(v.ownAddress));
   if (stored.textStored) {
     QStringList text;
     for (const std::string& line : stored.text)
