@@ -7,6 +7,7 @@
 
 #include "core/DateTime.h"
 #include "core/StringUtils.h"
+#include "core/Utf.h"
 #include "mail/clMailMessage.h"
 #include "mail/clMessageBody.h"
 #include "mail/clMimeParams.h"
@@ -117,10 +118,14 @@ std::shared_ptr<TStream> TclTextBody::CreateTargetData() {
 
 void TclTextBody::DataDecoded(TStream& data) {
   const TclMailMessage* message = MailMessage();
-  const std::string& charSet =
+  std::string charSet =
       charSet_.empty() || !message->IsMultiPartContent() ? message->CharSet() : charSet_;
   data.SetPosition(0);
-  strings_ = kz::SplitLines(TclTranslator::GetString(data.ReadAll(), charSet));
+  const std::string bytes = data.ReadAll();
+  // Text that names no charset at all is taken as UTF-8 when it is valid UTF-8.
+  if (charSet.empty() && kz::IsValidUtf8(bytes))
+    charSet = "utf-8";
+  strings_ = kz::SplitLines(TclTranslator::GetString(bytes, charSet));
   TclMessageBody::DataDecoded(data);
 }
 

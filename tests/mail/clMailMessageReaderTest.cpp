@@ -179,6 +179,15 @@ TEST(ReadSinglePart, ApplicationTypeIsAnAttachmentAndBlankTextIsDropped) {
   EXPECT_EQ(message.Bodies().Count(), 0);
 }
 
+TEST(ReadMultipart, TextWithoutCharsetIsReadAsUtf8WhenItIsUtf8) {
+  TclMailMessage message;
+  message.SetMessageSource(Lines{"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=b",
+                                 "", "--b", "Content-Type: text/plain",
+                                 "Content-Transfer-Encoding: 8bit", "", "Žluťoučký kůň", "--b--"});
+  ASSERT_NE(message.Text(), nullptr);
+  EXPECT_EQ(message.Text()->Strings(), Lines{"Žluťoučký kůň"});
+}
+
 TEST(ReadMultipart, FiresDataAddedForEveryPartAndRecordsPositions) {
   TclMailMessage written;
   written.BuildMessage("one", "<p>two</p>");
