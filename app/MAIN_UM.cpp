@@ -1,6 +1,7 @@
 #include "app/MAIN_UM.h"
 
 #include <QCoreApplication>
+#include <QCursor>
 #include <QEventLoop>
 #include <QFileInfo>
 
@@ -10,6 +11,7 @@
 #include "app/IniFile.h"
 #include "app/SettingsStore.h"
 #include "app/UN_MAIN.h"
+#include "core/Error.h"
 
 Tmain::Tmain(QObject* parent)
     : QObject(parent),
@@ -28,6 +30,11 @@ Tmain::Tmain(QObject* parent)
   tray->setIcon(ApplicationIcon());
   tray->setToolTip(QStringLiteral("Kadenza"));
   tray->setContextMenu(Pop.get());
+  // A left click opens the same menu as a right click.
+  connect(tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
+    if (why == QSystemTrayIcon::Trigger)
+      Pop->popup(QCursor::pos());
+  });
   tray->show();
 
   for (QTimer* t : {Timer1, Timer2}) {
@@ -37,10 +44,9 @@ Tmain::Tmain(QObject* parent)
   connect(Timer1, &QTimer::timeout, this, dialogs::Guard([this] { Timer1Timer(); }));
   connect(Timer2, &QTimer::timeout, this, dialogs::Guard([this] { Timer2Timer(); }));
 
-  showSetupModal = [this] {
-    if (frm_main_)
-      frm_main_->exec();
-  };
+  // The setup window does not block the rest of the application, so the tray menu (and
+  // "Konec") stays usable while it is open; opening it again brings it to the front.
+  showSetupModal = [this] { ShowSetupWindow(); };
 
   previousPump_ = kz::SetPumpHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
 }
@@ -65,6 +71,16 @@ void Tmain::WriteRunEntry() {
   autostart::WriteRunEntry(autostart::ApplicationTitle(path), path);
 }
 
+void Tmain::ShowSetupWindow() {
+  if (!frm_main_)
+    return;
+  if (frm_main_->isMinimized())
+    frm_main_->showNormal();
+  frm_main_->show();
+  frm_main_->raise();
+  frm_main_->activateWindow();
+}
+
 void Tmain::setupClick() {
   showSetupModal();
 }
@@ -80,7 +96,15 @@ bool Tmain::IsSendDay() {
 
 void Tmain::Timer1Timer() {
   const IniFile ini(settings::SetupFilePath());
-  const schedule::StoredSchedule stored = schedule::ReadStoredSchedule(ini);
+  schedule::StoredSchedule stored;
+  try {
+    stored = schedule::ReadStoredSchedule(ini);
+  } catch (const EConvertError&) {
+    // No readable time or date: nothing can go out until the settings are saved again, so
+    // the schedule stops here and the error is reported once, not every minute.
+    Timer1->stop();
+    throw;
+  }
   CurrentDateTime = stored.expiry;
   const schedule::LocalDateTime now = clock();
   if (IsSendDay() && schedule::IsSendMinute(now.time, stored.sendTime)) {

@@ -34,10 +34,13 @@ class Tmain : public QObject {
   Tfrm_main* SetupForm() const { return frm_main_; }
 
   // FormShow runs the start-up steps: autostart entry, then either the schedule (setup.dat
-  // exists) or the setup window, modally. An error is reported and skips the rest.
+  // exists) or the setup window. An error is reported and skips the rest.
   void FormShow();
   void WriteRunEntry();
   void setupClick();
+  // ShowSetupWindow shows the setup window without blocking the tray menu, or brings the
+  // open one to the front (also out of its minimised state).
+  void ShowSetupWindow();
   void KonecClick();
   void Timer1Timer();
   void Timer2Timer();
@@ -47,8 +50,8 @@ class Tmain : public QObject {
   // is replaced. Texts use CR as their line break.
   void ShowBalloon(const QString& title, const QString& text, int displayMs);
 
-  // Replaceable for tests: the clock, how the setup window is shown modally, and the path
-  // written to the autostart entry.
+  // Replaceable for tests: the clock, how the setup window is shown (or brought to the
+  // front when open), and the path written to the autostart entry.
   Clock clock;
   std::function<void()> showSetupModal;
   QString executablePath;

@@ -5,8 +5,12 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include <cstdio>
+
 #include "app/AppIcon.h"
+#include "app/Dialogs.h"
 #include "app/MAIN_UM.h"
+#include "app/SingleInstance.h"
 #include "app/UN_MAIN.h"
 
 int main(int argc, char* argv[]) {
@@ -15,9 +19,20 @@ int main(int argc, char* argv[]) {
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   QApplication::setWindowIcon(ApplicationIcon());
 
+  // One running copy per user and data folder: a later start opens the running copy's setup
+  // window and ends.
+  SingleInstance instance;
+  if (!instance.Claim()) {
+    if (!instance.HandOver())
+      std::fputs("kadenza: another copy is running but does not answer\n", stderr);
+    return 0;
+  }
+
   Tmain main;
   Tfrm_main frm_main(&main);
   main.SetSetupForm(&frm_main);
+  QObject::connect(&instance, &SingleInstance::Activated, &main,
+                   dialogs::Guard([&main] { main.setupClick(); }));
 
   // Started with the session, the application may come up before the panel that hosts tray
   // icons; wait for it a bounded time and show the icon again once it is there.
