@@ -1,0 +1,302 @@
+// bench-smtp [runs]: sends a 20 MiB and a 2 KiB message with smtp-send and with curl to a
+// local sink, plain text (Postfix's smtp-sink) and with TLS from the first byte (a small
+// OpenSSL sink run by this program), and prints the median wall time, the peak resident
+// memory of the sending process and our figure as a ratio of curl's.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+template <auto Fn>
+struct CFree {
+  template <class T>
+  void operator()(T* p) const noexcept {
+    Fn(p);
+  }
+};
+using SslCtxPtr = std::unique_ptr<SSL_CTX, CFree<&SSL_CTX_free>>;
+using SslPtr = std::unique_ptr<SSL, CFree<&SSL_free>>;
+
+int ListenLoopback(int& port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0) {
+    std::perror("listen");
+    std::exit(1);
+  }
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  port = ntohs(a.sin_port);
+  return fd;
+}
+
+int FreePort() {
+  int port = 0;
+  ::close(ListenLoopback(port));
+  return port;
+}
+
+// TlsSink answers SMTP over TLS from the first byte and throws the data away.
+class TlsSink {
+ public:
+  TlsSink(const std::string& cert, const std::string& key)
+      : ctx_(SSL_CTX_new(TLS_server_method())) {
+    if (SSL_CTX_use_certificate_file(ctx_.get(), cert.c_str(), SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_use_PrivateKey_file(ctx_.get(), key.c_str(), SSL_FILETYPE_PEM) != 1) {
+      std::fprintf(stderr, "bench-smtp: cannot load the sink's certificate\n");
+      std::exit(1);
+    }
+    listener_ = ListenLoopback(port_);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~TlsSink() {
+    stop_ = true;
+    ::shutdown(listener_, SHUT_RDWR);
+    ::close(listener_);
+    thread_.join();
+  }
+  int Port() const { return port_; }
+
+ private:
+  void Run() {
+    while (!stop_) {
+      const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0)
+        continue;
+      // A real server answers at once: no Nagle delay behind the session tickets.
+      const int on = 1;
+      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+      SslPtr ssl(SSL_new(ctx_.get()));
+      SSL_set_fd(ssl.get(), fd);
+      if (SSL_accept(ssl.get()) == 1)
+        Serve(ssl.get());
+      SSL_shutdown(ssl.get());
+      ::close(fd);
+    }
+  }
+  static void Put(SSL* ssl, const char* line) {
+    SSL_write(ssl, line, static_cast<int>(std::strlen(line)));
+  }
+  void Serve(SSL* ssl) {
+    Put(ssl, "220 sink ESMTP\r\n");
+    std::string buffer;
+    bool inData = false;
+    char chunk[65536];
+    for (;;) {
+      const int n = SSL_read(ssl, chunk, sizeof chunk);
+      if (n <= 0)
+        return;
+      buffer.append(chunk, static_cast<std::size_t>(n));
+      for (;;) {
+        if (inData) {
+          const std::size_t end = buffer.find("\r\n.\r\n");
+          if (end == std::string::npos) {
+            if (buffer.size() > 8)
+              buffer.erase(0, buffer.size() - 8);
+            break;
+          }
+          buffer.erase(0, end + 5);
+          inData = false;
+          Put(ssl, "250 ok\r\n");
+          continue;
+        }
+        const std::size_t eol = buffer.find("\r\n");
+        if (eol == std::string::npos)
+          break;
+        const std::string line = buffer.substr(0, eol);
+        buffer.erase(0, eol + 2);
+        if (line.rfind("DATA", 0) == 0) {
+          inData = true;
+          buffer.insert(0, "\r\n");  // the data may end at once with ".\r\n"
+          Put(ssl, "354 go\r\n");
+        } else if (line.rfind("QUIT", 0) == 0) {
+          Put(ssl, "221 bye\r\n");
+          return;
+        } else {
+          Put(ssl, "250 ok\r\n");
+        }
+      }
+    }
+  }
+
+  SslCtxPtr ctx_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+struct Sample {
+  double seconds = 0;
+  long peakKiB = 0;
+};
+
+// Run starts a program, waits for it and reports its wall time and peak resident memory.
+Sample Run(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& a : args)
+    argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  std::fflush(stdout);
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    std::freopen("/dev/null", "w", stdout);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
+  const auto end = std::chrono::steady_clock::now();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "bench-smtp: %s failed (status %d)\n", args[0].c_str(), status);
+    std::exit(1);
+  }
+  return {std::chrono::duration<double>(end - start).count(), usage.ru_maxrss};
+}
+
+Sample Median(const std::vector<std::string>& args, int runs) {
+  std::vector<Sample> samples;
+  for (int i = 0; i < runs; ++i)
+    samples.push_back(Run(args));
+  std::sort(samples.begin(), samples.end(),
+            [](const Sample& a, const Sample& b) { return a.seconds < b.seconds; });
+  Sample m = samples[samples.size() / 2];
+  for (const Sample& s : samples)
+    m.peakKiB = std::max(m.peakKiB, s.peakKiB);
+  return m;
+}
+
+void WriteMessage(const std::string& path, std::size_t bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << "From: a@example.org\r\nTo: b@example.org\r\nSubject: bench\r\n"
+         "Message-ID: <bench@example.org>\r\nX-Mailer: bench\r\n\r\n";
+  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::size_t written = 0, k = 0;
+  std::string line(76, 'A');
+  while (written < bytes) {
+    for (char& c : line)
+      c = alphabet[(k++ * 2654435761u >> 7) % 64];
+    if (written % 7000 == 0)
+      line[0] = '.';  // a line that needs dot-stuffing now and then
+    out << line << "\r\n";
+    written += line.size() + 2;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  ::signal(SIGPIPE, SIG_IGN);
+  char dirTemplate[] = "/tmp/kz-bench-smtp-XXXXXX";
+  const std::string dir = ::mkdtemp(dirTemplate);
+  const std::string big = dir + "/big.eml", small = dir + "/small.eml";
+  WriteMessage(big, 20u * 1024 * 1024);
+  WriteMessage(small, 2048);
+  const std::string cert = dir + "/sink.pem", key = dir + "/sink.key";
+  const std::string makeCert = "openssl req -x509 -newkey rsa:2048 -nodes -keyout " + key +
+                               " -out " + cert +
+                               " -days 1 -subj /CN=localhost -addext subjectAltName=IP:127.0.0.1"
+                               " >/dev/null 2>&1";
+  if (std::system(makeCert.c_str()) != 0) {
+    std::fprintf(stderr, "bench-smtp: openssl could not make the sink's certificate\n");
+    return 1;
+  }
+
+  // Postfix's smtp-sink for plain text; it must drop root privileges when it has them.
+  const int plainPort = FreePort();
+  std::fflush(stdout);
+  const pid_t sink = ::fork();
+  if (sink == 0) {
+    std::freopen("/dev/null", "w", stdout);
+    std::freopen("/dev/null", "w", stderr);
+    const std::string where = "127.0.0.1:" + std::to_string(plainPort);
+    if (::geteuid() == 0)
+      ::execl("/usr/sbin/smtp-sink", "smtp-sink", "-u", "nobody", where.c_str(), "64", nullptr);
+    else
+      ::execl("/usr/sbin/smtp-sink", "smtp-sink", where.c_str(), "64", nullptr);
+    ::_exit(127);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  TlsSink tlsSink(cert, key);
+  ::setenv("SSL_CERT_FILE", cert.c_str(), 1);
+
+  std::printf("%-22s %10s %10s %10s %10s %8s %8s\n", "case", "ours s", "curl s", "ours MiB",
+              "curl MiB", "time x", "mem x");
+  bool ok = true;
+  for (const bool tls : {false, true}) {
+    for (const auto& [name, file] : {std::pair{"20 MiB", big}, std::pair{"2 KiB", small}}) {
+      const int port = tls ? tlsSink.Port() : plainPort;
+      const std::string p = std::to_string(port);
+      std::vector<std::string> ours = {SMTP_SEND,
+                                       "--server",
+                                       "127.0.0.1",
+                                       "--port",
+                                       p,
+                                       "--from",
+                                       "a@example.org",
+                                       "--to",
+                                       "b@example.org",
+                                       "--message",
+                                       file,
+                                       "--tls",
+                                       tls ? "implicit" : "none"};
+      std::vector<std::string> curl = {"/usr/bin/curl",
+                                       "-s",
+                                       "-S",
+                                       std::string(tls ? "smtps" : "smtp") + "://127.0.0.1:" + p,
+                                       "--mail-from",
+                                       "a@example.org",
+                                       "--mail-rcpt",
+                                       "b@example.org",
+                                       "--upload-file",
+                                       file};
+      if (tls) {
+        // Both check the sink's certificate against the same one-certificate trust store.
+        curl.push_back("--cacert");
+        curl.push_back(cert);
+      }
+      const int n = file == big ? runs : runs * 4;
+      const Sample a = Median(ours, n);
+      const Sample b = Median(curl, n);
+      const double timeRatio = a.seconds / b.seconds;
+      const double memRatio = static_cast<double>(a.peakKiB) / static_cast<double>(b.peakKiB);
+      std::printf("%-22s %10.4f %10.4f %10.1f %10.1f %8.2f %8.2f\n",
+                  (std::string(tls ? "TLS " : "plain ") + name).c_str(), a.seconds, b.seconds,
+                  a.peakKiB / 1024.0, b.peakKiB / 1024.0, timeRatio, memRatio);
+      if (file == big && a.peakKiB / 1024.0 > 2 * 20.0 + 8)
+        ok = false;
+    }
+  }
+  ::kill(sink, SIGTERM);
+  ::waitpid(sink, nullptr, 0);
+  std::system(("rm -rf '" + dir + "'").c_str());
+  std::printf("aim: time at most 1.0x curl's; peak memory at most 2x the message size\n");
+  return ok ? 0 : 1;
+}

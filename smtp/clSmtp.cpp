@@ -1,0 +1,360 @@
+#include "smtp/clSmtp.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+
+#include "core/CodePage.h"
+#include "core/DateTime.h"
+#include "core/StringUtils.h"
+#include "mail/clEmailAddress.h"
+#include "mail/clMailMessage.h"
+#include "net/clPosixSocket.h"
+#include "smtp/clSmtpHeader.h"
+
+using namespace kz;
+
+// ---- TclCustomSmtp ----
+
+TclCustomSmtp::TclCustomSmtp() : TclCustomMail(25) {}
+
+void TclCustomSmtp::SetUseEHLO(bool value) {
+  if (FUseEHLO != value) {
+    FUseEHLO = value;
+    DoChanged();
+  }
+}
+
+void TclCustomSmtp::SetMailAgent(std::string_view value) {
+  if (FMailAgent != value) {
+    FMailAgent = value;
+    DoChanged();
+  }
+}
+
+void TclCustomSmtp::SetHostName(std::string_view value) {
+  if (FHostName != value) {
+    FHostName = value;
+    DoChanged();
+  }
+}
+
+int TclCustomSmtp::ParseResponseCode(std::string_view ALine) const {
+  if (ALine.find('-') == 3)
+    return 0;
+  if (ALine.size() < 3)
+    return 0;
+  int code = 0;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (ALine[i] < '0' || ALine[i] > '9')
+      return 0;
+    code = code * 10 + (ALine[i] - '0');
+  }
+  return code;
+}
+
+std::string TclCustomSmtp::GetHeloName() const {
+  if (!Trim(FHostName).empty())
+    return FHostName;
+  return GetLocalHostName();
+}
+
+void TclCustomSmtp::OpenSmtp() {
+  WaitResponse({220});
+  if (FUseEHLO) {
+    SendEhlo({250, 530});
+    if (ExplicitStartTls())
+      SendEhlo({250});
+    Authorize();
+  } else {
+    SendHelo({250, 530});
+    if (ExplicitStartTls())
+      SendHelo({250});
+  }
+}
+
+void TclCustomSmtp::SendEhlo(TclOkResponses AOkResponses) {
+  SendCommandSync("EHLO %s", {GetHeloName()}, AOkResponses);
+  ParseExtensions();
+  ParseAuthMethods();
+}
+
+void TclCustomSmtp::SendHelo(TclOkResponses AOkResponses) {
+  FExtensions.clear();
+  FAuthMethods.clear();
+  SendCommandSync("HELO %s", {GetHeloName()}, AOkResponses);
+}
+
+void TclCustomSmtp::ParseExtensions() {
+  FExtensions.clear();
+  const std::vector<std::string>& lines = Response();
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    if (line.find('-') == 3 || line.find(' ') == 3)
+      FExtensions.push_back(line.substr(4));
+  }
+}
+
+void TclCustomSmtp::ParseAuthMethods() {
+  FAuthMethods.clear();
+  for (const std::string& extension : FExtensions) {
+    if (!StartsWith(extension, "AUTH"))
+      continue;
+    const std::string_view rest =
+        std::string_view(extension).substr(std::min<std::size_t>(5, extension.size()));
+    std::size_t pos = 0;
+    while (pos < rest.size()) {
+      std::size_t end = rest.find(' ', pos);
+      if (end == std::string_view::npos)
+        end = rest.size();
+      const std::string_view word = rest.substr(pos, end - pos);
+      pos = end + 1;
+      if (word.empty())
+        continue;
+      bool known = false;
+      for (const std::string& method : FAuthMethods)
+        known = known || EqualsNoCase(method, word);
+      if (!known)
+        FAuthMethods.emplace_back(word);
+    }
+  }
+}
+
+void TclCustomSmtp::StartTls() {
+  SendCommandSync("STARTTLS", {220});
+  // Whatever came after the 220 was sent before the encryption starts and could be taken
+  // for a reply of the protected session: end the session instead (CVE-2011-0411 class).
+  if (HasUnreadData()) {
+    CleanUpAfterFailure();
+    throw EclSmtpError(std::string(kStartTlsInjectionText), kStartTlsInjectionCode);
+  }
+  FExtensions.clear();
+  FAuthMethods.clear();
+  TclCustomMail::StartTls();
+}
+
+std::string TclCustomSmtp::EnvelopeAddress(std::string_view AFullAddress) {
+  // A line break or NUL anywhere in the given text is refused too, so that the parser can
+  // never quietly turn a hostile text into some other address (or the null sender).
+  if (AFullAddress.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
+    throw EclSmtpError(std::string(kBadAddressText), kBadAddressCode);
+  const std::string address = TclEmailAddressItem(AFullAddress).Email();
+  const std::string bytes = AnsiEncode(address);
+  if (bytes.find_first_of(std::string_view("\r\n\0<>", 5)) != std::string::npos)
+    throw EclSmtpError(std::string(kBadAddressText), kBadAddressCode);
+  return address;
+}
+
+void TclCustomSmtp::SendMailFrom(std::string_view AFrom) {
+  const std::string address = EnvelopeAddress(AFrom);
+  SendCommandSync("MAIL FROM: <%s>", {address}, {250});
+}
+
+void TclCustomSmtp::SendRecipients(const std::vector<std::string>& AList) {
+  if (AList.empty())
+    throw EclSmtpError(std::string(kEmptyRecipientsText), kEmptyRecipientsCode);
+  for (const std::string& recipient : AList) {
+    const std::string address = EnvelopeAddress(recipient);
+    SendCommandSync("RCPT TO: <%s>", {address}, {250});
+  }
+}
+
+void TclCustomSmtp::SendData(const std::vector<std::string>& ALines) {
+  if (ALines.empty())
+    throw EclSmtpError(std::string(kEmptyDataText), kEmptyDataCode);
+  SendCommandSync("DATA", {354});
+  SendMultipleLines(ALines, ".");
+  WaitResponse({250});
+}
+
+void TclCustomSmtp::SendQuit() {
+  SendSilentCommand("QUIT", {221});
+}
+
+void TclCustomSmtp::SendReset() {
+  SendCommandSync("RSET", {250});
+}
+
+void TclCustomSmtp::SendNoop() {
+  SendCommandSync("NOOP", {250});
+}
+
+void TclCustomSmtp::SendMessage(std::string_view AFrom, std::vector<std::string>& ALines,
+                                const std::vector<std::string>& ARecipients) {
+  kz::AddHeaderField(ALines, "X-Mailer", kXMailerText);
+  const std::string messageId = GenerateMessageId();
+  kz::AddHeaderField(ALines, "Message-ID", messageId);
+  // Every Bcc field goes, not only the first: no blind copy may reach the others.
+  kz::RemoveHeaderFields(ALines, "bcc");
+  SendMailFrom(AFrom);
+  SendRecipients(ARecipients);
+  SendData(ALines);
+}
+
+namespace {
+
+std::string Hex(unsigned value, int minDigits) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%0*X", minDigits, value);
+  return buffer;
+}
+
+std::atomic<unsigned> gMessageIdCounter{0};
+
+}  // namespace
+
+std::string TclCustomSmtp::GenerateMessageId() {
+  const auto ticks = static_cast<std::uint32_t>(TickCount());
+  const DateTimeParts now = DecodeDateTime(Now());
+  std::string date;
+  for (int part : {now.Month, now.Day, now.Hour, now.Minute, now.Second, now.Millisecond})
+    date += Hex(static_cast<unsigned>(part), 2);
+  const unsigned counter = ++gMessageIdCounter;
+  return "<" + Hex(ticks, 8) + date.substr(0, 12) + Hex(counter, 3) + Hex(counter * 2, 3) + "@" +
+         GetHeloName() + ">";
+}
+
+// ---- TclSmtp ----
+
+TclSmtp::~TclSmtp() {
+  // The farewell needs this object whole: close here, not in the base destructor.
+  try {
+    Close();
+  } catch (const EclError&) {
+  }
+}
+
+void TclSmtp::SetMailFrom(std::string_view value) {
+  if (FMailFrom != value) {
+    FMailFrom = value;
+    DoChanged();
+  }
+}
+
+void TclSmtp::SetMailToList(const std::vector<std::string>& value) {
+  if (FMailToList != value) {
+    FMailToList = value;
+    DoChanged();
+  }
+}
+
+void TclSmtp::SetMailData(const std::vector<std::string>& value) {
+  if (FMailData != value) {
+    FMailData = value;
+    DoChanged();
+  }
+}
+
+void TclSmtp::Send(TclMailMessage* AMessage) {
+  std::vector<std::string> recipients = FMailToList;
+  if (AMessage == nullptr) {
+    SendMessage(FMailFrom, FMailData, recipients);
+    return;
+  }
+  std::string sender = FMailFrom;
+  const std::string from = AMessage->From().FullAddress();
+  if (!from.empty())
+    sender = from;
+  AMessage->ToList().GetEmailList(recipients, false);
+  AMessage->CCList().GetEmailList(recipients, false);
+  AMessage->BCCList().GetEmailList(recipients, false);
+  // The message's own cached lines (a member of the non-const message) are completed in
+  // place, so that the header steps stay with the message until it is rebuilt.
+  auto& lines = const_cast<std::vector<std::string>&>(AMessage->MessageSource());
+  SendMessage(sender, lines, recipients);
+}
+
+void TclSmtp::Envelope(const std::vector<std::string>& AHeader, std::string& ASender,
+                       std::vector<std::string>& ARecipients) const {
+  ASender = FMailFrom;
+  if (ASender.empty()) {
+    const std::vector<std::string> from = kz::HeaderFieldValues(AHeader, "from");
+    if (!from.empty())
+      ASender = TclEmailAddressItem(from.front()).FullAddress();
+  }
+  ARecipients = FMailToList;
+  if (ARecipients.empty()) {
+    for (std::string_view field : {"to", "cc", "bcc"}) {
+      for (const std::string& value : kz::HeaderFieldValues(AHeader, field)) {
+        TclEmailAddressList list;
+        list.SetEmailAddresses(value);
+        list.GetEmailList(ARecipients, false);
+      }
+    }
+  }
+}
+
+void TclSmtp::Send(std::vector<std::string>& AMessage) {
+  std::string sender;
+  std::vector<std::string> recipients;
+  Envelope(AMessage, sender, recipients);
+  SendMessage(sender, AMessage, recipients);
+}
+
+namespace {
+
+// ReadHeaderLines takes the header lines (up to and including the empty line that ends
+// the header) from the stream and leaves its position right after them.
+std::vector<std::string> ReadHeaderLines(TStream& AMessage) {
+  std::vector<std::string> header;
+  std::string line;
+  char chunk[4096];
+  bool afterCr = false;
+  for (std::size_t n; (n = AMessage.Read(std::span<char>(chunk, sizeof chunk))) > 0;) {
+    std::size_t i = 0;
+    if (afterCr && chunk[0] == '\n')
+      i = 1;
+    afterCr = false;
+    for (; i < n; ++i) {
+      const char c = chunk[i];
+      if (c != '\r' && c != '\n') {
+        line.push_back(c);
+        continue;
+      }
+      if (c == '\r' && i + 1 < n && chunk[i + 1] == '\n')
+        ++i;
+      else if (c == '\r' && i + 1 == n)
+        afterCr = true;
+      header.push_back(std::move(line));
+      line.clear();
+      if (!header.back().empty())
+        continue;
+      // The header ends here: give back what was read past it.
+      AMessage.Seek(static_cast<std::int64_t>(i + 1) - static_cast<std::int64_t>(n),
+                    SeekOrigin::Current);
+      if (afterCr) {
+        char next = 0;
+        if (AMessage.Read(std::span<char>(&next, 1)) == 1 && next != '\n')
+          AMessage.Seek(-1, SeekOrigin::Current);
+      }
+      return header;
+    }
+  }
+  if (!line.empty())
+    header.push_back(std::move(line));
+  return header;
+}
+
+}  // namespace
+
+void TclSmtp::Send(TStream& AMessage) {
+  std::vector<std::string> header = ReadHeaderLines(AMessage);
+  std::string sender;
+  std::vector<std::string> recipients;
+  Envelope(header, sender, recipients);
+  kz::AddHeaderField(header, "X-Mailer", kXMailerText);
+  const std::string messageId = GenerateMessageId();
+  kz::AddHeaderField(header, "Message-ID", messageId);
+  kz::RemoveHeaderFields(header, "bcc");
+  SendMailFrom(sender);
+  SendRecipients(recipients);
+  SendDataStream(header, AMessage);
+}
+
+void TclSmtp::SendDataStream(const std::vector<std::string>& AHeader, TStream& ABody) {
+  if (AHeader.empty() && ABody.Remaining() <= 0)
+    throw EclSmtpError(std::string(kEmptyDataText), kEmptyDataCode);
+  SendCommandSync("DATA", {354});
+  SendMultipleLines(AHeader, ABody, ".");
+  WaitResponse({250});
+}

@@ -1,0 +1,30 @@
+// EclSmtpError: the SMTP client's own refusals, with their texts and codes.
+#pragma once
+
+#include <string_view>
+
+#include "smtp/clTcpClient.h"
+
+class EclSmtpError : public EclTcpClientError {
+ public:
+  using EclTcpClientError::EclTcpClientError;
+};
+
+namespace kz {
+inline constexpr int kEmptyDataCode = -200;
+inline constexpr std::string_view kEmptyDataText = "The data list is empty";
+inline constexpr int kEmptyRecipientsCode = -201;
+inline constexpr std::string_view kEmptyRecipientsText = "The recipient list is empty";
+inline constexpr int kBadAddressCode = -202;
+inline constexpr std::string_view kBadAddressText =
+    "The mail address contains characters that cannot be sent: CR, LF, NUL, < or >";
+inline constexpr int kStartTlsInjectionCode = -203;
+inline constexpr std::string_view kStartTlsInjectionText =
+    "The server sent data after its reply to STARTTLS; the session is closed";
+inline constexpr int kSaslUnavailableCode = -400;
+inline constexpr std::string_view kSaslUnavailableText =
+    "Unable to logon to the server using Secure Password Authentication";
+inline constexpr int kInvalidChallengeCode = -401;
+inline constexpr std::string_view kInvalidChallengeText =
+    "The server sent an invalid authentication challenge; the log-in was cancelled";
+}  // namespace kz
