@@ -15,12 +15,18 @@ std::string ApplicationTitle(std::string_view executablePath);
 // AutostartFolder is $XDG_CONFIG_HOME/autostart, default ~/.config/autostart.
 std::string AutostartFolder();
 
-// DesktopEntry is the content of the entry; the path is quoted for Exec= as needed.
-std::string DesktopEntry(std::string_view title, std::string_view executablePath);
+// The entry's one-line description.
+inline constexpr std::string_view kComment = "Odesílá připravený e-mail podle nastaveného rozvrhu";
+
+// DesktopEntry is the content of the entry; the path is quoted for Exec= as needed. The
+// icon (a file path or an icon name) is left out when empty.
+std::string DesktopEntry(std::string_view title, std::string_view executablePath,
+                         std::string_view icon = {});
 
 // WriteRunEntry writes the entry, creating the autostart folder when missing. A folder that
 // cannot be created or opened raises "Chyba při otevírání klíče registrů."; a refused write
 // raises an error naming the file.
-void WriteRunEntry(std::string_view title, std::string_view executablePath);
+void WriteRunEntry(std::string_view title, std::string_view executablePath,
+                   std::string_view icon = {});
 
 }  // namespace autostart

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 
@@ -11,6 +12,7 @@
 #include "app/IniFile.h"
 #include "app/SettingsStore.h"
 #include "app/UN_MAIN.h"
+#include "app/XdgDirs.h"
 #include "core/Error.h"
 
 Tmain::Tmain(QObject* parent)
@@ -68,7 +70,18 @@ void Tmain::FormShow() {
 
 void Tmain::WriteRunEntry() {
   const std::string path = executablePath.toStdString();
-  autostart::WriteRunEntry(autostart::ApplicationTitle(path), path);
+  autostart::WriteRunEntry(autostart::ApplicationTitle(path), path, WriteIconFile());
+}
+
+std::string Tmain::WriteIconFile() {
+  // The drawn icon as a file in the user's icon theme folder, for the autostart entry; the
+  // entry goes without an icon when it cannot be written.
+  const QString folder =
+      QString::fromStdString(xdg::DataHome()) + QStringLiteral("/icons/hicolor/64x64/apps");
+  const QString file = folder + QStringLiteral("/kadenza.png");
+  if (!QDir().mkpath(folder) || !ApplicationIcon().pixmap(64, 64).save(file, "PNG"))
+    return {};
+  return file.toStdString();
 }
 
 void Tmain::ShowSetupWindow() {

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "app/Schedule.h"
 #include "net/clPumpHook.h"
@@ -37,6 +38,9 @@ class Tmain : public QObject {
   // exists) or the setup window. An error is reported and skips the rest.
   void FormShow();
   void WriteRunEntry();
+  // WriteIconFile stores the application icon as a PNG file and answers its path ("" when
+  // it cannot be written).
+  std::string WriteIconFile();
   void setupClick();
   // ShowSetupWindow shows the setup window without blocking the tray menu, or brings the
   // open one to the front (also out of its minimised state).

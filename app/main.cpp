@@ -9,6 +9,7 @@
 
 #include "app/AppIcon.h"
 #include "app/Dialogs.h"
+#include "app/Language.h"
 #include "app/MAIN_UM.h"
 #include "app/SingleInstance.h"
 #include "app/UN_MAIN.h"
@@ -18,6 +19,7 @@ int main(int argc, char* argv[]) {
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   QApplication::setWindowIcon(ApplicationIcon());
+  UseCzech(app);
 
   // One running copy per user and data folder: a later start opens the running copy's setup
   // window and ends.

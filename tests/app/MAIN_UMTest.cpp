@@ -50,6 +50,10 @@ TEST_F(MainTest, FirstRunWritesAutostartAndOpensTheSetupWindow) {
   EXPECT_FALSE(main->Timer1->isActive());
   const std::string entry = TempHome::Read(home.Root() / "config/autostart/Kadenza.desktop");
   EXPECT_NE(entry.find("Exec=/usr/local/bin/Kadenza.bin\n"), std::string::npos) << entry;
+  const std::string icon = (home.Root() / "data/icons/hicolor/64x64/apps/kadenza.png").string();
+  EXPECT_NE(entry.find("\nIcon=" + icon + "\n"), std::string::npos) << entry;
+  EXPECT_EQ(TempHome::Read(icon).substr(1, 3), "PNG");
+  EXPECT_NE(entry.find("\nComment=Odesílá"), std::string::npos) << entry;
   EXPECT_TRUE(messages.empty());
 }
 

@@ -3,9 +3,13 @@
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QLayout>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
+#include <QTranslator>
 
 #include "AppFixture.h"
+#include "app/Language.h"
 
 namespace {
 
@@ -187,6 +191,25 @@ TEST_F(WindowTest, TrayMenuWorksWhileTheWindowIsOpen) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return main->Pop->isVisible(); }, 2000));
   main->Pop->hide();
   form->hide();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Language, QtsOwnTextsAndTheCalendarAreCzech) {
+  QTranslator* czech = UseCzech(*QCoreApplication::instance());
+  ASSERT_NE(czech, nullptr);
+  QMessageBox box;
+  box.setStandardButtons(QMessageBox::Cancel | QMessageBox::Yes);
+  EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Zrušit"));
+  EXPECT_EQ(box.button(QMessageBox::Yes)->text().remove(QLatin1Char('&')), QStringLiteral("Ano"));
+  QCalendarWidget calendar;
+  EXPECT_EQ(calendar.locale().standaloneMonthName(12), QStringLiteral("prosinec"));
+  EXPECT_EQ(calendar.firstDayOfWeek(), Qt::Monday);
+  QCoreApplication::removeTranslator(czech);
+  delete czech;
+  QLocale::setDefault(QLocale::c());
 }
 
 }  // namespace
