@@ -141,6 +141,8 @@ void Tmain::ShowBalloon(const QString& title, const QString& text, int displayMs
   // Notification servers break lines at LF, not at CR.
   QString shown = text;
   shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  if (notifier_.Show(title, shown, displayMs))
+    return;
   if (QSystemTrayIcon::supportsMessages()) {
     tray->showMessage(title, shown, QSystemTrayIcon::Information, displayMs);
   }

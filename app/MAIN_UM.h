@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 
+#include "app/Notifier.h"
 #include "app/Schedule.h"
 #include "net/clPumpHook.h"
 
@@ -50,8 +51,9 @@ class Tmain : public QObject {
   void Timer2Timer();
   bool IsSendDay();
 
-  // ShowBalloon shows a tray notification of the information kind; a balloon still showing
-  // is replaced. Texts use CR as their line break.
+  // ShowBalloon shows a notification of the information kind through the desktop's
+  // notification service, replacing the one still showing (else the tray icon's own
+  // balloon). Texts use CR as their line break.
   void ShowBalloon(const QString& title, const QString& text, int displayMs);
 
   // Replaceable for tests: the clock, how the setup window is shown (or brought to the
@@ -76,6 +78,7 @@ class Tmain : public QObject {
  private:
   Tfrm_main* frm_main_ = nullptr;
   kz::PumpHook previousPump_;
+  Notifier notifier_;
 };
 
 // The balloon texts.
