@@ -13,11 +13,44 @@
 namespace autostart {
 namespace {
 
+// A desktop entry's string value cannot hold control characters: line breaks and tabs are
+// written as the escapes \n, \r and \t; any other control character cannot be written.
+void CheckWritable(std::string_view text) {
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if ((u < 0x20 && c != '\n' && c != '\r' && c != '\t') || u == 0x7F) {
+      throw EclError(
+          "Cesta k programu obsahuje řídicí znak; záznam pro automatické spuštění "
+          "nelze zapsat.",
+          EINVAL);
+    }
+  }
+}
+
+// EscapeString applies the escapes of a string value, so the value stays on its line.
+std::string EscapeString(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\r')
+      out += "\\r";
+    else if (c == '\t')
+      out += "\\t";
+    else
+      out += c;
+  }
+  return out;
+}
+
 // QuoteExec quotes an argument of Exec= by the desktop entry rules: inside double quotes
 // the characters " ` $ \ are escaped with a backslash; a literal % is written %%. Because the
-// whole value is also a string value, every backslash is then doubled once more.
+// whole value is also a string value, its string escapes are applied last.
 std::string QuoteExec(std::string_view path) {
-  const bool plain = path.find_first_of(" \t\n\"'\\><~|&;$*?#()`%=") == std::string_view::npos;
+  CheckWritable(path);
+  const bool plain = path.find_first_of(" \t\n\r\"'\\><~|&;$*?#()`%=") == std::string_view::npos;
   std::string arg;
   if (plain) {
     arg = path;
@@ -30,30 +63,13 @@ std::string QuoteExec(std::string_view path) {
     }
     arg += "\"";
   }
-  std::string out;
+  std::string percent;
   for (char c : arg) {
     if (c == '%')
-      out += '%';
-    if (c == '\\')
-      out += '\\';
-    out += c;
+      percent += '%';
+    percent += c;
   }
-  return out;
-}
-
-std::string EscapeString(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\\')
-      out += "\\\\";
-    else if (c == '\n')
-      out += "\\n";
-    else if (c == '\r')
-      out += "\\r";
-    else
-      out += c;
-  }
-  return out;
+  return EscapeString(percent);
 }
 
 }  // namespace
@@ -74,6 +90,8 @@ std::string AutostartFolder() {
 
 std::string DesktopEntry(std::string_view title, std::string_view executablePath,
                          std::string_view icon) {
+  CheckWritable(title);
+  CheckWritable(icon);
   std::string entry = "[Desktop Entry]\nType=Application\nName=" + EscapeString(title) + "\n";
   entry += "Comment=" + EscapeString(kComment) + "\n";
   if (!icon.empty())

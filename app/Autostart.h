@@ -18,8 +18,10 @@ std::string AutostartFolder();
 // The entry's one-line description.
 inline constexpr std::string_view kComment = "Odesílá připravený e-mail podle nastaveného rozvrhu";
 
-// DesktopEntry is the content of the entry; the path is quoted for Exec= as needed. The
-// icon (a file path or an icon name) is left out when empty.
+// DesktopEntry is the content of the entry; the path is quoted for Exec= as needed and line
+// breaks are escaped, so the entry is always one group of one-line keys. A title, path or
+// icon with any other control character raises EclError (EINVAL). The icon (a file path or
+// an icon name) is left out when empty.
 std::string DesktopEntry(std::string_view title, std::string_view executablePath,
                          std::string_view icon = {});
 

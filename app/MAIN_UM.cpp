@@ -60,6 +60,8 @@ Tmain::~Tmain() {
 void Tmain::FormShow() {
   dialogs::Guarded([this] {
     WriteRunEntry();
+    // Settings others could read, or that are no file at all, are refused before use.
+    settings::PrepareDataFolder();
     if (settings::SetupFileExists()) {
       Timer1->start();
     } else {

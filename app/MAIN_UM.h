@@ -35,8 +35,9 @@ class Tmain : public QObject {
   void SetSetupForm(Tfrm_main* form) { frm_main_ = form; }
   Tfrm_main* SetupForm() const { return frm_main_; }
 
-  // FormShow runs the start-up steps: autostart entry, then either the schedule (setup.dat
-  // exists) or the setup window. An error is reported and skips the rest.
+  // FormShow runs the start-up steps: autostart entry, the data folder made owner-only and
+  // cleared of stale temporary files, then either the schedule (setup.dat exists) or the
+  // setup window. An error is reported and skips the rest.
   void FormShow();
   void WriteRunEntry();
   // WriteIconFile stores the application icon as a PNG file and answers its path ("" when

@@ -48,6 +48,17 @@ void EnsureDataFolder() {
   kz::MakeDirectories(DataFolder(), 0700);
 }
 
+void PrepareDataFolder() {
+  const std::string folder = DataFolder();
+  kz::RestrictToOwner(folder, 0700, true);
+  std::vector<std::string> names;
+  for (std::string_view name : {kSetupFile, kMessageFile, kRecipientsFile}) {
+    kz::RestrictToOwner(FilePath(name), 0600, false);
+    names.emplace_back(name);
+  }
+  kz::RemoveStaleTemporaries(folder, names, 60);
+}
+
 std::string DecodeMessageFile(std::string_view bytes) {
   if (kz::StartsWith(bytes, kUtf8Bom)) {
     bytes.remove_prefix(kUtf8Bom.size());

@@ -28,6 +28,12 @@ bool SetupFileExists();
 // EnsureDataFolder creates the data folder and any missing parents (mode 0700).
 void EnsureDataFolder();
 
+// PrepareDataFolder runs at start: it tightens an existing data folder to 0700 and its data
+// files to 0600 (left wider by an older version or by hand) and removes the temporary files
+// of saves killed half-way that are older than a minute. A folder or data file of the wrong
+// kind (a FIFO, a device), or permissions that cannot be tightened, raise EclError.
+void PrepareDataFolder();
+
 // LoadMessageText reads zprava.dat into lines. A byte-order mark selects UTF-8 or UTF-16;
 // a file without one is read as windows-1250. `exists` tells whether the file was there.
 std::vector<std::string> LoadMessageText(bool* exists = nullptr);

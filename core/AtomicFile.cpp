@@ -1,11 +1,14 @@
 #include "core/AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "core/Error.h"
 #include "core/ScopeGuard.h"
@@ -29,6 +32,29 @@ namespace {
   throw EclError("Soubor \"" + path + "\" je větší než " + limit + "; nebyl načten.", EFBIG);
 }
 
+[[noreturn]] void FailNotRegular(const std::string& path, bool isFolder) {
+  throw EclError(
+      "\"" + path + "\" není " + (isFolder ? "složka" : "obyčejný soubor") + "; nebude použit.",
+      isFolder ? ENOTDIR : EINVAL);
+}
+
+// The temporary files of WriteFileAtomically: "<target>" + kTempInfix + six characters.
+constexpr std::string_view kTempInfix = ".tmp-";
+constexpr std::size_t kTempRandomLength = 6;
+
+bool IsTemporaryOf(std::string_view entry, std::string_view name) {
+  if (entry.size() != name.size() + kTempInfix.size() + kTempRandomLength ||
+      entry.substr(0, name.size()) != name ||
+      entry.substr(name.size(), kTempInfix.size()) != kTempInfix) {
+    return false;
+  }
+  for (char c : entry.substr(name.size() + kTempInfix.size())) {
+    if (!std::isalnum(static_cast<unsigned char>(c)))
+      return false;
+  }
+  return true;
+}
+
 std::string FolderOf(const std::string& path) {
   const auto slash = path.rfind('/');
   if (slash == std::string::npos)
@@ -46,7 +72,7 @@ void WriteFileAtomically(const std::string& path, std::string_view content,
   }
   // mkostemp creates the file 0600, so nothing is ever readable by others; a wider final
   // mode is applied before any content is written.
-  std::string tmpPath = path + ".tmp-XXXXXX";
+  std::string tmpPath = path + std::string(kTempInfix) + std::string(kTempRandomLength, 'X');
   UniqueFd fd(::mkostemp(tmpPath.data(), O_CLOEXEC));
   if (!fd.Valid())
     FailWrite(path, errno);
@@ -73,7 +99,8 @@ void WriteFileAtomically(const std::string& path, std::string_view content,
 std::string ReadWholeFile(const std::string& path, std::size_t maxBytes, bool* exists) {
   if (exists)
     *exists = false;
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Without O_NONBLOCK, opening a FIFO would wait for a writer for ever.
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.Valid()) {
     if (errno == ENOENT || errno == ENOTDIR)
       return {};
@@ -82,10 +109,12 @@ std::string ReadWholeFile(const std::string& path, std::size_t maxBytes, bool* e
   if (exists)
     *exists = true;
   struct stat st {};
-  if (::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode) &&
-      static_cast<std::size_t>(st.st_size) > maxBytes) {
+  if (::fstat(fd.Get(), &st) != 0)
+    FailRead(path, errno);
+  if (!S_ISREG(st.st_mode))
+    FailNotRegular(path, false);
+  if (static_cast<std::size_t>(st.st_size) > maxBytes)
     FailTooLarge(path, maxBytes);
-  }
   TFileStream file(std::move(fd), path);
   std::string data;
   char chunk[65536];
@@ -99,7 +128,7 @@ std::string ReadWholeFile(const std::string& path, std::size_t maxBytes, bool* e
     if (n == 0)
       break;
     data.append(chunk, n);
-    // A special file may not report its size; stop reading it at the same limit.
+    // The file may have grown since fstat; stop reading it at the same limit.
     if (data.size() > maxBytes)
       FailTooLarge(path, maxBytes);
   }
@@ -129,6 +158,63 @@ void MakeDirectories(const std::string& path, unsigned mode) {
   if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     throw EclError("\"" + path + "\" není složka.", ENOTDIR);
   }
+}
+
+void RestrictToOwner(const std::string& path, unsigned mode, bool isFolder) {
+  // A folder is followed through a link (the user may keep it elsewhere); a file is not.
+  const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (isFolder ? O_DIRECTORY : O_NOFOLLOW);
+  const UniqueFd fd(::open(path.c_str(), flags));
+  if (!fd.Valid()) {
+    const int err = errno;
+    if (err == ENOENT)
+      return;
+    if (isFolder && err == ENOTDIR)
+      FailNotRegular(path, true);
+    if (isFolder || err != ELOOP)
+      FailRead(path, err);
+    // A link to a regular file is left alone; a link to anything else is refused as that.
+    struct stat target {};
+    if (::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode))
+      FailNotRegular(path, false);
+    return;
+  }
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0)
+    FailRead(path, errno);
+  if (isFolder ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode))
+    FailNotRegular(path, isFolder);
+  if ((st.st_mode & 07777 & ~static_cast<mode_t>(mode)) == 0)
+    return;
+  if (::fchmod(fd.Get(), static_cast<mode_t>(mode)) != 0) {
+    const int err = errno;
+    throw EclError(
+        "Přístup k \"" + path + "\" nelze omezit jen na vlastníka: " + std::strerror(err), err);
+  }
+}
+
+int RemoveStaleTemporaries(const std::string& folder, const std::vector<std::string>& names,
+                           int maxAgeSeconds) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr)
+    return 0;
+  ScopeGuard closeDir([dir] { ::closedir(dir); });
+  const std::time_t cutoff = std::time(nullptr) - maxAgeSeconds;
+  int removed = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view entryName = entry->d_name;
+    bool ours = false;
+    for (const std::string& name : names)
+      ours = ours || IsTemporaryOf(entryName, name);
+    struct stat st {};
+    // A younger file may belong to a save running right now in another instance.
+    if (!ours || ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode) || st.st_mtime > cutoff) {
+      continue;
+    }
+    if (::unlinkat(::dirfd(dir), entry->d_name, 0) == 0)
+      ++removed;
+  }
+  return removed;
 }
 
 }  // namespace kz

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kz {
 
@@ -20,12 +21,26 @@ void WriteFileAtomically(const std::string& path, std::string_view content,
                          const AtomicWriteOptions& options = {});
 
 // ReadWholeFile reads a file of at most maxBytes; `exists` tells whether it was there (a
-// missing file reads as empty). A larger file or a read error raises EclError.
+// missing file reads as empty). Only a regular file is read: a FIFO, folder or device is
+// refused at once (it is opened without blocking). A larger file or a read error raises
+// EclError.
 std::string ReadWholeFile(const std::string& path, std::size_t maxBytes, bool* exists = nullptr);
 
 bool FileExists(const std::string& path);
 
 // MakeDirectories creates path and its missing parents with the given mode.
 void MakeDirectories(const std::string& path, unsigned mode);
+
+// RestrictToOwner takes every permission of group and others away from an existing folder
+// (isFolder) or regular file, leaving it at `mode`; a missing path is fine, a symbolic link
+// to a file is left alone (writes refuse it). Anything of the wrong kind, or a path whose
+// permissions cannot be changed, raises EclError naming it.
+void RestrictToOwner(const std::string& path, unsigned mode, bool isFolder);
+
+// RemoveStaleTemporaries deletes, in `folder`, the temporary files WriteFileAtomically
+// leaves when a save is killed half-way ("<name>.tmp-XXXXXX" for each of `names`) once
+// they are older than maxAgeSeconds; it returns how many went. Never raises.
+int RemoveStaleTemporaries(const std::string& folder, const std::vector<std::string>& names,
+                           int maxAgeSeconds);
 
 }  // namespace kz

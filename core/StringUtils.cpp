@@ -53,9 +53,27 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 std::size_t FindNoCase(std::string_view haystack, std::string_view needle, std::size_t from) {
   if (needle.empty())
     return from <= haystack.size() ? from : std::string_view::npos;
-  for (std::size_t i = from; i + needle.size() <= haystack.size(); ++i) {
-    if (EqualsNoCase(haystack.substr(i, needle.size()), needle))
-      return i;
+  if (from >= haystack.size() || haystack.size() - from < needle.size())
+    return std::string_view::npos;
+  // Knuth-Morris-Pratt over lower-cased characters: linear in both texts, so a long
+  // needle that almost matches everywhere costs no more than a short one.
+  const std::string pattern = LowerAscii(needle);
+  std::vector<std::size_t> border(pattern.size(), 0);
+  for (std::size_t i = 1, k = 0; i < pattern.size(); ++i) {
+    while (k > 0 && pattern[i] != pattern[k])
+      k = border[k - 1];
+    if (pattern[i] == pattern[k])
+      ++k;
+    border[i] = k;
+  }
+  for (std::size_t i = from, k = 0; i < haystack.size(); ++i) {
+    const char c = LowerChar(haystack[i]);
+    while (k > 0 && c != pattern[k])
+      k = border[k - 1];
+    if (c == pattern[k])
+      ++k;
+    if (k == pattern.size())
+      return i + 1 - k;
   }
   return std::string_view::npos;
 }

@@ -10,29 +10,40 @@ bool IsEmailChar(char c) {
   return c != '\0' && std::strchr("!#$%&'*+-/=?_`{}|~^.@\"", c) != nullptr;
 }
 
+namespace {
+
+// The characters that are escaped with a backslash inside the quotes.
+bool NeedsEscape(char c) {
+  return c == '"' || c == '(' || c == ')' || c == '\\';
+}
+
+// A display name written bare may hold only atoms and spaces: any of RFC 5322's specials
+// would make a reader see another address, or two, in it.
+bool IsSpecial(char c) {
+  return c != '\0' && std::strchr("()<>[]:;@\\,.\"", c) != nullptr;
+}
+
+}  // namespace
+
 std::string QuoteDisplayName(std::string_view name) {
-  std::string result;
   bool special = false;
+  for (char c : name)
+    special = special || IsSpecial(c);
+  if (!special) {
+    std::string result(name);
+    if (result.find(' ') != std::string::npos)
+      result = '"' + result + '"';
+    return result;
+  }
+  std::string result;
+  result.reserve(name.size() + 8);
+  result.push_back('"');
   for (char c : name) {
-    if (c == '"' || c == '(' || c == ')' || c == '\\') {
-      special = true;
-      break;
-    }
+    if (NeedsEscape(c))
+      result.push_back('\\');
+    result.push_back(c);
   }
-  if (special) {
-    result.push_back('"');
-    for (char c : name) {
-      if (c == '"' || c == '(' || c == ')' || c == '\\')
-        result.push_back('\\');
-      result.push_back(c);
-    }
-    result.push_back('"');
-  } else {
-    result.assign(name);
-  }
-  if (result.find(' ') != std::string::npos && result.front() != '"' && result.back() != '"') {
-    result = '"' + result + '"';
-  }
+  result.push_back('"');
   return result;
 }
 
@@ -220,20 +231,27 @@ std::string TclEmailAddressList::EmailAddresses() const {
 void TclEmailAddressList::SetEmailAddresses(std::string_view value) {
   Clear();
   std::size_t begin = 0;
-  int quotes = 0;
+  bool inQuotes = false;
   auto addPiece = [&](std::size_t end) {
     const std::string_view piece = kz::Trim(value.substr(begin, end - begin));
     if (!piece.empty())
       Add(piece);
   };
+  // Only a double-quoted string protects a separator; an apostrophe is an ordinary
+  // character of a name (O'Brien) and never joins two recipients. Inside the quotes a
+  // backslash makes the next character literal, so an escaped quote does not end them.
   for (std::size_t i = 0; i < value.size(); ++i) {
     const char c = value[i];
-    if (c == '"' || c == '\'')
-      ++quotes;
-    if ((c == ',' || c == ';' || c == '\r') && quotes != 1) {
+    if (inQuotes) {
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        inQuotes = false;
+    } else if (c == '"') {
+      inQuotes = true;
+    } else if (c == ',' || c == ';' || c == '\r' || c == '\n') {
       addPiece(i);
       begin = i + 1;
-      quotes = 0;
     }
   }
   addPiece(value.size());

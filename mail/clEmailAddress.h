@@ -12,8 +12,9 @@ class TclEmailAddressList;
 
 // IsEmailChar: ASCII letters and digits, and ! # $ % & ' * + - / = ? _ ` { } | ~ ^ . @ ".
 bool IsEmailChar(char c);
-// QuoteDisplayName escapes " ( ) \ with a backslash and puts the result in double quotes;
-// a name with a space is quoted too unless it starts or ends with a double quote.
+// QuoteDisplayName puts a name that holds any of RFC 5322's specials ( ) < > [ ] : ; @ \ , . "
+// in double quotes, with " ( ) \ escaped by a backslash; a name with a space is quoted too.
+// Anything else is written bare.
 std::string QuoteDisplayName(std::string_view name);
 // ParseEmail finds the mailbox in a free-form address text: the last group in angle
 // brackets, or the last token with an at-sign between two e-mail characters.
@@ -81,7 +82,8 @@ class TclEmailAddressList {
   void GetEmailList(std::vector<std::string>& list, bool isInit = true) const;
 
   // EmailAddresses: all items joined with ", "; setting it replaces the items with the
-  // pieces of the text cut at commas, semicolons and line ends outside quotes.
+  // pieces of the text cut at commas, semicolons, carriage returns and line feeds outside
+  // double quotes (apostrophes protect nothing).
   std::string EmailAddresses() const;
   void SetEmailAddresses(std::string_view value);
 

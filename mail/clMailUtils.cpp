@@ -1,5 +1,6 @@
 #include "mail/clMailUtils.h"
 
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
 
@@ -12,29 +13,6 @@ namespace {
 
 bool IsWsp(char c) {
   return c == ' ' || c == '\t';
-}
-
-// The quoted-printable result in the form of a header: "_" and "?" escaped, spaces as "_",
-// soft breaks turned into plain line breaks (each line becomes its own word).
-std::string ToHeaderQ(std::string_view qp) {
-  std::string out;
-  out.reserve(qp.size() + qp.size() / 8);
-  for (std::size_t i = 0; i < qp.size(); ++i) {
-    const char c = qp[i];
-    if (c == '_') {
-      out += "=5F";
-    } else if (c == '?') {
-      out += "=3F";
-    } else if (c == ' ') {
-      out += '_';
-    } else if (c == '=' && qp.substr(i + 1, 2) == "\r\n") {
-      out += "\r\n";
-      i += 2;
-    } else {
-      out += c;
-    }
-  }
-  return out;
 }
 
 // Header text that is not UTF-8 is taken as raw bytes of the header's charset.
@@ -151,6 +129,129 @@ std::string PhraseSafeWords(std::string_view words) {
   return out;
 }
 
+// RFC 2047: an encoded word is at most 75 characters long.
+constexpr std::size_t kMaxEncodedWord = 75;
+
+// The charsets whose bytes for a character may hold CR, LF or NUL (a UTF-16 or UTF-32 code
+// unit), and whose ASCII characters are not their own bytes.
+bool IsWideCharSet(int codePage) {
+  return codePage == 1200 || codePage == 12000;
+}
+
+// A Q word may hold only letters, digits and ! * + - / (RFC 2047, 5.3) besides its escapes,
+// so that the same word is valid in a subject and in a display name.
+bool IsQLiteral(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '!' ||
+         c == '*' || c == '+' || c == '-' || c == '/';
+}
+
+std::size_t QLength(std::string_view bytes) {
+  std::size_t n = 0;
+  for (unsigned char c : bytes)
+    n += (IsQLiteral(c) || c == ' ') ? 1 : 3;
+  return n;
+}
+
+void AppendQ(std::string& out, std::string_view bytes) {
+  for (unsigned char c : bytes) {
+    if (IsQLiteral(c)) {
+      out += static_cast<char>(c);
+    } else if (c == ' ') {
+      out += '_';
+    } else {
+      out += '=';
+      out += kz::kHexDigits[c >> 4];
+      out += kz::kHexDigits[c & 15];
+    }
+  }
+}
+
+// EncodedWords cuts UTF-8 text into encoded words of whole characters, each at most 75
+// characters long and its encoded text at most charsPerLine long; a line break of the text
+// (looked at as characters, never as charset bytes) ends a word and is not encoded. The
+// words are joined with CR LF.
+class EncodedWords {
+ public:
+  EncodedWords(std::string_view charSet, TclEncodeMethod method, int charsPerLine)
+      : charSet_(charSet),
+        codePage_(TclTranslator::GetCodePage(charSet)),
+        base64_(method == TclEncodeMethod::cmBase64),  // anything else is written as Q
+        prefix_("=?" + std::string(charSet) + (base64_ ? "?B?" : "?Q?")) {
+    const std::size_t overhead = prefix_.size() + 2;
+    budget_ = overhead < kMaxEncodedWord ? kMaxEncodedWord - overhead : 0;
+    if (charsPerLine > 0)
+      budget_ = std::min(budget_, static_cast<std::size_t>(charsPerLine));
+    if (base64_)
+      budget_ -= budget_ % 4;
+  }
+
+  std::string Encode(std::string_view text) {
+    for (std::size_t pos = 0; pos < text.size();) {
+      const std::size_t start = pos;
+      const char32_t cp = kz::DecodeUtf8(text, pos);
+      if (cp == U'\r' || cp == U'\n') {
+        Flush();
+        continue;
+      }
+      // A malformed sequence stands for itself as U+FFFD, never as stray bytes.
+      AddCharacter(CharacterBytes(
+          cp == 0xFFFD ? std::string_view("\xEF\xBF\xBD") : text.substr(start, pos - start), cp));
+    }
+    Flush();
+    return std::move(result_);
+  }
+
+ private:
+  std::string CharacterBytes(std::string_view utf8, char32_t cp) {
+    if (cp < 0x80 && !IsWideCharSet(codePage_) && codePage_ != 65000)
+      return std::string(utf8);
+    if (codePage_ == 65001)
+      return std::string(utf8);
+    std::string bytes = TclTranslator::GetBytes(utf8, charSet_);
+    // The byte-order mark of UTF-16 and UTF-32 goes once, before the first character.
+    if (IsWideCharSet(codePage_) && !first_) {
+      const std::size_t bom = codePage_ == 1200 ? 2 : 4;
+      bytes.erase(0, std::min(bom, bytes.size()));
+    }
+    first_ = false;
+    return bytes;
+  }
+
+  std::size_t EncodedLength(std::size_t byteCount, std::string_view more) const {
+    return base64_ ? (byteCount + more.size() + 2) / 3 * 4 : QLength(word_) + QLength(more);
+  }
+
+  void AddCharacter(const std::string& bytes) {
+    // A character that does not fit even alone still goes into a word of its own.
+    if (!word_.empty() && EncodedLength(word_.size(), bytes) > budget_)
+      Flush();
+    word_ += bytes;
+  }
+
+  void Flush() {
+    if (word_.empty())
+      return;
+    if (!result_.empty())
+      result_ += "\r\n";
+    result_ += prefix_;
+    if (base64_)
+      result_ += TclEncoder(TclEncodeMethod::cmBase64).EncodeBytes(word_);
+    else
+      AppendQ(result_, word_);
+    result_ += "?=";
+    word_.clear();
+  }
+
+  std::string charSet_;
+  int codePage_;
+  bool base64_;
+  std::string prefix_;
+  std::size_t budget_ = 0;
+  bool first_ = true;
+  std::string word_;  // charset bytes of the word being filled
+  std::string result_;
+};
+
 bool IsFieldStart(std::string_view line) {
   return !line.empty() && !IsWsp(line[0]) && line.find(':') != std::string_view::npos;
 }
@@ -177,7 +278,10 @@ std::string EncodeHeaderValue(std::string_view text, std::string_view charSet,
   if (text.empty())
     return {};
   if (method == TclEncodeMethod::cmUUEncode || method == TclEncodeMethod::cm8Bit) {
-    return TclTranslator::GetBytes(text, charSet);
+    // Raw UTF-16 or UTF-32 bytes would put NUL, CR and LF bytes into the header.
+    if (!IsWideCharSet(TclTranslator::GetCodePage(charSet)))
+      return TclTranslator::GetBytes(text, charSet);
+    method = TclEncodeMethod::cmBase64;
   }
   TclEncoder encoder;
   encoder.SetCharsPerLine(charsPerLine);
@@ -188,21 +292,7 @@ std::string EncodeHeaderValue(std::string_view text, std::string_view charSet,
     method = TclEncodeMethod::cmQuotedPrintable;
   if (method == TclEncodeMethod::cmNone)
     return std::string(text);
-  encoder.SetEncodeMethod(method);
-  std::string encoded = encoder.EncodeBytes(TclTranslator::GetBytes(text, charSet));
-  if (method == TclEncodeMethod::cmQuotedPrintable)
-    encoded = ToHeaderQ(encoded);
-  const std::string prefix =
-      "=?" + std::string(charSet) + "?" + std::string(EncodedWordLetter(method)) + "?";
-  std::string result;
-  for (const std::string& line : kz::SplitLines(encoded)) {
-    if (line.empty())
-      continue;  // an encoded word needs at least one character
-    if (!result.empty())
-      result += "\r\n";
-    result += prefix + line + "?=";
-  }
-  return result;
+  return EncodedWords(charSet, method, charsPerLine).Encode(text);
 }
 
 std::string EncodeHeaderAddress(std::string_view fullAddress, std::string_view charSet,
@@ -377,18 +467,26 @@ std::string GetHeaderParam(std::string_view value, std::string_view param) {
 
 void RemoveHeaderField(std::vector<std::string>& lines, std::string_view name, int startFrom) {
   const std::string lower = kz::LowerAscii(name);
-  std::size_t i = static_cast<std::size_t>(std::max(startFrom, 0));
-  while (i < lines.size() && !lines[i].empty()) {
-    if (IsFieldStart(lines[i]) && FieldName(lines[i]) == lower) {
-      std::size_t end = i + 1;
-      while (end < lines.size() && !lines[end].empty() && IsWsp(lines[end][0]))
-        ++end;
-      lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(i),
-                  lines.begin() + static_cast<std::ptrdiff_t>(end));
-    } else {
-      ++i;
+  // One pass that moves the kept lines forward, so many fields cost no more than one.
+  std::size_t read = std::min(static_cast<std::size_t>(std::max(startFrom, 0)), lines.size());
+  std::size_t write = read;
+  bool dropping = false;
+  for (; read < lines.size() && !lines[read].empty(); ++read) {
+    if (IsFieldStart(lines[read]))
+      dropping = FieldName(lines[read]) == lower;
+    else if (!IsWsp(lines[read][0]))
+      dropping = false;
+    if (!dropping) {
+      if (write != read)
+        lines[write] = std::move(lines[read]);
+      ++write;
     }
   }
+  if (write == read)
+    return;
+  const auto tail = std::move(lines.begin() + static_cast<std::ptrdiff_t>(read), lines.end(),
+                              lines.begin() + static_cast<std::ptrdiff_t>(write));
+  lines.erase(tail, lines.end());
 }
 
 void InsertHeaderFieldIfNeed(std::vector<std::string>& lines, std::string_view name,

@@ -22,9 +22,12 @@ std::string_view EncodedWordLetter(TclEncodeMethod method);
 
 // EncodeHeaderValue turns UTF-8 text into a header value. With cmNone the method is the
 // preferred encoding of the text (judged against charsPerLine); text that needs none is
-// returned unchanged. Otherwise the text's bytes in the charset are encoded and every line
-// of the result becomes one encoded word "=?charset?Q|B?...?=", the words joined by CR LF.
-// cmUUEncode and cm8Bit make no encoded word: the result is the text's bytes in the charset.
+// returned unchanged. Otherwise the text becomes encoded words "=?charset?Q|B?...?=" joined
+// by CR LF: each holds whole characters of the charset, is at most 75 characters long and
+// its encoded text at most charsPerLine; a line break of the text starts a new word. Q words
+// escape everything but letters, digits and ! * + - /, so they also serve in display names.
+// cmUUEncode and cm8Bit make no encoded word: the result is the text's bytes in the charset,
+// except for UTF-16 and UTF-32, whose bytes could hold CR and LF and are written as B words.
 std::string EncodeHeaderValue(std::string_view text, std::string_view charSet,
                               TclEncodeMethod method, int charsPerLine);
 // EncodeHeaderAddress encodes the display name of an address text and joins it again.

@@ -141,6 +141,12 @@ void TclSyncConnection::ClearAbort() {
   FAbortEvent.Reset();
 }
 
+void TclSyncConnection::HoldTimeOut(bool hold) {
+  if (hold && !FTimeOutHeld)
+    FTimeOutTicks = kz::TickCount();
+  FTimeOutHeld = hold;
+}
+
 bool TclSyncConnection::WaitForEvents(short events, short& revents) {
   const kz::WaitOutcome outcome =
       kz::WaitForEvents(FSocket.Get(), events, FAbortEvent.Get(), FTimeOutTicks, FTimeOut);
@@ -336,6 +342,7 @@ void TclTcpClientConnection::Open(std::string_view AServer, int APort) {
   kz::SaveAndRestore suspend(FIsReadUntilClose, false);
   TclNetworkStream& stream = RequireStream();
   ClearAbort();
+  FTimeOutHeld = false;  // a handshake that failed last time holds nothing any more
   CreateSocket(SOCK_STREAM, IPPROTO_TCP);
   const std::string_view binding = kz::Trim(FLocalBinding);
   if (!binding.empty())
@@ -374,6 +381,7 @@ void TclTcpClientConnection::OpenSession() {
     kz::RaiseSocketError(kz::kNotActiveText, kz::kNotActiveCode);
   kz::SaveAndRestore suspend(FIsReadUntilClose, false);
   TclNetworkStream& stream = RequireStream();
+  FTimeOutHeld = false;
   stream.OpenClientSession();
   if (IsAborted()) {
     Close(false);

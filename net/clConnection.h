@@ -121,6 +121,10 @@ class TclConnection {
   void SetPeerInfo(std::string_view AIP, int APort);
   // ReplaceSocket hands the connection another descriptor (an accepted one).
   void ReplaceSocket(kz::UniqueFd socket);
+  // HoldTimeOut(true) starts one deadline for a handshake: until it is released the
+  // time-out no longer restarts with each step, so the whole exchange must end within one
+  // TimeOut however the peer spreads its bytes. A connection without a time-out ignores it.
+  virtual void HoldTimeOut(bool /*hold*/) {}
 };
 
 // TclSyncConnection adds the blocking wait: an inactivity time-out and an abort event.
@@ -147,7 +151,11 @@ class TclSyncConnection : public TclConnection {
   // readiness comes back in `revents`. True when the socket is ready, false on abort or
   // when the pump hook ran. Raises the time-out after TimeOut ms without progress.
   bool WaitForEvents(short events, short& revents);
-  void RestartTimeOut() { FTimeOutTicks = kz::TickCount(); }
+  // RestartTimeOut begins a new period of inactivity, unless a handshake holds one deadline.
+  void RestartTimeOut() {
+    if (!FTimeOutHeld)
+      FTimeOutTicks = kz::TickCount();
+  }
   // EnumNetworkEvents turns the readiness of one wait into network events.
   TclNetworkEvents EnumNetworkEvents(short revents, bool connecting) const;
   // ClearAbort forgets an earlier abort so that a new Open can run.
@@ -156,7 +164,11 @@ class TclSyncConnection : public TclConnection {
   int FTimeOut = 5000;
   kz::EventFd FAbortEvent;
   std::int64_t FTimeOutTicks = 0;
+  bool FTimeOutHeld = false;
   std::string FLocalBinding;
+
+ private:
+  void HoldTimeOut(bool hold) override;
 };
 
 // TclTcpConnection runs the read and write steps and the next-action dispatch.

@@ -78,6 +78,11 @@ void TclNetworkStream::SetTransferLimit(std::int64_t limit) {
     FConnection->SetBytesToProceed(limit);
 }
 
+void TclNetworkStream::HoldTimeOut(bool hold) {
+  if (FConnection != nullptr)
+    FConnection->HoldTimeOut(hold);
+}
+
 int TclNetworkStream::SocketHandle() const {
   if (FConnection == nullptr)
     kz::RaiseSocketError(ENOTSOCK);

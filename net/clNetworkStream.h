@@ -104,6 +104,9 @@ class TclNetworkStream {
   // handshake reply and must not take what follows it.
   std::int64_t TransferLimit() const;
   void SetTransferLimit(std::int64_t limit);
+  // HoldTimeOut: while held, the connection's time-out is one deadline for the handshake
+  // this stream runs, not a limit on each pause of it (see TclConnection::HoldTimeOut).
+  void HoldTimeOut(bool hold);
 
  private:
   TclConnection* FConnection = nullptr;

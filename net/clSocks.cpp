@@ -47,6 +47,16 @@ unsigned Byte(std::string_view s, std::size_t i) {
   return static_cast<unsigned char>(s[i]);
 }
 
+// A reply of another protocol version is no answer to our request: its code byte means
+// nothing, so the error names the version instead.
+void CheckVersion(std::string_view reply, unsigned want) {
+  if (Byte(reply, 0) != want) {
+    Refuse("SOCKS error: the proxy replied with version " + std::to_string(Byte(reply, 0)) +
+               " instead of " + std::to_string(want),
+           EPROTO);
+  }
+}
+
 }  // namespace
 
 namespace kz {
@@ -135,6 +145,7 @@ void TclSocksNetworkStream::Assign(const TclNetworkStream& source) {
 
 void TclSocksNetworkStream::OpenClientSession() {
   CheckRequests();
+  HoldTimeOut(false);
   FBaseStream->OpenClientSession();
   FState = csHello;
   FReadBuffer.Clear();
@@ -167,6 +178,7 @@ void TclSocksNetworkStream::StreamReady() {
 
 void TclSocksNetworkStream::Accepted() {
   FState = csData;
+  HoldTimeOut(false);
   StreamReady();
 }
 
@@ -204,6 +216,10 @@ bool TclSocksNetworkStream::Write(TStream* AData) {
   }
   ClearNextAction();
   if (FWriteBuffer.Remaining() <= 0) {
+    // The first request starts the one deadline of the whole negotiation: a proxy that
+    // sends its replies a byte at a time cannot stretch it.
+    if (FState == csHello)
+      HoldTimeOut(true);
     FWriteBuffer.Clear();
     FWriteBuffer.Write(std::string_view(BuildRequest()));
     FWriteBuffer.SetPosition(0);
@@ -219,6 +235,7 @@ bool TclSocksNetworkStream::Write(TStream* AData) {
 }
 
 void TclSocksNetworkStream::Close(bool ANotifyPeer) {
+  HoldTimeOut(false);
   TclNetworkStream::Close(ANotifyPeer);
   if (FState == csData) {
     FBaseStream->Close(ANotifyPeer);
@@ -269,7 +286,8 @@ bool TclSocks4NetworkStream::ParseReply(std::string_view reply) {
     SetNextAction(saRead);
     return false;
   }
-  if (Byte(reply, 0) != 0 || Byte(reply, 1) != 90) {
+  CheckVersion(reply, 0);
+  if (Byte(reply, 1) != 90) {
     throw EclSocksFirewallError(kz::Socks4ReplyText(Byte(reply, 1)),
                                 static_cast<int>(Byte(reply, 1)));
   }
@@ -328,25 +346,34 @@ bool TclSocks5NetworkStream::ParseReply(std::string_view reply) {
   }
   const int code = static_cast<int>(Byte(reply, 1));
   switch (FState) {
-    case csHello:
-      if (Byte(reply, 0) == 5 && code == 0) {
-        FState = csCommand;
-      } else if (Byte(reply, 0) == 5 && code == 2) {
-        FState = csAuthenticate;
-      } else {
+    case csHello: {
+      CheckVersion(reply, 5);
+      // Only the one method offered may be chosen: a proxy that picks the other would
+      // lead us into an exchange we never asked for.
+      const int offered = FUserName.empty() ? 0 : 2;
+      if (code == 255) {
         throw EclSocksFirewallError("SOCKS error: No acceptable authentication methods", code);
       }
+      if (code != offered) {
+        throw EclSocksFirewallError("SOCKS error: the proxy chose authentication method " +
+                                        std::to_string(code) + ", which was not offered",
+                                    code);
+      }
+      FState = offered == 2 ? csAuthenticate : csCommand;
       SetNextAction(saWrite);
       return true;
+    }
     case csAuthenticate:
-      if (Byte(reply, 0) != 1 || code != 0) {
+      CheckVersion(reply, 1);
+      if (code != 0) {
         throw EclSocksFirewallError("SOCKS error: authentication failed", code);
       }
       FState = csCommand;
       SetNextAction(saWrite);
       return true;
     case csCommand: {
-      if (Byte(reply, 0) != 5 || code != 0)
+      CheckVersion(reply, 5);
+      if (code != 0)
         throw EclSocksFirewallError(kz::Socks5ReplyText(code), code);
       // The bound address: IPv4, a counted name or IPv6, then the port.
       const unsigned type = Byte(reply, 3);

@@ -13,8 +13,9 @@
 #include "net/clNetworkStream.h"
 #include "net/clSocketError.h"
 
-// A refusal by the proxy (ErrorCode = the proxy's reply code) or a request that cannot be
-// expressed in the protocol (ErrorCode = EMSGSIZE, EILSEQ or EINVAL; nothing was sent).
+// A refusal by the proxy (ErrorCode = the proxy's reply code), a reply of another protocol
+// version (EPROTO), or a request that cannot be expressed in the protocol (ErrorCode =
+// EMSGSIZE, EILSEQ or EINVAL; nothing was sent).
 class EclSocksFirewallError : public EclSocketError {
  public:
   using EclSocketError::EclSocketError;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
+
 #include "TempHome.h"
 #include "core/Error.h"
 
@@ -61,6 +63,36 @@ TEST(Autostart, UnusableFolderGivesTheOpeningError) {
     FAIL();
   } catch (const EclError& e) {
     EXPECT_STREQ(e.what(), "Chyba při otevírání klíče registrů.");
+  }
+}
+
+// Program paths with characters that mean something in a desktop entry or a shell: the entry
+// is written and read back by GLib, which must see one group and exactly the path.
+class AutostartPath : public testing::TestWithParam<std::string> {};
+TEST_P(AutostartPath, GLibReadsBackOneGroupAndThePath) {
+  TempHome home;
+  autostart::WriteRunEntry("Kadenza", GetParam());
+  const auto file = home.Root() / "config" / "autostart" / "Kadenza.desktop";
+  const std::string cmd = "/usr/bin/python3 " APP_TEST_DIR "/desktop_entry_peer.py '" +
+                          file.string() + "' > '" + (home.Root() / "peer.out").string() + "'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << TempHome::Read(file);
+  std::string hex;
+  for (unsigned char c : GetParam()) {
+    hex += "0123456789abcdef"[c >> 4];
+    hex += "0123456789abcdef"[c & 15];
+  }
+  EXPECT_EQ(TempHome::Read(home.Root() / "peer.out"), "Desktop Entry\n" + hex + "\n")
+      << TempHome::Read(file);
+}
+INSTANTIATE_TEST_SUITE_P(Table, AutostartPath,
+                         testing::Values("/opt/kadenza", "/home/a b/kadenza",
+                                         "/tmp/line\nbreak/kadenza", "/tmp/x\n[Other]\nExec=evil",
+                                         "/tmp/cr\r\nlf", "/tmp/tab\there", "/tmp/100%/$HOME/`x`",
+                                         "/tmp/q\"uo'te\\back", "/tmp/\xC4\x8D\\n"));
+
+TEST(Autostart, PathWithOtherControlCharacterIsRefused) {
+  for (const char* path : {"/tmp/a\x01b", "/tmp/\x1b[31m", "/tmp/del\x7F"}) {
+    EXPECT_THROW(autostart::DesktopEntry("Kadenza", path), EclError) << path;
   }
 }
 

@@ -3,7 +3,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <thread>
 
 #include "TempHome.h"
 #include "app/HexText.h"
@@ -106,6 +113,116 @@ TEST(SettingsStore, DeleteDataFilesRemovesAllThreeAndToleratesMissingOnes) {
   EXPECT_FALSE(fs::exists(home.DataFolder() / "prijemce.dat"));
   EXPECT_TRUE(fs::exists(home.DataFolder() / "other.txt"));
   settings::DeleteDataFiles();
+}
+
+// A settings or message file that is no regular file is refused at once, never waited on.
+struct NotAFileCase {
+  std::string name;
+  std::function<void(const fs::path&)> make;
+};
+void PrintTo(const NotAFileCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class SettingsNotAFile : public testing::TestWithParam<NotAFileCase> {};
+TEST_P(SettingsNotAFile, IsRefusedWithoutBlocking) {
+  TempHome home;
+  settings::EnsureDataFolder();
+  const fs::path setup = home.DataFolder() / "setup.dat";
+  const fs::path message = home.DataFolder() / "zprava.dat";
+  GetParam().make(setup);
+  GetParam().make(message);
+  // Should a read wait on a FIFO after all, a late writer ends the wait, so the test fails
+  // on its time instead of hanging.
+  std::atomic<bool> done{false};
+  std::thread unblock([&] {
+    for (int i = 0; i < 100 && !done; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      if (i < 40)
+        continue;
+      for (const fs::path& p : {setup, message}) {
+        const int fd = ::open(p.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+          ::close(fd);
+      }
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(IniFile(setup.string()).ReadString("Cas", "cas"), EclError);
+  EXPECT_THROW(settings::LoadMessageText(), EclError);
+  EXPECT_THROW(settings::PrepareDataFolder(), EclError);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  done = true;
+  unblock.join();
+}
+INSTANTIATE_TEST_SUITE_P(
+    Table, SettingsNotAFile,
+    testing::Values(NotAFileCase{"Fifo", [](const fs::path& p) { ::mkfifo(p.c_str(), 0600); }},
+                    NotAFileCase{"Folder", [](const fs::path& p) { fs::create_directory(p); }},
+                    NotAFileCase{"DeviceThroughLink",
+                                 [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }}),
+    [](const auto& info) { return info.param.name; });
+
+mode_t ModeOf(const fs::path& p) {
+  struct stat st {};
+  return ::lstat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+TEST(SettingsStore, StartTightensFolderAndDataFilesToOwnerOnly) {
+  TempHome home;
+  settings::PrepareDataFolder();  // no folder yet: nothing to do
+  settings::EnsureDataFolder();
+  const fs::path other = home.DataFolder() / "other.txt";
+  for (const char* name : {"setup.dat", "zprava.dat", "prijemce.dat", "other.txt"}) {
+    TempHome::Write(home.DataFolder() / name, "x");
+    ::chmod((home.DataFolder() / name).c_str(), 0664);
+  }
+  ::chmod((home.DataFolder() / "zprava.dat").c_str(), 0400);  // narrower stays as it is
+  ::chmod(home.DataFolder().c_str(), 02775);
+  settings::PrepareDataFolder();
+  EXPECT_EQ(ModeOf(home.DataFolder()), 0700u);
+  EXPECT_EQ(ModeOf(home.DataFolder() / "setup.dat"), 0600u);
+  EXPECT_EQ(ModeOf(home.DataFolder() / "prijemce.dat"), 0600u);
+  EXPECT_EQ(ModeOf(home.DataFolder() / "zprava.dat"), 0400u);
+  EXPECT_EQ(ModeOf(other), 0664u);  // not ours
+  // A data file that is a link is not followed, so its target keeps its mode.
+  TempHome::Write(home.Root() / "target", "t");
+  ::chmod((home.Root() / "target").c_str(), 0644);
+  fs::remove(home.DataFolder() / "setup.dat");
+  fs::create_symlink(home.Root() / "target", home.DataFolder() / "setup.dat");
+  settings::PrepareDataFolder();
+  EXPECT_EQ(ModeOf(home.Root() / "target"), 0644u);
+}
+
+TEST(SettingsStore, StartRemovesOnlyStaleTemporariesOfOurFiles) {
+  TempHome home;
+  settings::EnsureDataFolder();
+  const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(5);
+  struct Entry {
+    std::string name;
+    bool stale;
+    bool removed;
+  };
+  const std::vector<Entry> entries{{"setup.dat.tmp-a1B2c3", true, true},
+                                   {"zprava.dat.tmp-ZZZZZZ", true, true},
+                                   {"prijemce.dat.tmp-000000", true, true},
+                                   {"setup.dat.tmp-fresh1", false, false},
+                                   {"setup.dat.tmp-abc", true, false},
+                                   {"setup.dat.tmp-abcdefg", true, false},
+                                   {"other.dat.tmp-abcdef", true, false},
+                                   {"setup.dat.tmp-ab.def", true, false},
+                                   {"setup.dat", true, false}};
+  for (const Entry& e : entries) {
+    TempHome::Write(home.DataFolder() / e.name, "partial");
+    if (e.stale)
+      fs::last_write_time(home.DataFolder() / e.name, old);
+  }
+  fs::create_directory(home.DataFolder() / "zprava.dat.tmp-folder");
+  fs::last_write_time(home.DataFolder() / "zprava.dat.tmp-folder", old);
+  settings::PrepareDataFolder();
+  for (const Entry& e : entries)
+    EXPECT_EQ(fs::exists(home.DataFolder() / e.name), !e.removed) << e.name;
+  EXPECT_TRUE(fs::is_directory(home.DataFolder() / "zprava.dat.tmp-folder"));
 }
 
 }  // namespace

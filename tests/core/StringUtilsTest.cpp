@@ -14,6 +14,33 @@ TEST(StringUtils, TrimAndCase) {
   EXPECT_EQ(kz::FindNoCase("abc", "x"), std::string_view::npos);
 }
 
+struct FindCase {
+  std::string haystack;
+  std::string needle;
+  std::size_t from;
+  std::size_t want;
+};
+void PrintTo(const FindCase& c, std::ostream* os) {
+  *os << c.haystack << " / " << c.needle << " from " << c.from;
+}
+
+class FindNoCaseTest : public testing::TestWithParam<FindCase> {};
+TEST_P(FindNoCaseTest, FindsFirstOccurrence) {
+  EXPECT_EQ(kz::FindNoCase(GetParam().haystack, GetParam().needle, GetParam().from),
+            GetParam().want);
+}
+constexpr std::size_t kNpos = std::string_view::npos;
+INSTANTIATE_TEST_SUITE_P(
+    Table, FindNoCaseTest,
+    testing::Values(FindCase{"aaab", "AAB", 0, 1}, FindCase{"abababc", "ababc", 0, 2},
+                    FindCase{"abcabd", "abd", 0, 3}, FindCase{"xAbAbX", "abx", 0, 3},
+                    FindCase{"ab ab", "AB", 1, 3}, FindCase{"ab", "ab", 1, kNpos},
+                    FindCase{"ab", "abc", 0, kNpos}, FindCase{"ab", "", 2, 2},
+                    FindCase{"ab", "", 3, kNpos}, FindCase{"", "a", 0, kNpos},
+                    FindCase{"a\xC4\x8D"
+                             "b",
+                             "\xC4\x8D", 0, 1}));
+
 struct SplitCase {
   std::string text;
   std::vector<std::string> want;

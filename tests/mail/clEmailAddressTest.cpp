@@ -61,17 +61,24 @@ TEST_P(AddressJoin, Joins) {
 INSTANTIATE_TEST_SUITE_P(
     All, AddressJoin,
     testing::Values(JoinRow{"", "a@b.c", "a@b.c"}, JoinRow{"a@b.c", "a@b.c", "a@b.c"},
-                    JoinRow{"A@b.c", "a@b.c", "A@b.c <a@b.c>"}, JoinRow{"", "", ""},
+                    JoinRow{"A@b.c", "a@b.c", "\"A@b.c\" <a@b.c>"}, JoinRow{"", "", ""},
                     JoinRow{"John", "j@x.cz", "John <j@x.cz>"},
                     JoinRow{"John Smith", "j@x.cz", "\"John Smith\" <j@x.cz>"},
-                    JoinRow{"Smith,John", "j@x.cz", "Smith,John <j@x.cz>"},
+                    JoinRow{"Smith,John", "j@x.cz", "\"Smith,John\" <j@x.cz>"},
+                    JoinRow{"O'Brien", "j@x.cz", "O'Brien <j@x.cz>"},
+                    JoinRow{"Dr. No", "j@x.cz", "\"Dr. No\" <j@x.cz>"},
+                    JoinRow{"a<b>c", "j@x.cz", "\"a<b>c\" <j@x.cz>"},
+                    JoinRow{"list:a;b", "j@x.cz", "\"list:a;b\" <j@x.cz>"},
+                    JoinRow{"[x]", "j@x.cz", "\"[x]\" <j@x.cz>"},
+                    JoinRow{"\"Q\"", "j@x.cz", "\"\\\"Q\\\"\" <j@x.cz>"},
                     JoinRow{"Say \"Hi\"", "j@x.cz", "\"Say \\\"Hi\\\"\" <j@x.cz>"},
                     JoinRow{"J (work)", "j@x.cz", "\"J \\(work\\)\" <j@x.cz>"},
                     JoinRow{"a\\b", "j@x.cz", "\"a\\\\b\" <j@x.cz>"},
                     JoinRow{"Name", "", "Name <>"}));
 
 TEST(AddressItem, JoinAndParseRoundTrip) {
-  for (const char* name : {"John Smith", "Say \"Hi\"", "J (work)", "O'Neil", "a\\b", "Jiří"}) {
+  for (const char* name : {"John Smith", "Say \"Hi\"", "J (work)", "O'Neil", "a\\b", "Jiří",
+                           "Smith, John", "a@b.cz", "x <y@z.cz>", "a;b:c", "[list]", "end\\"}) {
     TclEmailAddressItem item("x@example.com", name);
     TclEmailAddressItem back{std::string_view(item.FullAddress())};
     EXPECT_EQ(back.Name(), name) << item.FullAddress();
@@ -97,6 +104,37 @@ TEST(AddressList, SplitsAtCommaSemicolonAndLineEnds) {
   EXPECT_EQ(list[4].Email(), "e@x.cz");
 }
 
+struct SplitRow {
+  std::string text;
+  std::vector<std::string> want;  // "Name|email" of every item
+};
+void PrintTo(const SplitRow& r, std::ostream* os) {
+  *os << testing::PrintToString(r.text);
+}
+
+class AddressSplit : public testing::TestWithParam<SplitRow> {};
+TEST_P(AddressSplit, CutsIntoRecipients) {
+  TclEmailAddressList list;
+  list.SetEmailAddresses(GetParam().text);
+  std::vector<std::string> got;
+  for (int i = 0; i < list.Count(); ++i)
+    got.push_back(list[i].Name() + "|" + list[i].Email());
+  EXPECT_EQ(got, GetParam().want);
+}
+INSTANTIATE_TEST_SUITE_P(
+    All, AddressSplit,
+    testing::Values(
+        SplitRow{"a@x.cz\nb@x.cz\nc@x.cz", {"|a@x.cz", "|b@x.cz", "|c@x.cz"}},
+        SplitRow{"a@x.cz\r\nb@x.cz\n\n", {"|a@x.cz", "|b@x.cz"}},
+        SplitRow{"Pat O'Brien <p@x.cz>, d'Artagnan <d@x.cz>",
+                 {"Pat O'Brien|p@x.cz", "d'Artagnan|d@x.cz"}},
+        SplitRow{"o'brien@x.cz; d'art@x.cz", {"|o'brien@x.cz", "|d'art@x.cz"}},
+        SplitRow{"'Pat' <p@x.cz>, 'Ann Lee' <a@x.cz>", {"Pat|p@x.cz", "Ann Lee|a@x.cz"}},
+        SplitRow{"'Lee, Ann' <a@x.cz>", {"'Lee|", "Ann'|a@x.cz"}},
+        SplitRow{"\"Lee, \\\"Ann\\\"; x\" <a@x.cz>, b@x.cz", {"Lee, \"Ann\"; x|a@x.cz", "|b@x.cz"}},
+        SplitRow{"\"a\\\\\" <a@x.cz>, b@x.cz", {"a\\|a@x.cz", "|b@x.cz"}},
+        SplitRow{"\"unclosed, a@x.cz", {"unclosed, a@x.cz|"}}));
+
 TEST(AddressList, QuotedNameMayHoldAComma) {
   TclEmailAddressList list;
   list.SetEmailAddresses("\"Smith, John\" <js@x.cz>, other@x.cz");
@@ -104,9 +142,10 @@ TEST(AddressList, QuotedNameMayHoldAComma) {
   EXPECT_EQ(list[0].Name(), "Smith, John");
   EXPECT_EQ(list[0].Email(), "js@x.cz");
   EXPECT_EQ(list[1].Email(), "other@x.cz");
-  // An apostrophe inside the quotes makes two quote characters: the comma then separates.
+  // An apostrophe inside the quotes is an ordinary character.
   list.SetEmailAddresses("\"O'Neil, Pat\" <p@x.cz>");
-  EXPECT_EQ(list.Count(), 2);
+  ASSERT_EQ(list.Count(), 1);
+  EXPECT_EQ(list[0].Name(), "O'Neil, Pat");
 }
 
 TEST(AddressList, JoinsWithCommaSpace) {

@@ -43,27 +43,79 @@ INSTANTIATE_TEST_SUITE_P(
                   "=?UTF-8?Q?a_b=5Fc=3F?="},
         EncodeRow{"long_ascii_becomes_q", std::string(30, 'x') + " " + std::string(30, 'y'),
                   "UTF-8", M::cmNone, 40,
-                  "=?UTF-8?Q?" + std::string(30, 'x') + "_yyyy?=\r\n=?UTF-8?Q?" +
-                      std::string(26, 'y') + "?="},
+                  "=?UTF-8?Q?" + std::string(30, 'x') + "_" + std::string(9, 'y') +
+                      "?=\r\n=?UTF-8?Q?" + std::string(21, 'y') + "?="},
         EncodeRow{"charset_bytes", "č", "iso-8859-2", M::cmQuotedPrintable, 76,
                   "=?iso-8859-2?Q?=E8?="},
         EncodeRow{"hard_break_starts_word", "ab\r\ncd", "UTF-8", M::cmQuotedPrintable, 76,
                   "=?UTF-8?Q?ab?=\r\n=?UTF-8?Q?cd?="},
-        EncodeRow{"base64_words_of_57_bytes", std::string(60, 'a'), "UTF-8", M::cmBase64, 76,
+        // 75 characters at most: 12 for "=?UTF-8?B?" and "?=", 60 for 45 bytes.
+        EncodeRow{"base64_words_of_45_bytes", std::string(60, 'a'), "UTF-8", M::cmBase64, 76,
                   "=?UTF-8?B?" +
                       [] {
                         std::string s;
-                        for (int i = 0; i < 19; ++i)
+                        for (int i = 0; i < 15; ++i)
                           s += "YWFh";
                         return s;
                       }() +
-                      "?=\r\n=?UTF-8?B?YWFh?="},
+                      "?=\r\n=?UTF-8?B?YWFhYWFhYWFhYWFhYWFh?="},
+        EncodeRow{"q_punctuation_is_escaped", "Re: a.b, \"c\"", "UTF-8", M::cmQuotedPrintable, 76,
+                  "=?UTF-8?Q?Re=3A_a=2Eb=2C_=22c=22?="},
+        EncodeRow{"eight_bit_utf16_becomes_words", "\xC4\x8A", "utf-16", M::cm8Bit, 76,
+                  "=?utf-16?B?//4KAQ==?="},
         EncodeRow{"eight_bit_is_raw_charset_bytes", "čau", "iso-8859-2", M::cm8Bit, 76,
                   "\xE8"
                   "au"},
         EncodeRow{"uuencode_is_raw_charset_bytes", "čau", "utf-8", M::cmUUEncode, 76,
                   "\xC4\x8D"
                   "au"}));
+
+// Every encoded word holds whole characters of its charset (it decodes alone without a
+// replacement character) and is at most 75 characters long; together they give the text.
+struct WordsRow {
+  std::string name;
+  std::string text;
+  std::string charSet;
+  M method;
+};
+void PrintTo(const WordsRow& r, std::ostream* os) {
+  *os << r.name;
+}
+
+class HeaderWords : public testing::TestWithParam<WordsRow> {};
+TEST_P(HeaderWords, WholeCharactersInShortWords) {
+  const WordsRow& r = GetParam();
+  const std::string encoded = EncodeHeaderValue(r.text, r.charSet, r.method, 76);
+  const Lines words = kz::SplitLines(encoded);
+  std::string joined;
+  for (const std::string& word : words) {
+    EXPECT_LE(word.size(), 75u) << word;
+    EXPECT_TRUE(word.starts_with("=?" + r.charSet + "?")) << word;
+    const std::string alone = DecodeHeaderValue(word, "us-ascii");
+    EXPECT_EQ(alone.find("\xEF\xBF\xBD"), std::string::npos) << word;
+    joined += alone;
+  }
+  EXPECT_GT(words.size(), 1u);
+  EXPECT_EQ(joined, r.text);
+  EXPECT_EQ(DecodeHeaderValue(encoded, "us-ascii"), r.text);
+}
+const std::string kCzech = "Příliš žluťoučký kůň úpěl ďábelské ódy";
+// U+010A and U+0D0A have bytes equal to LF and CR in UTF-16 and UTF-32.
+const std::string kLineEndBytes = "\xC4\x8A\xC4\x8D\xE0\xB4\x8A x \xC4\x8A";
+INSTANTIATE_TEST_SUITE_P(
+    All, HeaderWords,
+    testing::Values(
+        WordsRow{"czech_q", kCzech + " " + kCzech, "UTF-8", M::cmQuotedPrintable},
+        WordsRow{"czech_b", kCzech + " " + kCzech, "UTF-8", M::cmBase64},
+        WordsRow{"czech_preferred", kCzech + kCzech + kCzech, "UTF-8", M::cmNone},
+        WordsRow{"emoji_b",
+                 std::string(20, 'a') + "\xF0\x9F\x98\x80\xF0\x9F\x98\x81" + std::string(60, 'b'),
+                 "UTF-8", M::cmBase64},
+        WordsRow{"latin2_q", kCzech + kCzech, "iso-8859-2", M::cmQuotedPrintable},
+        WordsRow{"utf16_b", kLineEndBytes + kCzech + kLineEndBytes, "utf-16", M::cmBase64},
+        WordsRow{"utf16_q", kLineEndBytes + kCzech, "utf-16", M::cmQuotedPrintable},
+        WordsRow{"utf32_b", kLineEndBytes + kCzech, "utf-32", M::cmBase64},
+        WordsRow{"utf32_8bit", kLineEndBytes + kCzech, "utf-32", M::cm8Bit}));
 
 TEST(HeaderEncode, RoundTripsThroughDecode) {
   for (const std::string& text :
@@ -256,6 +308,33 @@ TEST(HeaderFields, RemoveTakesContinuationLines) {
   RemoveHeaderField(lines, "body");
   EXPECT_EQ(lines.back(), "body: not a field");
 }
+
+struct RemoveRow {
+  Lines lines;
+  int startFrom;
+  Lines want;
+};
+void PrintTo(const RemoveRow& r, std::ostream* os) {
+  *os << testing::PrintToString(r.lines) << " from " << r.startFrom;
+}
+
+class HeaderRemove : public testing::TestWithParam<RemoveRow> {};
+TEST_P(HeaderRemove, DropsEveryFieldOfTheName) {
+  Lines lines = GetParam().lines;
+  RemoveHeaderField(lines, "x-drop", GetParam().startFrom);
+  EXPECT_EQ(lines, GetParam().want);
+}
+INSTANTIATE_TEST_SUITE_P(
+    All, HeaderRemove,
+    testing::Values(
+        RemoveRow{{"X-Drop: 1", " c", "A: 1", "x-drop : 2", "\tc", "\tc", "B: 2", "", "X-Drop: b"},
+                  0,
+                  {"A: 1", "B: 2", "", "X-Drop: b"}},
+        RemoveRow{{"X-Drop: 1", "X-Drop: 2", "A: 1", " c"}, 1, {"X-Drop: 1", "A: 1", " c"}},
+        RemoveRow{
+            {"X-Drop: 1", "no colon", " c", "X-Dropped: 2"}, 0, {"no colon", " c", "X-Dropped: 2"}},
+        RemoveRow{{"X-Drop: 1"}, 5, {"X-Drop: 1"}},
+        RemoveRow{{"", "X-Drop: 1"}, 0, {"", "X-Drop: 1"}}));
 
 TEST(HeaderFields, InsertIfNeed) {
   Lines lines = kHeader;

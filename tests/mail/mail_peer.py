@@ -44,6 +44,27 @@ def header_address(field):
     return (addr.display_name + "\n" + addr.addr_spec).encode("utf-8")
 
 
+def header_recipients(field):
+    """Reads a 'To: ...' field and returns 'name|address' of every recipient, one a line."""
+    msg = email.message_from_bytes(field + b"\r\n\r\n", policy=email.policy.default)
+    rows = [a.display_name + "|" + a.addr_spec for a in msg["To"].addresses]
+    return "\n".join(rows).encode("utf-8")
+
+
+def header_words_alone(field):
+    """Decodes every encoded word of a 'Subject: ...' field on its own, strictly: a word that
+    holds part of a character fails. Returns the joined text, or 'SPLIT <word>'."""
+    import re
+    out = ""
+    for word in re.findall(rb"=\?[^?\s]+\?[QqBb]\?[^?\s]*\?=", field):
+        [(data, charset)] = email.header.decode_header(word.decode("ascii"))
+        try:
+            out += data.decode(charset, "strict")
+        except UnicodeDecodeError:
+            return b"SPLIT " + word
+    return out.encode("utf-8")
+
+
 def python_header(text, letter):
     cs = email.charset.Charset("utf-8")
     cs.header_encoding = email.charset.QP if letter == "Q" else email.charset.BASE64
@@ -61,6 +82,8 @@ MODES = {
     "encode-uu": encode_uu,
     "read-subject": header_value,
     "read-from": header_address,
+    "read-to": header_recipients,
+    "words-alone": header_words_alone,
     "encode-header-q": lambda t: python_header(t, "Q"),
     "encode-header-b": lambda t: python_header(t, "B"),
 }

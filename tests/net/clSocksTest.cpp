@@ -220,6 +220,36 @@ std::vector<ProxyRow> ProxyRows() {
                            Send(B({5, 0, 0, 9, 0, 0, 0, 0, 0, 0}))}),
                       8, "SOCKS error: Address type not supported"));
 
+  // Only the method offered may be chosen, and a reply of another version is named so.
+  rows.push_back(
+      Fail(Row("Socks5ChoosesPasswordNotOffered", 5, "", "", local,
+               {Expect(s5Hello), Send(B({5, 2})), ExpectNothing()}),
+           2, "SOCKS error: the proxy chose authentication method 2, which was not offered"));
+  rows.push_back(
+      Fail(Row("Socks5ChoosesNoLoginNotOffered", 5, "alice", "pw", local,
+               {Expect(B({5, 1, 2})), Send(B({5, 0})), ExpectNothing()}),
+           0, "SOCKS error: the proxy chose authentication method 0, which was not offered"));
+  rows.push_back(
+      Fail(Row("Socks5ChoosesGssapi", 5, "", "", local,
+               {Expect(s5Hello), Send(B({5, 1})), ExpectNothing()}),
+           1, "SOCKS error: the proxy chose authentication method 1, which was not offered"));
+  const std::string versionText = "SOCKS error: the proxy replied with version ";
+  rows.push_back(Fail(Row("Socks5HelloReplyVersion4", 5, "", "", local,
+                          {Expect(s5Hello), Send(B({4, 0})), ExpectNothing()}),
+                      EPROTO, versionText + "4 instead of 5"));
+  rows.push_back(Fail(Row("Socks5AuthReplyVersion5", 5, "bob", "pw", local,
+                          {Expect(B({5, 1, 2})), Send(B({5, 2})),
+                           Expect(B({1, 3}) + "bob" + B({2}) + "pw"), Send(B({5, 0}))}),
+                      EPROTO, versionText + "5 instead of 1"));
+  rows.push_back(Fail(Row("Socks5ConnectReplyVersion4", 5, "", "", local,
+                          {Expect(s5Hello), Send(B({5, 0})), Expect(s5Connect),
+                           Send(B({4, 0, 0, 1, 0, 0, 0, 0, 0, 0})), ExpectNothing()}),
+                      EPROTO, versionText + "4 instead of 5"));
+  rows.push_back(Fail(Row("Socks4ReplyVersion4", 4, "", "", local,
+                          {Expect(s4Head + kLoopback + B({0})), Send(B({4, 90, 0, 0, 0, 0, 0, 0})),
+                           ExpectNothing()}),
+                      EPROTO, versionText + "4 instead of 0"));
+
   const std::string notActive = "The connection to the server is not active";
   rows.push_back(Fail(Row("Socks5ClosesBeforeHelloReply", 5, "", "", local, {Expect(s5Hello)}), -6,
                       notActive, false));
@@ -260,6 +290,61 @@ std::vector<ProxyRow> ProxyRows() {
 
 INSTANTIATE_TEST_SUITE_P(Script, NetFakeProxy, testing::ValuesIn(ProxyRows()),
                          [](const testing::TestParamInfo<ProxyRow>& info) {
+                           return info.param.name;
+                         });
+
+// A proxy that sends its replies a byte at a time, each byte well within the time-out:
+// the negotiation as a whole still ends after one time-out.
+struct DripRow {
+  std::string name;
+  int version;
+  std::string reply;         // dripped a byte at a time
+  std::vector<Step> before;  // what comes before the dripped reply
+};
+void PrintTo(const DripRow& r, std::ostream* os) {
+  *os << r.name;
+}
+
+class NetSocksDeadline : public testing::TestWithParam<DripRow> {};
+TEST_P(NetSocksDeadline, WholeNegotiationEndsWithinOneTimeOut) {
+  constexpr int kTimeOut = 500;
+  const DripRow& row = GetParam();
+  std::vector<Step> script = row.before;
+  for (char byte : row.reply) {
+    script.push_back(Send(std::string(1, byte)));
+    script.push_back(Pause());
+    script.push_back(Pause());
+  }
+  nettest::ScriptedPeer proxy([&](int fd) { RunScript(fd, script); });
+  ProxyRow settings;
+  settings.version = row.version;
+  settings.target = "127.0.0.1";
+  TclTcpClientConnection c;
+  c.SetTimeOut(kTimeOut);
+  c.SetNetworkStream(MakeSocks(settings));
+  const auto start = std::chrono::steady_clock::now();
+  nettest::ExpectThrows([&] { c.Open("127.0.0.1", proxy.Port()); }, kz::kTimeoutErrorCode,
+                        kz::kTimeoutErrorText);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took, std::chrono::milliseconds(2 * kTimeOut));
+  c.CloseEnd();
+}
+INSTANTIATE_TEST_SUITE_P(Drip, NetSocksDeadline,
+                         testing::Values(DripRow{"Socks4",
+                                                 4,
+                                                 B({0, 90, 0, 0, 0, 0, 0, 0}),
+                                                 {Expect(B({4, 1, 0, 0x50, 127, 0, 0, 1, 0}))}},
+                                         DripRow{"Socks5ConnectReply",
+                                                 5,
+                                                 kS5Ok,
+                                                 {Expect(B({5, 1, 0})), Send(B({5, 0})),
+                                                  Expect(B({5, 1, 0, 1, 127, 0, 0, 1, 0, 0x50}))}},
+                                         DripRow{"Socks5BoundName",
+                                                 5,
+                                                 B({5, 0, 0, 3, 8}) + "proxy.cz" + B({0, 0x50}),
+                                                 {Expect(B({5, 1, 0})), Send(B({5, 0})),
+                                                  Expect(B({5, 1, 0, 1, 127, 0, 0, 1, 0, 0x50}))}}),
+                         [](const testing::TestParamInfo<DripRow>& info) {
                            return info.param.name;
                          });
 
