@@ -123,9 +123,10 @@ void Tmain::Timer1Timer() {
   CurrentDateTime = stored.expiry;
   const schedule::LocalDateTime now = clock();
   if (IsSendDay() && schedule::IsSendMinute(now.time, stored.sendTime)) {
-    ShowBalloon(QStringLiteral("Kadenza"), kNoticeText, 3000);
+    ShowBalloon(QStringLiteral("Kadenza"), kNoticeText, 3000);  // replaced by the outcome's
+    // An error of the send job ends the tick here (no expiry test) and reaches its error box.
     if (frm_main_)
-      frm_main_->btnSend->click();
+      frm_main_->ClickSend();
   }
   // The send above runs first, so the expiry day's send minute still sends.
   if (schedule::IsExpired(clock().date, CurrentDateTime)) {

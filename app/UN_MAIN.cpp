@@ -18,6 +18,7 @@
 #include "app/IniFile.h"
 #include "app/MAIN_UM.h"
 #include "app/Schedule.h"
+#include "app/SendJob.h"
 #include "app/SettingsStore.h"
 #include "core/Error.h"
 #include "core/ScopeGuard.h"
@@ -66,6 +67,12 @@ const std::array<Tfrm_main::Preset, 5> Tfrm_main::kPresets = {{
 }};
 
 Tfrm_main::Tfrm_main(Tmain* main, QWidget* parent) : QDialog(parent), main_(main) {
+  sendjob::SetUpSmtp(clSMTP);
+  sendjob::SetUpSmtp(clSmtp1);
+  sendjob::SetUpMessage(clMessage);
+  clSMTP.OnProgress = [this](TclTcpCommandClient* sender, std::int64_t done, std::int64_t all) {
+    clSMTPProgress(sender, done, all);
+  };
   setWindowTitle(QStringLiteral("Kadenza"));
   setWindowIcon(ApplicationIcon());
   // Only the close button in the title bar: no minimising, no maximising.
@@ -339,6 +346,18 @@ void Tfrm_main::ConnectHandlers() {
   connect(priloha3, &TFileNameEdit::textChanged, this, Guard([this] { priloha3Change(); }));
   connect(btn_save, &QPushButton::clicked, this, Guard([this] { btn_saveClick(); }));
   connect(btn_close, &QPushButton::clicked, this, Guard([this] { btn_closeClick(); }));
+  connect(btn_test, &QPushButton::clicked, this, Guard([this] { btn_testClick(); }));
+  connect(btnSend, &QPushButton::clicked, this, [this] {
+    if (!sendError_) {
+      dialogs::Guarded([this] { btnSendClick(); });
+      return;
+    }
+    try {
+      btnSendClick();
+    } catch (...) {
+      *sendError_ = std::current_exception();
+    }
+  });
 }
 
 std::array<QRadioButton*, 9> Tfrm_main::DayRadios() const {

@@ -2,7 +2,9 @@
 // up to three attachments, the send time, the expiry date and the days of the week; Save
 // stores everything and starts the schedule, "Vymazat vše" clears the stored data. Day
 // choices are stored the moment they are clicked. The window lives for the whole run and is
-// shown modally on demand; it also hosts the hidden send button that the schedule clicks.
+// shown modally on demand; it also hosts the hidden send button that the schedule clicks
+// (the send job) and the test button, which sends a test message to the user's own address
+// with the values in the window while the gauge shows the share sent and the lamps blink.
 #pragma once
 
 #include <QCheckBox>
@@ -20,11 +22,18 @@
 #include <QTimer>
 
 #include <array>
+#include <cstdint>
+#include <exception>
 #include <string>
 
 #include "app/Widgets.h"
+#include "mail/clMailMessage.h"
+#include "smtp/clSmtp.h"
 
 class Tmain;
+namespace sendjob {
+struct StoredSend;
+}
 
 class Tfrm_main : public QDialog {
   Q_OBJECT
@@ -60,6 +69,17 @@ class Tfrm_main : public QDialog {
   void priloha3Change();
   void btn_saveClick();
   void btn_closeClick();
+  // btnSendClick is the send job. ClickSend clicks btnSend and raises what the job raised,
+  // so that the schedule tick ends there and reports it; other clicks report it themselves.
+  void btnSendClick();
+  void ClickSend();
+  void btn_testClick();
+  void clSMTPProgress(TclTcpCommandClient* Sender, std::int64_t ABytesProceed,
+                      std::int64_t ATotalBytes);
+
+  // The test message's texts.
+  static inline const std::string kTestText = "Kadenza - Testovací zpráva";
+  static const std::string kTestHtml;
 
   // Account panel.
   QLineEdit* ed_smtp;
@@ -114,6 +134,11 @@ class Tfrm_main : public QDialog {
   QPushButton* btn_save;
   // The validation timer.
   QTimer* T;
+  // The test's SMTP component (it drives the gauge), the send job's, and the message both
+  // compose.
+  TclSmtp clSMTP;
+  TclSmtp clSmtp1;
+  TclMailMessage clMessage;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -139,7 +164,13 @@ class Tfrm_main : public QDialog {
   std::array<QRadioButton*, 9> DayRadios() const;
   std::array<QCheckBox*, 7> DayBoxes() const;
   bool EntriesComplete() const;
+  void ShowStored(const sendjob::StoredSend& stored);
 
   Tmain* main_;
   bool sized_ = false;
+  // A dialogue runs while the window keeps handling events; these keep a second one of the
+  // same kind from starting meanwhile.
+  bool testRunning_ = false;
+  bool sendRunning_ = false;
+  std::exception_ptr* sendError_ = nullptr;  // where a running ClickSend takes the job's error
 };

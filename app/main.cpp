@@ -1,20 +1,29 @@
 // Start-up: the main part with the tray icon, then the hidden setup window, then the event
 // loop; the start-up steps (autostart entry, schedule or first-run setup) run from the loop.
+// `kadenza --send-now` instead sends the stored message once and exits.
 #include <QApplication>
 #include <QStyleFactory>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
 #include <cstdio>
+#include <string_view>
 
 #include "app/AppIcon.h"
 #include "app/Dialogs.h"
 #include "app/Language.h"
 #include "app/MAIN_UM.h"
+#include "app/SendNow.h"
 #include "app/SingleInstance.h"
 #include "app/UN_MAIN.h"
 
 int main(int argc, char* argv[]) {
+  if (argc == 2 && std::string_view(argv[1]) == "--send-now")
+    return SendNow();
+  if (argc > 1) {
+    std::fprintf(stderr, "usage: %s [--send-now]\n", argv[0]);
+    return 2;
+  }
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));

@@ -17,49 +17,15 @@
 #include "mail/clMailMessage.h"
 #include "smtp/clAuthUtils.h"
 #include "smtp/clSmtp.h"
+#include "support/AiosmtpdPeer.h"
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Aiosmtpd runs tests/smtp/smtp_peer.py in a temporary folder, which it removes again.
-class Aiosmtpd {
+// The server of these tests: smtp_peer.py through the shared helper.
+class Aiosmtpd : public smtptest::Aiosmtpd {
  public:
-  explicit Aiosmtpd(std::vector<std::string> extra) {
-    char dir[] = "/tmp/kz-aiosmtpd-XXXXXX";
-    dir_ = ::mkdtemp(dir);
-    std::vector<std::string> args = {SMTP_TEST_DIR "/smtp_peer.py", "--port-file", dir_ + "/port",
-                                     "--outdir", dir_};
-    args.insert(args.end(), extra.begin(), extra.end());
-    process_ = std::make_unique<nettest::ChildProcess>("/usr/bin/python3", args);
-    for (int i = 0; i < 200 && port_ == 0; ++i) {
-      const std::string text = ReadFile(dir_ + "/port");
-      if (!text.empty())
-        port_ = std::atoi(text.c_str());
-      else
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-  }
-  ~Aiosmtpd() {
-    process_.reset();
-    std::system(("rm -rf '" + dir_ + "'").c_str());
-  }
-  Aiosmtpd(const Aiosmtpd&) = delete;
-  Aiosmtpd& operator=(const Aiosmtpd&) = delete;
-
-  int Port() const { return port_; }
-  std::string Message(int n) const { return ReadFile(dir_ + "/" + std::to_string(n) + ".eml"); }
-  std::string Envelope(int n) const { return ReadFile(dir_ + "/" + std::to_string(n) + ".env"); }
-
- private:
-  std::string dir_;
-  int port_ = 0;
-  std::unique_ptr<nettest::ChildProcess> process_;
+  explicit Aiosmtpd(std::vector<std::string> extra)
+      : smtptest::Aiosmtpd(SMTP_TEST_DIR "/smtp_peer.py", std::move(extra)) {}
 };
 
 std::string Wire(const std::vector<std::string>& lines) {

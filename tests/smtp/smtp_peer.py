@@ -6,7 +6,7 @@ Usage: smtp_peer.py --port-file F --outdir D [--mode plain|starttls|tls]
 Writes the port it listens on to F once it accepts connections. Every message that arrives
 is stored as D/N.eml (the data after un-stuffing, byte for byte) and D/N.env (the sender
 and the recipients, one per line). With --user, log-in is required (LOGIN and CRAM-MD5).
-Runs until killed.
+A recipient whose address starts with "nobody@" is refused with 550. Runs until killed.
 """
 import argparse
 import asyncio
@@ -30,6 +30,12 @@ class Handler:
         self.count = 0
         self.user = user.encode() if user else None
         self.password = password.encode() if password else None
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address.startswith("nobody@"):
+            return "550 5.1.1 No such user here"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1

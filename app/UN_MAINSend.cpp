@@ -1,0 +1,126 @@
+// The setup window's sending: the send job behind the hidden send button, the test button
+// and the gauge that follows the test's progress.
+#include <QStringList>
+
+#include <algorithm>
+#include <climits>
+#include <optional>
+
+#include "app/MAIN_UM.h"
+#include "app/SendJob.h"
+#include "app/UN_MAIN.h"
+#include "core/ScopeGuard.h"
+
+namespace {
+
+QString QStr(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+}  // namespace
+
+const std::string Tfrm_main::kTestHtml =
+    "<html><body><p>Toto je testovací zpráva aplikace Kadenza.</p>"
+    "<p>Dorazila-li vám, je nastavení odesílání v pořádku.</p></body></html>";
+
+void Tfrm_main::ShowStored(const sendjob::StoredSend& stored) {
+  const settings::StoredSettings& v = stored.settings;
+  ed_smtp->setText(QStr(v.server));
+  ed_user->setText(QStr(v.user));
+  ed_pass->setText(QStr(v.password));
+  ed_predmet->setText(QStr(v.subject));
+  edPort->setText(QStr(v.port));
+  cbSSL->setChecked(v.ssl);
+  priloha1->setText(QStr(v.attachments[0]));
+  priloha2->setText(QStr(v.attachments[1]));
+  priloha3->setText(QStr(v.attachments[2]));
+  mem_prijemce->setPlainText(QStr(v.recipients));
+  ed_my_mail->setText(QStr(v.ownAddress));
+  if (stored.textStored) {
+    QStringList text;
+    for (const std::string& line : stored.text)
+      text << QStr(line);
+    mem_text->setPlainText(text.join(QLatin1Char('\n')));
+  }
+}
+
+void Tfrm_main::btnSendClick() {
+  // Network waits run the event loop, so a tick may fall due while a send blocks.
+  if (sendRunning_)
+    return;
+  sendRunning_ = true;
+  kz::ScopeGuard done([this] { sendRunning_ = false; });
+  // While the test is sending clMessage's lines, the job composes a message of its own.
+  std::optional<TclMailMessage> own;
+  TclMailMessage* message = &clMessage;
+  if (testRunning_) {
+    message = &own.emplace();
+    sendjob::SetUpMessage(*message);
+  }
+  // The stored values are what is sent; an open window keeps what the user is typing.
+  const auto outcome = sendjob::SendStored(clSmtp1, *message, [this](const auto& stored) {
+    if (isHidden())
+      ShowStored(stored);
+  });
+  if (outcome == sendjob::Outcome::kSent && main_) {
+    main_->ShowBalloon(QStringLiteral("Kadenza"), QStr(std::string(sendjob::kSentText)), 5000);
+  }
+}
+
+void Tfrm_main::ClickSend() {
+  std::exception_ptr error;
+  std::exception_ptr* const outer = sendError_;
+  sendError_ = &error;
+  {
+    kz::ScopeGuard restore([this, outer] { sendError_ = outer; });
+    btnSend->click();
+  }
+  if (error)
+    std::rethrow_exception(error);
+}
+
+void Tfrm_main::btn_testClick() {
+  if (clSMTP.Active() || testRunning_)
+    return;
+  testRunning_ = true;
+  kz::ScopeGuard done([this] { testRunning_ = false; });
+  std::optional<TclMailMessage> own;
+  TclMailMessage* message = &clMessage;
+  if (sendRunning_) {
+    message = &own.emplace();
+    sendjob::SetUpMessage(*message);
+  }
+  const std::array<std::string, 3> fields = {priloha1->text().toStdString(),
+                                             priloha2->text().toStdString(),
+                                             priloha3->text().toStdString()};
+  sendjob::ComposeMessage(*message, kTestText, kTestHtml, sendjob::Attachments(fields));
+  sendjob::Address(*message, ed_user->text().toStdString(), ed_my_mail->text().toStdString(),
+                   "Kadenza");
+  sendjob::Connect(clSMTP, ed_smtp->text().toStdString(), ed_user->text().toStdString(),
+                   ed_pass->text().toStdString(), sendjob::PortNumber(edPort->text().toStdString()),
+                   cbSSL->isChecked());
+  gau->setValue(0);
+  sendjob::OpenSendClose(clSMTP, *message, [this] {
+    led1->SetBlinking(true);
+    led2->SetBlinking(true);
+  });
+  gau->setFormat(QStringLiteral("%p%   Hotovo"));
+  if (main_)
+    main_->ShowBalloon(QStringLiteral("Kadenza"), QStringLiteral("Testovací zpráva byla odeslána"),
+                       5000);
+  led1->SetBlinking(false);
+  led2->SetBlinking(false);
+}
+
+void Tfrm_main::clSMTPProgress(TclTcpCommandClient* /*Sender*/, std::int64_t ABytesProceed,
+                               std::int64_t ATotalBytes) {
+  if (ATotalBytes <= 0)
+    return;
+  // The gauge counts in int: larger totals are scaled down alike, the share stays.
+  int shift = 0;
+  while ((ATotalBytes >> shift) > INT_MAX)
+    ++shift;
+  const std::int64_t done = std::clamp<std::int64_t>(ABytesProceed, 0, ATotalBytes);
+  gau->setMaximum(static_cast<int>(ATotalBytes >> shift));
+  gau->setValue(static_cast<int>(done >> shift));
+}

@@ -1,0 +1,365 @@
+// The send job and the test button end to end: settings stored through the setup window's
+// Save, a send started by the schedule tick (its clock replaced), by `kadenza --send-now`
+// and by the test button, each against aiosmtpd speaking TLS from the first byte on
+// 127.0.0.1 with log-in required. What arrives is read back with Python's email package.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+
+#include "AppFixture.h"
+#include "TlsTestPeers.h"
+#include "app/HexText.h"
+#include "app/SendJob.h"
+#include "core/Error.h"
+#include "support/AiosmtpdPeer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kPassword = "Tajn\xC3\xA9 heslo";
+const QString kText =
+    QStringLiteral("Dobrý den,\npříliš žluťoučký kůň úpěl ďábelské ódy.\n.\nS pozdravem\nJan");
+
+// The stored settings as the user enters them in the setup window.
+struct Entries {
+  QString server = QStringLiteral("127.0.0.1");
+  QString user = QStringLiteral("jan@example.cz");
+  QString password = QString::fromStdString(kPassword);
+  bool ssl = false;  // LOGIN
+  QString port;      // empty: the server's
+  QString recipients = QStringLiteral("a@example.cz, b@example.cz");
+  QString myMail = QStringLiteral("jan.osobni@example.cz");
+  QString subject = QStringLiteral("Týdenní přehled");
+  QString text = kText;
+  QString expiry = QStringLiteral("31.12.2027");
+  std::vector<QString> attachments;
+};
+
+// What Python's email package makes of a delivered message (tests/app/mail_summary.py).
+struct Summary {
+  explicit Summary(const std::string& eml) {
+    char pattern[] = "/tmp/kz-summary-XXXXXX";
+    dir = ::mkdtemp(pattern);
+    const std::string command =
+        "/usr/bin/python3 " APP_TEST_DIR "/mail_summary.py '" + eml + "' '" + dir.string() + "'";
+    ok = std::system(command.c_str()) == 0;
+  }
+  ~Summary() {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  }
+  bool Has(const std::string& name) const { return fs::exists(dir / name); }
+  // Get is the file's text with CR LF as LF and without trailing line breaks.
+  std::string Get(const std::string& name) const {
+    std::string s = TempHome::Read(dir / name);
+    std::erase(s, '\r');
+    while (!s.empty() && s.back() == '\n')
+      s.pop_back();
+    return s;
+  }
+  std::string Bytes(const std::string& name) const { return TempHome::Read(dir / name); }
+
+  fs::path dir;
+  bool ok = false;
+};
+
+class SendJobTest : public AppFixture {
+ protected:
+  SendJobTest()
+      : server_(SMTP_TEST_DIR "/smtp_peer.py",
+                {"--mode", "tls", "--cert", Certs().Path("good"), "--key", Certs().Key("good"),
+                 "--user", "jan@example.cz", "--password", kPassword}) {
+    settings::EnsureDataFolder();
+  }
+
+  static const tlstest::TestCertificates& Certs() { return tlstest::TestCertificates::Get(); }
+  void SetUp() override {
+    ASSERT_TRUE(Certs().Ready());
+    ASSERT_NE(server_.Port(), 0) << "aiosmtpd did not start";
+  }
+
+  // Attachment writes a file into the home folder and returns its path.
+  QString Attachment(const std::string& name, const std::string& bytes) {
+    const fs::path path = home.Root() / "files" / name;
+    TempHome::Write(path, bytes);
+    return QString::fromStdString(path.string());
+  }
+
+  // Save enters the values into the window, picks Monday and saves, the user's way.
+  void Save(Entries e) {
+    if (e.port.isEmpty())
+      e.port = QString::number(server_.Port());
+    form->ed_smtp->setText(e.server);
+    form->ed_user->setText(e.user);
+    form->ed_pass->setText(e.password);
+    form->cbSSL->setChecked(e.ssl);
+    form->edPort->setText(e.port);
+    form->mem_prijemce->setPlainText(e.recipients);
+    form->ed_my_mail->setText(e.myMail);
+    form->ed_predmet->setText(e.subject);
+    form->mem_text->setPlainText(e.text);
+    form->cas->setTime(QTime(8, 0, 0));
+    form->do_data->setDate(QDate::fromString(e.expiry, QStringLiteral("dd.MM.yyyy")));
+    TFileNameEdit* fields[] = {form->priloha1, form->priloha2, form->priloha3};
+    for (std::size_t i = 0; i < e.attachments.size(); ++i)
+      fields[i]->setText(e.attachments[i]);
+    form->rb_jednotlive->setChecked(true);
+    form->btn_VybratClick();
+    form->rb_po->click();
+    form->btn_saveClick();
+    ASSERT_EQ(Read("Datum", "Po"), "Po");
+  }
+
+  // Tick runs the schedule tick at 08:00 of the given Monday, guarded as its timer runs it.
+  void Tick(int day = 7) {
+    now = {std::chrono::year{2026} / 12 / day, {8, 0, 0}};
+    main->Timer1->start();
+    dialogs::Guarded([this] { main->Timer1Timer(); });
+  }
+
+  int Errors() const {
+    return static_cast<int>(std::count_if(messages.begin(), messages.end(), [](const auto& m) {
+      return m.first == dialogs::MessageKind::Error;
+    }));
+  }
+  bool SuccessShown() const {
+    return std::any_of(balloons.begin(), balloons.end(), [](const Balloon& b) {
+      return b.text == QString::fromStdString(std::string(sendjob::kSentText));
+    });
+  }
+
+  smtptest::Aiosmtpd server_;
+};
+
+std::string AllBytes() {
+  std::string bytes;
+  for (int round = 0; round < 300; ++round) {
+    for (int b = 0; b < 256; ++b)
+      bytes += static_cast<char>(b);
+  }
+  return bytes;
+}
+
+TEST_F(SendJobTest, ScheduledSendDeliversTheStoredMessage) {
+  const std::string binary = AllBytes();
+  const std::string table = "jméno;částka\nJan;100\n";
+  Entries e;
+  e.attachments = {Attachment("data.bin", binary)};
+  Save(e);
+  // A third attachment after an empty second: only a hand-edited settings file has this.
+  Ini().WriteString("Soubor", "priloha3", Attachment("přehled.csv", table).toStdString());
+
+  Tick();
+  ASSERT_TRUE(messages.empty()) << messages.front().second.toStdString();
+  ASSERT_EQ(balloons.size(), 2u);
+  EXPECT_EQ(balloons[0].text, kNoticeText);
+  EXPECT_EQ(balloons[1].text,
+            QStringLiteral("Úspěšné odeslání:\rVaše naplánované odeslání bylo úspěšné."));
+  EXPECT_EQ(balloons[1].ms, 5000);
+  EXPECT_EQ(server_.Envelope(1), "jan@example.cz\na@example.cz\nb@example.cz\n");
+  const Summary m(server_.MessagePath(1));
+  ASSERT_TRUE(m.ok);
+  EXPECT_EQ(m.Get("from"), "jan@example.cz");
+  EXPECT_EQ(m.Get("to"), "a@example.cz, b@example.cz");
+  EXPECT_EQ(m.Get("subject"), "Týdenní přehled");
+  EXPECT_EQ(m.Get("text"), kText.toStdString());
+  EXPECT_FALSE(m.Has("html"));
+  EXPECT_TRUE(m.Get("message-id").starts_with("<")) << m.Get("message-id");
+  EXPECT_FALSE(m.Has("bcc"));
+  EXPECT_EQ(m.Get("attach-1.name"), "data.bin");
+  EXPECT_EQ(m.Bytes("attach-1"), binary);
+  EXPECT_EQ(m.Get("attach-2.name"), "přehled.csv");
+  EXPECT_EQ(m.Bytes("attach-2"), table);
+  EXPECT_FALSE(form->clSmtp1.Active());
+  EXPECT_EQ(form->ed_predmet->text(), QStringLiteral("Týdenní přehled"));  // was hidden
+
+  // A week later the window is open with unsaved edits: they stay, the stored values go.
+  form->show();
+  form->ed_predmet->setText(QStringLiteral("rozepsáno"));
+  form->mem_prijemce->setPlainText(QStringLiteral("jiny@example.cz"));
+  Tick(14);
+  form->hide();
+  ASSERT_TRUE(messages.empty()) << messages.front().second.toStdString();
+  EXPECT_EQ(form->ed_predmet->text(), QStringLiteral("rozepsáno"));
+  EXPECT_EQ(form->mem_prijemce->toPlainText(), QStringLiteral("jiny@example.cz"));
+  EXPECT_EQ(server_.Envelope(2), server_.Envelope(1));
+  EXPECT_EQ(Summary(server_.MessagePath(2)).Get("subject"), "Týdenní přehled");
+}
+
+// Runs the kadenza program with --send-now in the test's home; returns its exit status.
+int RunSendNow(std::string& out, std::string& err, const fs::path& scratch) {
+  const fs::path errFile = scratch / "stderr.txt";
+  FILE* pipe =
+      ::popen((std::string(KADENZA_BIN) + " --send-now 2>'" + errFile.string() + "'").c_str(), "r");
+  if (!pipe)
+    return -1;
+  char buffer[512];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+    out.append(buffer, n);
+  const int status = ::pclose(pipe);
+  err = TempHome::Read(errFile);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(SendJobTest, SendNowSendsOnceAndPrintsTheNotice) {
+  std::string out, err;
+  EXPECT_EQ(RunSendNow(out, err, home.Root()), 1) << "no settings yet";
+  EXPECT_NE(err.find("setup.dat"), std::string::npos) << err;
+  EXPECT_EQ(out, "");
+
+  Entries e;
+  e.ssl = true;  // CRAM-MD5
+  e.attachments = {Attachment("data.bin", AllBytes())};
+  Save(e);
+  out.clear();
+  ASSERT_EQ(RunSendNow(out, err, home.Root()), 0) << err;
+  EXPECT_EQ(out, "Úspěšné odeslání:\nVaše naplánované odeslání bylo úspěšné.\n");
+  const Summary m(server_.MessagePath(1));
+  EXPECT_EQ(m.Get("subject"), "Týdenní přehled");
+  EXPECT_EQ(m.Bytes("attach-1"), AllBytes());
+
+  Ini().WriteString("Heslo", "pass", TextToHex("spatne"));
+  out.clear();
+  EXPECT_EQ(RunSendNow(out, err, home.Root()), 1);
+  EXPECT_NE(err.find("535"), std::string::npos) << err;
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(server_.Message(2), "");
+}
+
+TEST_F(SendJobTest, TestButtonSendsToTheOwnAddressWhileTheWindowStaysResponsive) {
+  Entries e;
+  e.ssl = true;
+  e.port = QString::number(server_.Port());
+  form->ed_smtp->setText(e.server);
+  form->ed_user->setText(e.user);
+  form->ed_pass->setText(e.password);
+  form->cbSSL->setChecked(true);
+  form->edPort->setText(e.port);
+  form->ed_my_mail->setText(e.myMail);
+  // Large enough that sending takes several of the transport's event-loop turns.
+  const std::string big(3 << 20, '\x5A');
+  form->priloha1->setText(Attachment("a.bin", big));
+
+  // A timer that fires while the dialogue runs sees the lamps blink and tries a second test.
+  int ticksDuringDialogue = 0;
+  bool blinked = false;
+  QTimer probe;
+  probe.setInterval(0);
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    ++ticksDuringDialogue;
+    if (form->led1->Blinking() && form->led2->Blinking()) {
+      blinked = true;
+      form->btn_testClick();
+    }
+  });
+  probe.start();
+  form->btn_testClick();
+  probe.stop();
+
+  ASSERT_TRUE(messages.empty()) << messages.front().second.toStdString();
+  EXPECT_GT(ticksDuringDialogue, 0);
+  EXPECT_TRUE(blinked);
+  EXPECT_FALSE(form->led1->Blinking());
+  EXPECT_FALSE(form->led2->Blinking());
+  EXPECT_EQ(form->gau->value(), form->gau->maximum());
+  EXPECT_EQ(form->gau->text(), QStringLiteral("100%   Hotovo"));
+  ASSERT_FALSE(balloons.empty());
+  EXPECT_EQ(balloons.back().text, QStringLiteral("Testovací zpráva byla odeslána"));
+  EXPECT_EQ(balloons.back().ms, 5000);
+  EXPECT_EQ(server_.Envelope(1), "jan@example.cz\njan.osobni@example.cz\n");
+  EXPECT_EQ(server_.Message(2), "") << "a second dialogue ran";
+  const Summary m(server_.MessagePath(1));
+  EXPECT_EQ(m.Get("subject"), "Kadenza");
+  EXPECT_EQ(m.Get("text"), "Kadenza - Testovací zpráva");
+  EXPECT_NE(m.Get("html").find("testovací zpráva"), std::string::npos) << m.Get("html");
+  EXPECT_EQ(m.Bytes("attach-1"), big);
+  EXPECT_FALSE(fs::exists(settings::SetupFilePath())) << "the test stores nothing";
+}
+
+int ClosedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+struct FailureRow {
+  std::string name;
+  std::function<void(Entries&, const fs::path& home)> change;
+  std::string errorPart;  // empty: no error box at all (nothing happens)
+  bool deleteSettings = false;
+};
+
+void PrintTo(const FailureRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class SendJobFailure : public SendJobTest, public testing::WithParamInterface<FailureRow> {};
+
+// Each failure is one error box from the tick, no success balloon, no delivery, a closed
+// connection, and the rest of the tick skipped: the expiry (today) does not stop the schedule.
+TEST_P(SendJobFailure, OneErrorBoxNoBalloon) {
+  const FailureRow& row = GetParam();
+  Entries e;
+  e.expiry = QStringLiteral("07.12.2026");
+  row.change(e, home.Root());
+  Save(e);
+  if (row.deleteSettings) {
+    settings::DeleteDataFiles();
+    form->btnSend->click();
+  } else {
+    Tick();
+  }
+  if (row.errorPart.empty()) {
+    EXPECT_TRUE(messages.empty());
+  } else {
+    ASSERT_EQ(Errors(), 1);
+    EXPECT_NE(messages.front().second.toStdString().find(row.errorPart), std::string::npos)
+        << messages.front().second.toStdString();
+    EXPECT_TRUE(main->Timer1->isActive());
+    EXPECT_FALSE(main->Timer2->isActive());
+  }
+  EXPECT_FALSE(SuccessShown());
+  EXPECT_FALSE(form->clSmtp1.Active());
+  EXPECT_EQ(server_.Message(1), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SendJobFailure,
+    testing::Values(
+        FailureRow{"NoSettingsFile", [](Entries&, const fs::path&) {}, "", true},
+        FailureRow{"PortNotANumber", [](Entries& e, const fs::path&) { e.port = "4x65"; },
+                   "'4x65' is not a valid integer value"},
+        FailureRow{"RefusedPassword", [](Entries& e, const fs::path&) { e.password = "spatne"; },
+                   "535"},
+        FailureRow{
+            "RefusedRecipient",
+            [](Entries& e, const fs::path&) { e.recipients = "a@example.cz, nobody@example.cz"; },
+            "550"},
+        FailureRow{"MissingAttachment",
+                   [](Entries& e, const fs::path& home) {
+                     e.attachments = {QString::fromStdString((home / "chybi.bin").string())};
+                   },
+                   "chybi.bin"},
+        FailureRow{"NoTextNoAttachment", [](Entries& e, const fs::path&) { e.text.clear(); },
+                   "Zpráva nemá žádný text ani přílohu."},
+        FailureRow{"ServerNotThere",
+                   [](Entries& e, const fs::path&) { e.port = QString::number(ClosedPort()); },
+                   "refused"}),
+    [](const auto& info) { return info.param.name; });
+
+}  // namespace
