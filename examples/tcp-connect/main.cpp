@@ -1,9 +1,11 @@
 // tcp-connect [--socks4|--socks5 HOST:PORT] [--proxy-user U] [--proxy-password P]
-//             [--resolve-locally] [--timeout MS] HOST PORT
+//             [--resolve-locally] [--timeout MS] [--tls [--insecure]] HOST PORT
 //
 // Connects to HOST:PORT (through a SOCKS proxy when one is given), copies standard input
-// to the connection and what arrives to standard output until both sides are done. An
-// error prints its text and code on standard error and exits with status 1.
+// to the connection and what arrives to standard output until both sides are done. With
+// --tls the connection runs TLS from the first byte and the server's certificate is
+// checked against the system's trust store and HOST; --insecure accepts any certificate.
+// An error prints its text and code on standard error and exits with status 1.
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,6 +21,8 @@
 #include "net/clFirewallUtils.h"
 #include "net/clSocket.h"
 #include "net/clSocks.h"
+#include "net/clSspi.h"
+#include "net/clTlsSocket.h"
 
 namespace {
 
@@ -27,13 +31,19 @@ struct Options {
   int port = 0;
   TclFirewallSettings proxy;
   int timeOut = 60000;
+  bool tls = false;
+  bool insecure = false;
 };
+
+// After the end of standard input a TLS session cannot half-close: the relay goes on
+// reading until the peer closes or has been quiet this long, then closes the session.
+constexpr int kTlsLingerMs = 1000;
 
 [[noreturn]] void Usage(const std::string& problem) {
   std::cerr << "tcp-connect: " << problem << "\n"
             << "usage: tcp-connect [--socks4|--socks5 HOST:PORT] [--proxy-user U]\n"
             << "                   [--proxy-password P] [--resolve-locally] [--timeout MS]\n"
-            << "                   HOST PORT\n";
+            << "                   [--tls [--insecure]] HOST PORT\n";
   std::exit(2);
 }
 
@@ -79,6 +89,10 @@ Options Parse(int argc, char** argv) {
       } catch (const EclError&) {
         Usage("bad time-out");
       }
+    } else if (arg == "--tls") {
+      o.tls = true;
+    } else if (arg == "--insecure") {
+      o.insecure = true;
     } else if (arg.starts_with("--")) {
       Usage("unknown option " + std::string(arg));
     } else {
@@ -89,12 +103,26 @@ Options Parse(int argc, char** argv) {
     Usage("expected HOST and PORT");
   o.host = positional[0];
   o.port = ParsePort(positional[1]);
+  if (o.insecure && !o.tls)
+    Usage("--insecure needs --tls");
   return o;
 }
 
-// Open chooses the stream (plain, or SOCKS around a plain one) and connects.
+// Open chooses the stream (plain or TLS, with SOCKS around it when a proxy is given) and
+// connects.
 void Open(TclTcpClientConnection& c, TclHostIPResolver& resolver, const Options& o) {
-  std::unique_ptr<TclNetworkStream> stream = std::make_unique<TclNetworkStream>();
+  std::unique_ptr<TclNetworkStream> stream;
+  if (o.tls) {
+    auto tls = std::make_unique<TclTlsNetworkStream>();
+    tls->SetTargetName(o.host);
+    if (o.insecure) {
+      tls->SetCertificateFlags({cfIgnoreCommonNameInvalid, cfIgnoreDateInvalid,
+                                cfIgnoreUnknownAuthority, cfIgnoreRevocation, cfIgnoreWrongUsage});
+    }
+    stream = std::move(tls);
+  } else {
+    stream = std::make_unique<TclNetworkStream>();
+  }
   if (o.proxy.Server.empty()) {
     c.SetNetworkStream(std::move(stream));
     c.Open(resolver.GetIPAddress(o.host, o.timeOut), o.port);
@@ -125,15 +153,21 @@ bool WriteAll(int fd, std::string_view data) {
 }
 
 // Relay copies stdin to the connection and the connection to stdout until the peer
-// closes; at the end of stdin our sending side is shut down so the peer sees it.
-void Relay(TclTcpClientConnection& c) {
+// closes; at the end of stdin our sending side is shut down so the peer sees it (with TLS,
+// the session is closed once the peer has gone quiet).
+void Relay(TclTcpClientConnection& c, bool tls) {
   bool inputOpen = true;
   char buffer[8192];
   while (c.Active()) {
     pollfd fds[2] = {{inputOpen ? STDIN_FILENO : -1, POLLIN, 0}, {c.Socket(), POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0)
+    // Decrypted bytes may already wait in the stream, where poll() cannot see them.
+    const bool buffered = c.NetworkStream() != nullptr && c.NetworkStream()->HasReadData();
+    const int ready = ::poll(fds, 2, buffered ? 0 : (tls && !inputOpen) ? kTlsLingerMs : -1);
+    if (ready < 0)
       continue;
-    if (fds[1].revents != 0) {
+    if (ready == 0 && !buffered)
+      return;  // TLS, input ended and the peer is quiet: the caller closes the session
+    if (buffered || fds[1].revents != 0) {
       TMemoryStream in;
       c.ReadData(&in);
       if (!WriteAll(STDOUT_FILENO, in.Data()))
@@ -146,7 +180,7 @@ void Relay(TclTcpClientConnection& c) {
         c.WriteData(&out);
       } else {
         inputOpen = false;
-        if (c.Active())
+        if (c.Active() && !tls)
           ::shutdown(c.Socket(), SHUT_WR);
       }
     }
@@ -162,10 +196,19 @@ int main(int argc, char** argv) {
     TclTcpClientConnection connection;
     connection.SetTimeOut(options.timeOut);
     Open(connection, resolver, options);
-    Relay(connection);
+    Relay(connection, options.tls);
     connection.Close(true);
   } catch (const EclError& e) {
-    std::cerr << "tcp-connect: " << e.what() << " (code " << e.ErrorCode << ")\n";
+    std::cerr << "tcp-connect: " << e.what();
+    if (const auto* sspi = dynamic_cast<const EclSSPIError*>(&e); sspi && !sspi->Detail.empty())
+      std::cerr << ": " << sspi->Detail;
+    // Provider and certificate statuses read best in the hexadecimal they are known by.
+    char code[16];
+    if (e.ErrorCode < -0xFFFF)
+      std::snprintf(code, sizeof code, "0x%X", static_cast<unsigned>(e.ErrorCode));
+    else
+      std::snprintf(code, sizeof code, "%d", e.ErrorCode);
+    std::cerr << " (code " << code << ")\n";
     return 1;
   }
   return 0;

@@ -1,0 +1,411 @@
+#include "mail/clMessageBody.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+#include "core/DateTime.h"
+#include "core/StringUtils.h"
+#include "mail/clEncoderCodecs.h"
+#include "mail/clMailMessage.h"
+#include "mail/clMimeParams.h"
+#include "mail/clTranslator.h"
+#include "mail/clUtils.h"
+
+namespace {
+
+// RFC 5322 allows 998 octets on a line; longer data lines must be encoded.
+constexpr std::size_t kMaxLineLength = 998;
+
+// Data fit to be sent as it is: no NUL, no line above 998 octets, and for 7bit no byte above
+// 127. The stream position is restored.
+bool FitsLines(TStream& data, bool sevenBit) {
+  const std::int64_t start = data.Position();
+  std::string chunk(1 << 16, '\0');
+  std::size_t lineLength = 0;
+  bool fits = true;
+  while (fits) {
+    const std::size_t n = data.Read(std::span<char>(chunk.data(), chunk.size()));
+    if (n == 0)
+      break;
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto c = static_cast<unsigned char>(chunk[i]);
+      if (c == '\r' || c == '\n') {
+        lineLength = 0;
+        continue;
+      }
+      if (c == 0 || (sevenBit && c > 127) || ++lineLength > kMaxLineLength) {
+        fits = false;
+        break;
+      }
+    }
+  }
+  data.SetPosition(start);
+  return fits;
+}
+
+TclEncodeMethod ParseTransferEncoding(std::string_view value, TclEncodeMethod current) {
+  const std::string token = kz::LowerAscii(kz::Trim(value));
+  if (token == "quoted-printable")
+    return TclEncodeMethod::cmQuotedPrintable;
+  if (token == "base64")
+    return TclEncodeMethod::cmBase64;
+  return current;
+}
+
+constexpr std::size_t kChunk = 1 << 16;
+
+// Cuts encoded output into lines at CR LF, lone CR or lone LF as it comes; a CR at the end of
+// one piece pairs with a LF at the start of the next. NUL bytes become spaces.
+class LineCutter {
+ public:
+  // lfOnly: the data's only line breaks are CR LF pairs (encoded output), so a LF alone
+  // marks each one.
+  LineCutter(TclStringList& lines, bool lfOnly) : lines_(lines), lfOnly_(lfOnly) {}
+
+  void Feed(std::string_view data) {
+    if (lfOnly_) {
+      FeedEncoded(data);
+      return;
+    }
+    std::size_t pos = 0;
+    if (pendingCr_ && !data.empty()) {
+      pendingCr_ = false;
+      if (data[0] == '\n')
+        pos = 1;
+    }
+    // The next CR and LF are looked up with memchr and remembered, so every byte is
+    // searched once however the breaks are mixed.
+    std::size_t nextCr = 0, nextLf = 0;
+    bool haveCr = false, haveLf = false;
+    auto next = [&](char c, std::size_t& at, bool& have) {
+      if (!have || at < pos) {
+        const void* hit = std::memchr(data.data() + pos, c, data.size() - pos);
+        at = hit == nullptr ? data.size()
+                            : static_cast<std::size_t>(static_cast<const char*>(hit) - data.data());
+        have = true;
+      }
+      return at;
+    };
+    while (pos < data.size()) {
+      const std::size_t stop = std::min(next('\r', nextCr, haveCr), next('\n', nextLf, haveLf));
+      const std::string_view piece = data.substr(pos, stop - pos);
+      if (stop == data.size()) {
+        partial_ += piece;
+        endsWithBreak_ = endsWithBreak_ && piece.empty();
+        return;
+      }
+      if (partial_.empty()) {
+        Emit(lines_.emplace_back(piece));
+      } else {
+        partial_ += piece;
+        Emit(lines_.emplace_back(partial_));
+        partial_.clear();
+      }
+      endsWithBreak_ = true;
+      pos = stop + 1;
+      if (data[stop] == '\r') {
+        if (pos == data.size())
+          pendingCr_ = true;
+        else if (data[pos] == '\n')
+          ++pos;
+      }
+    }
+  }
+
+  void FeedEncoded(std::string_view data) {
+    std::size_t pos = 0;
+    while (pos < data.size()) {
+      const void* hit = std::memchr(data.data() + pos, '\n', data.size() - pos);
+      if (hit == nullptr) {
+        partial_ += data.substr(pos);
+        endsWithBreak_ = false;
+        return;
+      }
+      const auto lf = static_cast<std::size_t>(static_cast<const char*>(hit) - data.data());
+      std::size_t end = lf;
+      if (end > pos && data[end - 1] == '\r')
+        --end;
+      if (partial_.empty()) {
+        lines_.emplace_back(data.substr(pos, end - pos));
+      } else {
+        partial_ += data.substr(pos, end - pos);
+        if (end == pos && !partial_.empty() && partial_.back() == '\r')
+          partial_.pop_back();  // the CR ended the last piece
+        lines_.emplace_back(partial_);
+        partial_.clear();
+      }
+      endsWithBreak_ = true;
+      pos = lf + 1;
+    }
+  }
+
+  // Finish adds an unfinished last line; true when the data ended with a line break.
+  bool Finish() {
+    if (!partial_.empty()) {
+      Emit(lines_.emplace_back(partial_));
+      partial_.clear();
+      endsWithBreak_ = false;
+    }
+    return endsWithBreak_;
+  }
+
+ private:
+  static void Emit(std::string& line) {
+    if (line.find('\0') != std::string::npos)
+      std::replace(line.begin(), line.end(), '\0', ' ');
+  }
+
+  TclStringList& lines_;
+  bool lfOnly_;
+  std::string partial_;
+  bool pendingCr_ = false;
+  bool endsWithBreak_ = false;
+};
+
+}  // namespace
+
+std::string SafeFileName(std::string_view name) {
+  std::string out(BaseName(name));
+  for (char& ch : out) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7F || std::string_view("\"*/:<>?\\|").find(ch) != std::string::npos)
+      ch = '_';
+  }
+  if (!out.empty() && (out.back() == ' ' || out.back() == '.'))
+    out.pop_back();
+  if (out.empty() || out == "." || out == "..")
+    out = "_";
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------
+// TclMessageBody
+
+TclMessageBody::TclMessageBody(TclMessageBodies& owner) : owner_(&owner) {}
+
+TclMessageBody::~TclMessageBody() = default;
+
+TclMailMessage* TclMessageBody::MailMessage() const {
+  return owner_->Owner();
+}
+
+int TclMessageBody::Index() const {
+  return owner_->IndexOf(this);
+}
+
+bool TclMessageBody::IsParse() const {
+  return MailMessage()->IsParse();
+}
+
+void TclMessageBody::Changed() {
+  MailMessage()->Update();
+}
+
+void TclMessageBody::SetContentType(std::string_view value) {
+  if (contentType_ == value)
+    return;
+  contentType_ = value;
+  Changed();
+}
+
+void TclMessageBody::SetContentDisposition(std::string_view value) {
+  if (contentDisposition_ == value)
+    return;
+  contentDisposition_ = value;
+  Changed();
+}
+
+void TclMessageBody::SetEncoding(TclEncodeMethod value) {
+  if (encoding_ == value)
+    return;
+  encoding_ = value;
+  Changed();
+}
+
+void TclMessageBody::SetExtraFields(TclStringList value) {
+  if (extraFields_ == value)
+    return;
+  extraFields_ = std::move(value);
+  Changed();
+}
+
+void TclMessageBody::CreateParts() {
+  encoder_ = std::make_unique<TclEncoder>();
+  encoder_->OnProgress = [this](TclEncoder*, std::int64_t done, std::int64_t total) {
+    MailMessage()->DoEncodingProgress(this, done, total);
+  };
+  RegisterKnownFields();
+}
+
+void TclMessageBody::AddKnownField(std::string_view name) {
+  for (const std::string& known : knownFields_) {
+    if (kz::EqualsNoCase(known, name))
+      return;
+  }
+  knownFields_.emplace_back(name);
+}
+
+void TclMessageBody::RegisterKnownFields() {
+  AddKnownField("Content-Type");
+  AddKnownField("Content-Transfer-Encoding");
+  AddKnownField("Content-Disposition");
+}
+
+void TclMessageBody::Clear() {
+  extraFields_.clear();
+  contentType_.clear();
+  encoding_ = MailMessage()->Encoding();
+  contentDisposition_.clear();
+  rawHeader_.clear();
+  encodedSize_ = 0;
+  encodedLines_ = 0;
+  encodedStart_ = 0;
+  rawStart_ = 0;
+  Changed();
+}
+
+void TclMessageBody::Assign(const TclMessageBody& source) {
+  extraFields_ = source.extraFields_;
+  contentType_ = source.contentType_;
+  encoding_ = source.encoding_;
+  contentDisposition_ = source.contentDisposition_;
+  rawHeader_ = source.rawHeader_;
+  encodedSize_ = source.encodedSize_;
+  encodedLines_ = source.encodedLines_;
+  encodedStart_ = source.encodedStart_;
+  rawStart_ = source.rawStart_;
+  Changed();
+}
+
+TclEncodeMethod TclMessageBody::GetEncoding() const {
+  const TclMailMessage* message = MailMessage();
+  return message->IsMultiPartContent() ? encoding_ : message->Encoding();
+}
+
+TclEncodeMethod TclMessageBody::WriteEncoding() {
+  const TclEncodeMethod method = GetEncoding();
+  if (method != TclEncodeMethod::cmNone && method != TclEncodeMethod::cm8Bit)
+    return method;
+  std::shared_ptr<TStream> data = OpenSourceData();
+  if (!data || FitsLines(*data, method == TclEncodeMethod::cmNone))
+    return method;
+  // The body's own choice (made from its text or file) comes first.
+  if (encoding_ == TclEncodeMethod::cmQuotedPrintable || encoding_ == TclEncodeMethod::cmBase64)
+    return encoding_;
+  TclEncoder judge;
+  judge.SetCharsPerLine(MailMessage()->CharsPerLine());
+  const TclEncodeMethod preferred = judge.GetPreferredEncoding(*data);
+  return preferred == TclEncodeMethod::cmBase64 ? preferred : TclEncodeMethod::cmQuotedPrintable;
+}
+
+void TclMessageBody::WriteBodyHeader(TclStringList&) {}
+
+void TclMessageBody::ParseBodyHeader(const TclStringList& lines, const TclHeaderFieldList& fields) {
+  // Without a Content-Type the body keeps its class's default (RFC 2045: text/plain).
+  std::string type = GetHeaderParam(GetHeaderFieldValue(lines, fields, "content-type"), "");
+  if (!type.empty())
+    contentType_ = std::move(type);
+  encoding_ = ParseTransferEncoding(GetHeaderFieldValue(lines, fields, "content-transfer-encoding"),
+                                    encoding_);
+  contentDisposition_ =
+      GetHeaderParam(GetHeaderFieldValue(lines, fields, "content-disposition"), "");
+}
+
+void TclMessageBody::DataDecoded(TStream& data) {
+  data.SetPosition(0);
+  MailMessage()->DoDataAdded(this, data);
+}
+
+void TclMessageBody::DecodeBody(TStream& source, TStream& target) {
+  const std::int64_t sourceStart = source.Position();
+  const std::int64_t targetStart = target.Position();
+  try {
+    encoder_->SetEncodeMethod(GetEncoding());
+    encoder_->Decode(source, target);
+  } catch (const EclEncoderError&) {
+    // Undecodable data is kept as it came.
+    target.SetSize(targetStart);
+    target.SetPosition(targetStart);
+    source.SetPosition(sourceStart);
+    target.CopyFrom(source);
+  }
+}
+
+void TclMessageBody::EncodeBody(TStream& source, TStream& target) {
+  encoder_->SetCharsPerLine(MailMessage()->CharsPerLine());
+  encoder_->SetEncodeMethod(WriteEncodingOrEffective());
+  encoder_->Encode(source, target);
+}
+
+std::size_t TclMessageBody::AddDataLines(TclStringList& lines, bool& endsWithBreak) {
+  endsWithBreak = false;
+  std::shared_ptr<TStream> source = OpenSourceData();
+  if (!source)
+    return 0;
+  // Encoded chunk by chunk straight into lines: the encoded data is never held whole.
+  TclMailMessage* message = MailMessage();
+  const std::int64_t total = source->Size();
+  message->DoEncodingProgress(this, 0, total);
+  const TclEncodeMethod method = WriteEncodingOrEffective();
+  auto codec = CreateEncoderCodec(method, message->CharsPerLine(), false);
+  const std::size_t before = lines.size();
+  // Room for the lines to come, growing geometrically across bodies.
+  const double perLine = method == TclEncodeMethod::cmBase64 ? 57.0 : 60.0;
+  const std::size_t needed =
+      before +
+      static_cast<std::size_t>(static_cast<double>(std::max<std::int64_t>(total, 0)) / perLine) + 2;
+  if (needed > lines.capacity())
+    lines.reserve(std::max(needed, lines.capacity() * 2));
+  LineCutter cutter(lines, method == TclEncodeMethod::cmBase64 ||
+                               method == TclEncodeMethod::cmQuotedPrintable ||
+                               method == TclEncodeMethod::cmUUEncode);
+  std::string chunk(kChunk, '\0');
+  std::string out;
+  while (const std::size_t n = source->Read(std::span<char>(chunk.data(), chunk.size()))) {
+    out.clear();
+    codec->Update(std::string_view(chunk.data(), n), out);
+    cutter.Feed(out);
+  }
+  out.clear();
+  codec->Finish(out);
+  cutter.Feed(out);
+  endsWithBreak = cutter.Finish();
+  message->DoEncodingProgress(this, source->Position(), total);
+  return lines.size() - before;
+}
+
+void TclMessageBody::TrimEncodedData(TMemoryStream& data) {
+  const std::string_view bytes = data.Data();
+  if (bytes.size() >= 2 && bytes.substr(bytes.size() - 2) == "\r\n")
+    data.SetSize(data.Size() - 2);
+}
+
+void TclMessageBody::FinishData(std::span<const std::string> lines) {
+  std::size_t size = 0;
+  for (const std::string& line : lines)
+    size += line.size() + 2;
+  // The line break before the next boundary (or the end) belongs to it, not to the data.
+  size = size >= 2 ? size - 2 : 0;
+  if (HasEncodedSize() && size > 0 && !lines.empty()) {
+    encodedSize_ = static_cast<std::int64_t>(size);
+    encodedLines_ = static_cast<int>(lines.size());
+  }
+  std::shared_ptr<TStream> target = CreateTargetData();
+  if (!target)
+    return;
+  TMemoryStream source;
+  std::string& data = source.Buffer();
+  data.reserve(size + 2);
+  for (const std::string& line : lines) {
+    data += line;
+    data += "\r\n";
+  }
+  TrimEncodedData(source);
+  source.SetPosition(0);
+  DecodeBody(source, *target);
+  DataDecoded(*target);
+}

@@ -1,0 +1,400 @@
+#include "net/clTlsSocket.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "net/clConnection.h"
+#include "net/clPosixSocket.h"
+#include "net/clSocketError.h"
+
+using namespace kz;
+
+namespace {
+
+constexpr std::string_view kNoClientCertificateText = "Error querying local certificate";
+constexpr int kNoClientCertificateCode = -1;
+
+// A peer that has reset or aborted the connection cannot take a close notification; that
+// does not make closing fail.
+bool PeerIsGone(int code) {
+  return code == ECONNABORTED || code == ECONNRESET || code == EPIPE;
+}
+
+}  // namespace
+
+TclTlsNetworkStream::TclTlsNetworkStream() = default;
+TclTlsNetworkStream::~TclTlsNetworkStream() = default;
+
+TclTlsSspi* TclTlsNetworkStream::SSPI() {
+  std::lock_guard<std::mutex> lock(FSSPIAccess);
+  return FSSPI.get();
+}
+
+void TclTlsNetworkStream::SetTargetName(std::string_view value) {
+  FTargetName = value;
+  std::lock_guard<std::mutex> lock(FSSPIAccess);
+  if (FSSPI)
+    FSSPI->SetTargetName(value);
+}
+
+void TclTlsNetworkStream::SetCertificateFlags(TclCertificateVerifyFlags value) {
+  FCertificateFlags = value;
+  std::lock_guard<std::mutex> lock(FSSPIAccess);
+  if (FSSPI)
+    FSSPI->SetCertificateFlags(value);
+}
+
+void TclTlsNetworkStream::SetTLSFlags(TclTlsFlags value) {
+  FTLSFlags = value;
+  std::lock_guard<std::mutex> lock(FSSPIAccess);
+  if (FSSPI)
+    FSSPI->SetTLSFlags(value);
+}
+
+void TclTlsNetworkStream::Assign(const TclNetworkStream& source) {
+  TclNetworkStream::Assign(source);
+  if (const auto* tls = dynamic_cast<const TclTlsNetworkStream*>(&source)) {
+    FTargetName = tls->FTargetName;
+    FCertificateFlags = tls->FCertificateFlags;
+    FTLSFlags = tls->FTLSFlags;
+    FRequireClientCertificate = tls->FRequireClientCertificate;
+  }
+}
+
+// The plain reads and writes underneath count wire bytes; this stream reports the
+// application's bytes itself.
+void TclTlsNetworkStream::UpdateProgress(std::int64_t /*n*/) {}
+
+bool TclTlsNetworkStream::InHandshake() const {
+  return FSSPIResult == rcAuthContinueNeeded || FSSPIResult == rcAuthDataNeeded ||
+         FSSPIResult == rcAuthMoreDataNeeded;
+}
+
+void TclTlsNetworkStream::CheckNoPlainData() {
+  if (Connection() == nullptr || !Connection()->Active())
+    return;
+  char byte;
+  ssize_t n;
+  do {
+    n = ::recv(Connection()->Socket(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  if (HasReadData() || n > 0)
+    throw EclSSPIError(kPlainDataBeforeHandshakeCode);
+}
+
+void TclTlsNetworkStream::OpenClientSession() {
+  CheckNoPlainData();
+  auto context = std::make_unique<TclTlsClientSspi>();
+  context->SetTargetName(FTargetName);
+  context->SetCertificateFlags(FCertificateFlags);
+  context->SetTLSFlags(FTLSFlags);
+  {
+    std::lock_guard<std::mutex> lock(FSSPIAccess);
+    FSSPI = std::move(context);
+  }
+  FSSPIBuffer.Clear();
+  FWriteData.Clear();
+  FReadData.Clear();
+  FSSPIResult = rcOK;
+  FPacketSize = 0;
+  FWriteSize = 0;
+  FPeerVerified = false;
+  FVerifyDone = false;
+  FNeedAuthenticate = true;
+  ClearNextAction();
+  SetNextAction(saWrite);
+}
+
+void TclTlsNetworkStream::OpenServerSession() {
+  throw EclSSPIError(kNotSupportedCode, "the server side of TLS is not provided");
+}
+
+void TclTlsNetworkStream::VerifyPeer() {
+  if (FVerifyDone)
+    return;
+  FVerifyDone = true;
+  FPeerVerified = FSSPI->Certified();
+  const int code = FSSPI->StatusCode();
+  const std::string text = SspiErrorText(code);
+  if (OnVerifyPeer)
+    OnVerifyPeer(this, FSSPI->PeerCertificate(), text, code, FPeerVerified);
+  if (!FPeerVerified)
+    RaiseSocketError(text, code);
+}
+
+void TclTlsNetworkStream::Authenticate(TStream* ADestination) {
+  if (!FSSPI)
+    throw EclSSPIError(kSecEInvalidHandle);
+  for (;;) {
+    FPacketSize = 0;
+    TclCertificateList certificates(false);
+    FSSPIResult = FSSPI->GenContext(&FSSPIBuffer, &certificates, false);
+    if (FSSPIResult == rcCredentialNeeded) {
+      TclCertificate* certificate = nullptr;
+      bool handled = false;
+      if (OnGetCertificate)
+        OnGetCertificate(this, certificate, certificates, handled);
+      if (certificate != nullptr)
+        certificates.Add(certificate);
+      FSSPIResult = FSSPI->GenContext(&FSSPIBuffer, &certificates, handled);
+      if (FSSPIResult == rcCredentialNeeded)
+        RaiseSocketError(kNoClientCertificateText, kNoClientCertificateCode);
+    }
+    const bool established = FSSPIResult == rcOK || FSSPIResult == rcEncodeNeeded;
+    if (established)
+      VerifyPeer();
+    bool again = false;
+    if (FSSPIResult == rcAuthContinueNeeded) {
+      const bool sent = SendEncrypted(nullptr, 0);
+      if (!sent)
+        SetNextAction(saWrite);
+      FSSPIResult = rcAuthDataNeeded;
+      // The last token of a handshake (the client's Finished in TLS 1.3) leaves nothing
+      // to wait for: the next step completes the session.
+      again = sent && FSSPI->HandshakeComplete();
+    } else if (FSSPIResult == rcEncodeNeeded) {
+      DecryptBuffer(ADestination);
+      if (FSSPIResult != rcMoreDataNeeded)
+        FSSPIResult = rcOK;
+    }
+    FSSPIBuffer.Clear();
+    if (established)
+      TclNetworkStream::StreamReady();
+    if (!again)
+      return;
+  }
+}
+
+void TclTlsNetworkStream::DecryptBuffer(TStream* ADestination) {
+  Decrypted(FSSPI->Decrypt(&FSSPIBuffer, ADestination, &FSSPIBuffer));
+}
+
+void TclTlsNetworkStream::Decrypted(TclSspiReturnCode AResult) {
+  FSSPIResult = AResult == rcContinueAndMoreDataNeeded ? rcMoreDataNeeded : AResult;
+  SendOutput();
+}
+
+void TclTlsNetworkStream::ProcessIncoming(std::string_view AIncoming, TStream* ADestination) {
+  // Bytes before our first handshake message cannot be the server's answer.
+  if (FNeedAuthenticate)
+    throw EclSSPIError(kPlainDataBeforeHandshakeCode);
+  switch (FSSPIResult) {
+    case rcClosingNeeded:
+    case rcReAuthNeeded:
+      return;  // the session has ended: nothing after it is read
+    case rcAuthDataNeeded:
+      FSSPIBuffer.Clear();
+      FSSPIBuffer.Write(AIncoming);
+      FSSPIBuffer.SetPosition(0);
+      Authenticate(ADestination);
+      return;
+    case rcAuthMoreDataNeeded: {
+      const std::int64_t position = FSSPIBuffer.Position();
+      FSSPIBuffer.Seek(0, SeekOrigin::End);
+      FSSPIBuffer.Write(AIncoming);
+      FSSPIBuffer.SetPosition(position);
+      Authenticate(ADestination);
+      return;
+    }
+    default:
+      // The context keeps an incomplete record itself, so the bytes go to it directly.
+      Decrypted(FSSPI->Decrypt(AIncoming, ADestination));
+      return;
+  }
+}
+
+void TclTlsNetworkStream::ReadIncoming(TStream* ADestination) {
+  const std::int64_t start = TickCount();
+  const bool handshaking = InHandshake();
+  for (;;) {
+    const int batch = GetBatchSize();
+    if (batch <= 0)
+      return;
+    if (FReceived.size() < static_cast<std::size_t>(batch))
+      FReceived.resize(static_cast<std::size_t>(batch));
+    const std::int64_t n =
+        ReadBuf(std::span<char>(FReceived.data(), static_cast<std::size_t>(batch)));
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK)
+        return;
+      RaiseLastSocketError();
+    }
+    if (n == 0) {
+      SetNeedClose();
+      CheckEndOfStream();
+      return;
+    }
+    ProcessIncoming(std::string_view(FReceived.data(), static_cast<std::size_t>(n)), ADestination);
+    // A completed handshake ends the read: the opening returns, and what the server sends
+    // after it is the next read's.
+    if ((handshaking && !InHandshake()) || FSSPIResult == rcClosingNeeded ||
+        FSSPIResult == rcReAuthNeeded || IsTransferDone() || TickCount() - start >= kPumpSliceMs) {
+      return;
+    }
+  }
+}
+
+void TclTlsNetworkStream::SendOutput() {
+  const std::string output = FSSPI->TakeOutput();
+  if (output.empty())
+    return;
+  if (FWriteData.Size() == 0)
+    FWriteSize = 0;
+  const std::int64_t position = FWriteData.Position();
+  FWriteData.Seek(0, SeekOrigin::End);
+  FWriteData.Write(std::string_view(output));
+  FWriteData.SetPosition(position);
+  SetNextAction(saWrite);
+}
+
+bool TclTlsNetworkStream::SendEncrypted(TStream* AData, std::int64_t ASize) {
+  if (FSSPIResult == rcAuthContinueNeeded || FSSPIResult == rcCompleteNeeded) {
+    // A token goes after anything still waiting to be sent.
+    const std::int64_t position = FWriteData.Position();
+    FWriteData.Seek(0, SeekOrigin::End);
+    FWriteData.Write(FSSPIBuffer.Data());
+    FWriteData.SetPosition(position);
+    FSSPIBuffer.Clear();
+  } else if (FWriteData.Size() == 0 && AData != nullptr && ASize > 0) {
+    FSSPI->Encrypt(AData, &FWriteData, ASize);
+  }
+  if (FWriteData.Size() == 0)
+    return true;
+  TclNetworkStream::Write(&FWriteData);
+  if (FWriteData.Remaining() > 0)
+    return false;
+  FWriteData.Clear();
+  return true;
+}
+
+bool TclTlsNetworkStream::Write(TStream* AData) {
+  ClearNextAction();
+  bool complete = true;
+  if (FNeedAuthenticate) {
+    FNeedAuthenticate = false;
+    Authenticate(&FReadData);
+  } else if (AData != nullptr) {
+    const std::int64_t start = TickCount();
+    while (!IsTransferDone()) {
+      if (FWriteData.Size() == 0) {
+        const std::int64_t left = AData->Remaining();
+        if (left <= 0)
+          break;
+        FWriteSize = std::min<std::int64_t>(left, TclNetworkStream::GetBatchSize());
+        if (FWriteSize <= 0)
+          break;
+      }
+      complete = SendEncrypted(AData, FWriteSize);
+      if (!complete)
+        break;
+      if (FWriteSize > 0) {
+        AData->Seek(FWriteSize, SeekOrigin::Current);
+        TclNetworkStream::UpdateProgress(FWriteSize);
+        FWriteSize = 0;
+      }
+      // As the plain stream does: a long run of sends gives the wait a turn.
+      if (AData->Remaining() > 0 && TickCount() - start >= kPumpSliceMs) {
+        complete = false;
+        break;
+      }
+    }
+  } else {
+    complete = SendEncrypted(nullptr, 0);
+    if (!complete)
+      SetNextAction(saWrite);
+    else if (FSSPIResult == rcAuthDataNeeded && FSSPI && FSSPI->HandshakeComplete())
+      Authenticate(&FReadData);
+  }
+  if (InHandshake())
+    SetNextAction(saRead);
+  if (FReadData.Size() > 0)
+    SetHasReadData(true);
+  return complete;
+}
+
+void TclTlsNetworkStream::CheckEndOfStream() {
+  if (!FSSPI || FSSPI->PeerClosed() || FSSPIResult == rcReAuthNeeded)
+    return;
+  // A connection cut inside a record is a truncation, never a clean end. (A cut during
+  // the handshake closes the connection, which the opening reports.)
+  if (FSSPI->HandshakeComplete() && !InHandshake() && FSSPI->HasPendingInput())
+    throw EclSSPIError(kTruncatedCode);
+}
+
+bool TclTlsNetworkStream::Read(TStream* AData) {
+  ClearNextAction();
+  const std::int64_t before = AData != nullptr ? AData->Position() : 0;
+  if (AData != nullptr && FReadData.Size() > 0) {
+    AData->Write(FReadData.Data());
+    FReadData.Clear();
+  } else {
+    ReadIncoming(AData != nullptr ? AData : &FReadData);
+  }
+  SetHasReadData(FReadData.Size() > 0);
+  if (!NeedClose() && FSSPIResult > rcError && FSSPIResult != rcClosingNeeded &&
+      FSSPIResult != rcReAuthNeeded) {
+    SetNextAction(saRead);
+  }
+  if (AData != nullptr) {
+    const std::int64_t added = AData->Position() - before;
+    if (added > 0)
+      TclNetworkStream::UpdateProgress(added);
+  }
+  return true;
+}
+
+void TclTlsNetworkStream::Close(bool ANotifyPeer) {
+  TclNetworkStream::Close(ANotifyPeer);
+  FSSPIResult = rcOK;
+  FSSPIBuffer.Clear();
+  TclSspiReturnCode result = rcOK;
+  if (FSSPI) {
+    try {
+      result = FSSPI->EndSession(&FSSPIBuffer);
+    } catch (const EclSSPIError&) {
+      result = rcError;
+    }
+  }
+  if (ANotifyPeer && result == rcCompleteNeeded) {
+    FSSPIResult = rcCompleteNeeded;
+    try {
+      if (!SendEncrypted(nullptr, 0))
+        SetNextAction(saWrite);
+    } catch (const EclSocketError& e) {
+      if (!PeerIsGone(e.ErrorCode))
+        throw;
+      FWriteData.Clear();
+    }
+  }
+  FSSPIBuffer.Clear();
+  FNeedAuthenticate = false;
+  FSSPIResult = rcReAuthNeeded;
+  DiscardUnread();
+}
+
+void TclTlsNetworkStream::DiscardUnread() {
+  // Records nobody will read any more (session tickets of TLS 1.3 typically) would make
+  // the socket's close a reset, and a reset can destroy our last records before the peer
+  // has read them.
+  if (Connection() == nullptr || !Connection()->Active())
+    return;
+  char sink[4096];
+  while (::recv(Connection()->Socket(), sink, sizeof sink, MSG_DONTWAIT) > 0) {
+  }
+}
+
+int TclTlsNetworkStream::GetBatchSize() {
+  const int batch = TclNetworkStream::GetBatchSize();
+  if (batch <= 0)
+    return batch;
+  if (FPacketSize == 0 && FSSPIResult == rcOK && FSSPI && FSSPI->HandshakeComplete()) {
+    try {
+      const TclStreamSizes& sizes = FSSPI->StreamSizes();
+      FPacketSize = sizes.cbHeader + sizes.cbTrailer;
+    } catch (const EclSSPIError&) {
+    }
+  }
+  return batch + FPacketSize;
+}
