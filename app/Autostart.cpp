@@ -88,14 +88,20 @@ std::string AutostartFolder() {
   return xdg::ConfigHome() + "/autostart";
 }
 
-std::string DesktopEntry(std::string_view title, std::string_view executablePath) {
+std::string DesktopEntry(std::string_view title, std::string_view executablePath,
+                         std::string_view icon) {
   CheckWritable(title);
-  return "[Desktop Entry]\nType=Application\nName=" + EscapeString(title) +
-         "\nExec=" + QuoteExec(executablePath) +
-         "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
+  CheckWritable(icon);
+  std::string entry = "[Desktop Entry]\nType=Application\nName=" + EscapeString(title) + "\n";
+  entry += "Comment=" + EscapeString(kComment) + "\n";
+  if (!icon.empty())
+    entry += "Icon=" + EscapeString(icon) + "\n";
+  entry += "Exec=" + QuoteExec(executablePath) + "\n";
+  entry += "Terminal=false\nX-GNOME-Autostart-enabled=true\n";
+  return entry;
 }
 
-void WriteRunEntry(std::string_view title, std::string_view executablePath) {
+void WriteRunEntry(std::string_view title, std::string_view executablePath, std::string_view icon) {
   const std::string folder = AutostartFolder();
   try {
     kz::MakeDirectories(folder, 0700);
@@ -109,7 +115,7 @@ void WriteRunEntry(std::string_view title, std::string_view executablePath) {
   options.mode = 0644;
   options.refuseSymlink = false;  // a managed dotfile link is replaced, never written through
   kz::WriteFileAtomically(folder + "/" + std::string(title) + ".desktop",
-                          DesktopEntry(title, executablePath), options);
+                          DesktopEntry(title, executablePath, icon), options);
 }
 
 }  // namespace autostart

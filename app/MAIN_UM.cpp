@@ -1,6 +1,8 @@
 #include "app/MAIN_UM.h"
 
 #include <QCoreApplication>
+#include <QCursor>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 
@@ -10,6 +12,8 @@
 #include "app/IniFile.h"
 #include "app/SettingsStore.h"
 #include "app/UN_MAIN.h"
+#include "app/XdgDirs.h"
+#include "core/Error.h"
 
 Tmain::Tmain(QObject* parent)
     : QObject(parent),
@@ -28,6 +32,11 @@ Tmain::Tmain(QObject* parent)
   tray->setIcon(ApplicationIcon());
   tray->setToolTip(QStringLiteral("Kadenza"));
   tray->setContextMenu(Pop.get());
+  // A left click opens the same menu as a right click.
+  connect(tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
+    if (why == QSystemTrayIcon::Trigger)
+      Pop->popup(QCursor::pos());
+  });
   tray->show();
 
   for (QTimer* t : {Timer1, Timer2}) {
@@ -37,10 +46,9 @@ Tmain::Tmain(QObject* parent)
   connect(Timer1, &QTimer::timeout, this, dialogs::Guard([this] { Timer1Timer(); }));
   connect(Timer2, &QTimer::timeout, this, dialogs::Guard([this] { Timer2Timer(); }));
 
-  showSetupModal = [this] {
-    if (frm_main_)
-      frm_main_->exec();
-  };
+  // The setup window does not block the rest of the application, so the tray menu (and
+  // "Konec") stays usable while it is open; opening it again brings it to the front.
+  showSetupModal = [this] { ShowSetupWindow(); };
 
   previousPump_ = kz::SetPumpHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
 }
@@ -64,7 +72,28 @@ void Tmain::FormShow() {
 
 void Tmain::WriteRunEntry() {
   const std::string path = executablePath.toStdString();
-  autostart::WriteRunEntry(autostart::ApplicationTitle(path), path);
+  autostart::WriteRunEntry(autostart::ApplicationTitle(path), path, WriteIconFile());
+}
+
+std::string Tmain::WriteIconFile() {
+  // The drawn icon as a file in the user's icon theme folder, for the autostart entry; the
+  // entry goes without an icon when it cannot be written.
+  const QString folder =
+      QString::fromStdString(xdg::DataHome()) + QStringLiteral("/icons/hicolor/64x64/apps");
+  const QString file = folder + QStringLiteral("/kadenza.png");
+  if (!QDir().mkpath(folder) || !ApplicationIcon().pixmap(64, 64).save(file, "PNG"))
+    return {};
+  return file.toStdString();
+}
+
+void Tmain::ShowSetupWindow() {
+  if (!frm_main_)
+    return;
+  if (frm_main_->isMinimized())
+    frm_main_->showNormal();
+  frm_main_->show();
+  frm_main_->raise();
+  frm_main_->activateWindow();
 }
 
 void Tmain::setupClick() {
@@ -82,7 +111,15 @@ bool Tmain::IsSendDay() {
 
 void Tmain::Timer1Timer() {
   const IniFile ini(settings::SetupFilePath());
-  const schedule::StoredSchedule stored = schedule::ReadStoredSchedule(ini);
+  schedule::StoredSchedule stored;
+  try {
+    stored = schedule::ReadStoredSchedule(ini);
+  } catch (const EConvertError&) {
+    // No readable time or date: nothing can go out until the settings are saved again, so
+    // the schedule stops here and the error is reported once, not every minute.
+    Timer1->stop();
+    throw;
+  }
   CurrentDateTime = stored.expiry;
   const schedule::LocalDateTime now = clock();
   if (IsSendDay() && schedule::IsSendMinute(now.time, stored.sendTime)) {
@@ -107,6 +144,8 @@ void Tmain::ShowBalloon(const QString& title, const QString& text, int displayMs
   // Notification servers break lines at LF, not at CR.
   QString shown = text;
   shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  if (notifier_.Show(title, shown, displayMs))
+    return;
   if (QSystemTrayIcon::supportsMessages()) {
     tray->showMessage(title, shown, QSystemTrayIcon::Information, displayMs);
   }

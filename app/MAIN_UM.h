@@ -15,7 +15,9 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
 
+#include "app/Notifier.h"
 #include "app/Schedule.h"
 #include "net/clPumpHook.h"
 
@@ -35,21 +37,28 @@ class Tmain : public QObject {
 
   // FormShow runs the start-up steps: autostart entry, the data folder made owner-only and
   // cleared of stale temporary files, then either the schedule (setup.dat exists) or the
-  // setup window, modally. An error is reported and skips the rest.
+  // setup window. An error is reported and skips the rest.
   void FormShow();
   void WriteRunEntry();
+  // WriteIconFile stores the application icon as a PNG file and answers its path ("" when
+  // it cannot be written).
+  std::string WriteIconFile();
   void setupClick();
+  // ShowSetupWindow shows the setup window without blocking the tray menu, or brings the
+  // open one to the front (also out of its minimised state).
+  void ShowSetupWindow();
   void KonecClick();
   void Timer1Timer();
   void Timer2Timer();
   bool IsSendDay();
 
-  // ShowBalloon shows a tray notification of the information kind; a balloon still showing
-  // is replaced. Texts use CR as their line break.
+  // ShowBalloon shows a notification of the information kind through the desktop's
+  // notification service, replacing the one still showing (else the tray icon's own
+  // balloon). Texts use CR as their line break.
   void ShowBalloon(const QString& title, const QString& text, int displayMs);
 
-  // Replaceable for tests: the clock, how the setup window is shown modally, and the path
-  // written to the autostart entry.
+  // Replaceable for tests: the clock, how the setup window is shown (or brought to the
+  // front when open), and the path written to the autostart entry.
   Clock clock;
   std::function<void()> showSetupModal;
   QString executablePath;
@@ -70,6 +79,7 @@ class Tmain : public QObject {
  private:
   Tfrm_main* frm_main_ = nullptr;
   kz::PumpHook previousPump_;
+  Notifier notifier_;
 };
 
 // The balloon texts.

@@ -1,9 +1,11 @@
 #include "app/UN_MAIN.h"
 
 #include <QButtonGroup>
+#include <QCalendarWidget>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
@@ -18,6 +20,7 @@
 #include "app/Schedule.h"
 #include "app/SendJob.h"
 #include "app/SettingsStore.h"
+#include "core/Error.h"
 #include "core/ScopeGuard.h"
 
 namespace {
@@ -72,13 +75,16 @@ Tfrm_main::Tfrm_main(Tmain* main, QWidget* parent) : QDialog(parent), main_(main
   };
   setWindowTitle(QStringLiteral("Kadenza"));
   setWindowIcon(ApplicationIcon());
+  // Only the close button in the title bar: no minimising, no maximising.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-  setFont(QFont(QStringLiteral("Tahoma"), 8));
+                 Qt::WindowCloseButtonHint);
+  QFont tahoma(QStringLiteral("Tahoma"));
+  tahoma.setPixelSize(11);
+  setFont(tahoma);
 
   auto* root = new QVBoxLayout(this);
   root->setContentsMargins(8, 8, 8, 8);
-  root->setSpacing(6);
+  root->setSpacing(4);
   BuildAccountPanel(root);
   BuildRecipientsPanel(root);
   BuildMessagePanel(root);
@@ -88,9 +94,10 @@ Tfrm_main::Tfrm_main(Tmain* main, QWidget* parent) : QDialog(parent), main_(main
            mem_text, cas, do_data, priloha1->Edit(), priloha2->Edit(), priloha3->Edit()}) {
     PaintField(field);
   }
-  // The width is fixed; the height may grow, but never below what the controls need.
-  root->setSizeConstraint(QLayout::SetMinimumSize);
-  setMaximumWidth(665);
+  // The width is fixed; the height may grow, but never below the client height of 396.
+  setFixedWidth(kClientWidth);
+  setMinimumHeight(kClientHeight);
+  SetUpKeyboard();
 
   T = new QTimer(this);
   T->setInterval(1000);
@@ -145,16 +152,19 @@ void Tfrm_main::BuildRecipientsPanel(QVBoxLayout* root) {
   mem_prijemce->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   mem_prijemce->setToolTip(
       QStringLiteral("Zadejte všechny příjemce zprávy vedle sebe oddělené čárkou a mezerou"));
-  mem_prijemce->setFixedHeight(52);
+  mem_prijemce->setFixedHeight(44);
   ed_my_mail = new QLineEdit(pn2);
   ed_my_mail->setPlaceholderText(QStringLiteral("Váš email "));
+  // The own address shares the row of the list's label, which keeps the window low.
   g->addWidget(
       Label(QStringLiteral("Seznam příjemců - vkládejte vedle sebe oddělené čárkou a mezerou"),
             mem_prijemce),
-      0, 0, 1, 2);
-  g->addWidget(mem_prijemce, 1, 0, 1, 2);
-  g->addWidget(Label(QStringLiteral("váš email"), ed_my_mail), 2, 0);
-  g->addWidget(ed_my_mail, 2, 1);
+      0, 0);
+  g->addWidget(Label(QStringLiteral("váš email"), ed_my_mail), 0, 1, Qt::AlignRight);
+  g->addWidget(ed_my_mail, 0, 2);
+  g->addWidget(mem_prijemce, 1, 0, 1, 3);
+  g->setColumnStretch(0, 1);
+  g->setVerticalSpacing(2);
   root->addWidget(pn2);
 }
 
@@ -180,6 +190,8 @@ void Tfrm_main::BuildMessagePanel(QVBoxLayout* root) {
   do_data = new QDateEdit(QDate(2012, 12, 12), pn3);
   do_data->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
   do_data->setCalendarPopup(true);
+  do_data->calendarWidget()->setVerticalHeaderFormat(QCalendarWidget::ISOWeekNumbers);
+  do_data->calendarWidget()->setFirstDayOfWeek(Qt::Monday);
   do_data->setFont(big);
   do_data->setAlignment(Qt::AlignCenter);
   do_data->setToolTip(QStringLiteral("Vyberte do kdy se mají opakovaně zprávy odesílat\n") +
@@ -197,24 +209,31 @@ void Tfrm_main::BuildMessagePanel(QVBoxLayout* root) {
   btnSend = new QPushButton(QStringLiteral("btnSend"), pn3);
   btnSend->setVisible(false);
 
+  // Three columns: subject and text; time, date and the days; the attachments.
+  g->setVerticalSpacing(2);
   g->addWidget(Label(QStringLiteral("Předmět"), ed_predmet), 0, 0);
   g->addWidget(ed_predmet, 1, 0);
   g->addWidget(Label(QStringLiteral("Text zprávy"), mem_text), 2, 0);
-  g->addWidget(mem_text, 3, 0, 8, 1);
+  g->addWidget(mem_text, 3, 0, 3, 1);
   g->addWidget(Label(QStringLiteral("Čas odesílání"), cas), 0, 1);
   g->addWidget(cas, 1, 1);
   g->addWidget(Label(QStringLiteral("Do data"), do_data), 2, 1);
   g->addWidget(do_data, 3, 1);
-  g->addWidget(Label(QStringLiteral("Příloha 1"), priloha1->Edit()), 4, 1);
-  g->addWidget(priloha1, 5, 1);
-  g->addWidget(Label(QStringLiteral("Příloha 2"), priloha2->Edit()), 6, 1);
-  g->addWidget(priloha2, 7, 1);
-  g->addWidget(Label(QStringLiteral("Příloha 3"), priloha3->Edit()), 8, 1);
-  g->addWidget(priloha3, 9, 1);
-  g->setRowStretch(10, 1);
-  BuildDayPanels(g, 11, 0);
-  g->setColumnStretch(0, 3);
-  g->setColumnStretch(1, 2);
+  BuildDayPanels(g, 4, 1);
+  g->addWidget(Label(QStringLiteral("Příloha 1"), priloha1->Edit()), 0, 2);
+  g->addWidget(priloha1, 1, 2);
+  g->addWidget(Label(QStringLiteral("Příloha 2"), priloha2->Edit()), 2, 2);
+  g->addWidget(priloha2, 3, 2);
+  auto* third = new QVBoxLayout;
+  third->setSpacing(2);
+  third->addWidget(Label(QStringLiteral("Příloha 3"), priloha3->Edit()));
+  third->addWidget(priloha3);
+  third->addStretch();
+  g->addLayout(third, 4, 2, 2, 1);
+  g->setRowStretch(5, 1);
+  g->setColumnStretch(0, 5);
+  g->setColumnStretch(1, 4);
+  g->setColumnStretch(2, 3);
   root->addWidget(pn3, 1);
 }
 
@@ -245,9 +264,9 @@ void Tfrm_main::BuildDayPanels(QGridLayout* grid, int row, int column) {
   auto* group = new QButtonGroup(pn_jednotlive);
   for (std::size_t i = 0; i < radios.size(); ++i) {
     group->addButton(radios[i]);
-    j->addWidget(radios[i], static_cast<int>(i % 4), static_cast<int>(i / 4));
+    j->addWidget(radios[i], static_cast<int>(i / 3), static_cast<int>(i % 3));
   }
-  j->addWidget(btn_back, 3, 2, Qt::AlignRight);
+  j->addWidget(btn_back, 2, 3, Qt::AlignRight);
 
   pn_combi = new QGroupBox(QStringLiteral("Volby dní"));
   cb_po = new QCheckBox(QStringLiteral("Pondělí"));
@@ -261,16 +280,18 @@ void Tfrm_main::BuildDayPanels(QGridLayout* grid, int row, int column) {
   auto* c = new QGridLayout(pn_combi);
   const auto boxes = DayBoxes();
   for (std::size_t i = 0; i < boxes.size(); ++i) {
-    c->addWidget(boxes[i], static_cast<int>(i % 4), static_cast<int>(i / 4));
+    c->addWidget(boxes[i], static_cast<int>(i / 3), static_cast<int>(i % 3));
   }
-  c->addWidget(sButton1, 3, 2, Qt::AlignRight);
+  c->addWidget(sButton1, 2, 3, Qt::AlignRight);
 
   for (QGroupBox* panel : {pn_vyber, pn_jednotlive, pn_combi}) {
     // Each panel keeps its room while hidden, so switching never squeezes the window.
     QSizePolicy policy = panel->sizePolicy();
     policy.setRetainSizeWhenHidden(true);
     panel->setSizePolicy(policy);
-    grid->addWidget(panel, row, column, 1, 2);
+    static_cast<QGridLayout*>(panel->layout())->setVerticalSpacing(0);
+    static_cast<QGridLayout*>(panel->layout())->setContentsMargins(4, 2, 4, 2);
+    grid->addWidget(panel, row, column, 2, 1);
   }
   pn_jednotlive->hide();
   pn_combi->hide();
@@ -315,9 +336,10 @@ void Tfrm_main::ConnectHandlers() {
   for (QRadioButton* rb : DayRadios()) {
     connect(rb, &QRadioButton::clicked, this, Guard([this, rb] { RadioClick(rb); }));
   }
-  // Check boxes react to every change, also to unticking by "Vybrat".
+  // Check boxes react to the user's clicks; ticking them from the stored days or unticking
+  // them by "Vybrat" writes nothing.
   for (QCheckBox* cb : DayBoxes()) {
-    connect(cb, &QCheckBox::toggled, this, Guard([this, cb] { CheckBoxClick(cb); }));
+    connect(cb, &QCheckBox::clicked, this, Guard([this, cb] { CheckBoxClick(cb); }));
   }
   connect(priloha1, &TFileNameEdit::textChanged, this, Guard([this] { priloha1Change(); }));
   connect(priloha2, &TFileNameEdit::textChanged, this, Guard([this] { priloha2Change(); }));
@@ -351,7 +373,7 @@ void Tfrm_main::showEvent(QShowEvent* event) {
   // which a program that mostly sits in the tray should not carry until it is needed.
   if (!sized_) {
     sized_ = true;
-    resize(665, qMax(396, sizeHint().height()));
+    resize(kClientWidth, kClientHeight);
   }
   QDialog::showEvent(event);
   if (!event->spontaneous())
@@ -383,10 +405,20 @@ void Tfrm_main::FormShow() {
     priloha3->setText(read(settings::kAttachmentKeys[2]));
     mem_prijemce->setPlainText(read(settings::kRecipientsKey));
     ed_my_mail->setText(read(settings::kOwnAddressKey));
-    cas->setTime(QTime::fromString(read(settings::kSendTimeKey), QStringLiteral("HH:mm:ss")));
-    do_data->setDate(
-        QDate::fromString(read(settings::kValidUntilKey), QStringLiteral("dd.MM.yyyy")));
+    // Read as the schedule reads them, so the window shows the schedule that runs; a text
+    // the schedule cannot read leaves the field as it is.
+    try {
+      const kz::TimeOfDay t = schedule::ParseTimeText(Std(read(settings::kSendTimeKey)));
+      cas->setTime(QTime(t.hour, t.minute, t.second));
+    } catch (const EConvertError&) {
+    }
+    try {
+      const auto d = schedule::ParseDateText(Std(read(settings::kValidUntilKey)));
+      do_data->setDate(QDate(int(d.year()), int(unsigned(d.month())), int(unsigned(d.day()))));
+    } catch (const EConvertError&) {
+    }
   }
+  ShowStoredDays();
   bool exists = false;
   const std::vector<std::string> lines = settings::LoadMessageText(&exists);
   if (exists) {
@@ -411,9 +443,12 @@ void Tfrm_main::FormClose() {
 }
 
 void Tfrm_main::TTimer() {
+  // A ticked radio button or a ticked box of the combination panel is a day choice.
   bool dayChosen = false;
   for (QRadioButton* rb : DayRadios())
     dayChosen = dayChosen || rb->isChecked();
+  for (QCheckBox* cb : DayBoxes())
+    dayChosen = dayChosen || cb->isChecked();
   const bool ready = !ed_smtp->text().isEmpty() && !ed_user->text().isEmpty() &&
                      !ed_pass->text().isEmpty() && !mem_prijemce->toPlainText().isEmpty() &&
                      dayChosen && (!do_data->text().isEmpty() || !ed_my_mail->text().isEmpty());
@@ -447,11 +482,8 @@ void Tfrm_main::UntickAllDays() {
 }
 
 void Tfrm_main::btn_VybratClick() {
-  {
-    const IniFile ini(settings::SetupFilePath());
-    for (std::size_t i = 0; i < settings::kWeekdayKeys.size(); ++i)
-      settings::SetDayChosen(ini, settings::MondayFirst(i), false);
-  }
+  // The stored days stay as they are until a day is clicked in the panel, so leaving the
+  // window now keeps the running schedule.
   if (rb_jednotlive->isChecked()) {
     pn_jednotlive->show();
     pn_combi->hide();
@@ -480,24 +512,98 @@ void Tfrm_main::sButton1Click() {
 void Tfrm_main::RadioClick(QRadioButton* button) {
   if (!button->isChecked())
     return;
-  // The radio buttons: one per day (Monday first), Monday to Friday, and every day.
-  std::array<bool, 7> chosen{};  // Monday first
-  const auto radios = DayRadios();
-  for (std::size_t i = 0; i < chosen.size(); ++i)
-    chosen[i] = radios[i] == button || button == rb_po_ne || (button == rb_po_pa && i < 5);
   const IniFile ini(settings::SetupFilePath());
-  for (std::size_t i = 0; i < chosen.size(); ++i)
-    settings::SetDayChosen(ini, settings::MondayFirst(i), chosen[i]);
+  for (std::size_t i = 0; i < settings::kWeekdayKeys.size(); ++i)
+    settings::SetDayChosen(ini, settings::MondayFirst(i), DayBelongsTo(button, i));
 }
 
-void Tfrm_main::CheckBoxClick(QCheckBox* box) {
+void Tfrm_main::CheckBoxClick(QCheckBox* /*box*/) {
+  // The panel's boxes are the whole combination: store every day as its box shows it.
   const auto boxes = DayBoxes();
-  for (std::size_t i = 0; i < boxes.size(); ++i) {
-    if (boxes[i] != box)
-      continue;
-    settings::SetDayChosen(IniFile(settings::SetupFilePath()), settings::MondayFirst(i),
-                           box->isChecked());
+  const IniFile ini(settings::SetupFilePath());
+  for (std::size_t i = 0; i < boxes.size(); ++i)
+    settings::SetDayChosen(ini, settings::MondayFirst(i), boxes[i]->isChecked());
+}
+
+void Tfrm_main::ShowStoredDays() {
+  std::array<bool, 7> stored{};  // Monday first
+  bool any = false;
+  {
+    const IniFile ini(settings::SetupFilePath());
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+      stored[i] = settings::IsDayChosen(ini, settings::MondayFirst(i));
+      any = any || stored[i];
+    }
   }
+  UntickAllDays();
+  pn_vyber->setVisible(!any);
+  pn_jednotlive->hide();
+  pn_combi->hide();
+  if (!any)
+    return;
+  // The radio button whose days are exactly the stored ones, if there is one.
+  const auto radios = DayRadios();
+  QRadioButton* match = nullptr;
+  for (QRadioButton* rb : radios) {
+    bool same = true;
+    for (std::size_t i = 0; i < stored.size(); ++i)
+      same = same && stored[i] == DayBelongsTo(rb, i);
+    if (same)
+      match = rb;
+  }
+  if (match) {
+    rb_jednotlive->setChecked(true);
+    match->setChecked(true);
+    pn_jednotlive->show();
+  } else {
+    rb_combi->setChecked(true);
+    const auto boxes = DayBoxes();
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+      boxes[i]->setChecked(stored[i]);
+    pn_combi->show();
+  }
+}
+
+bool Tfrm_main::DayBelongsTo(const QRadioButton* button, std::size_t mondayFirst) const {
+  return DayRadios()[mondayFirst] == button || button == rb_po_ne ||
+         (button == rb_po_pa && mondayFirst < 5);
+}
+
+void Tfrm_main::SetUpKeyboard() {
+  // Tab moves on from the memos; a literal tab in the message text is Ctrl+Tab.
+  mem_prijemce->setTabChangesFocus(true);
+  mem_text->setTabChangesFocus(true);
+  mem_text->installEventFilter(this);
+  ed_pass->installEventFilter(this);
+}
+
+bool Tfrm_main::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress)
+    return QDialog::eventFilter(watched, event);
+  auto* key = static_cast<QKeyEvent*>(event);
+  if (watched == mem_text && key->key() == Qt::Key_Tab && key->modifiers() == Qt::ControlModifier) {
+    mem_text->insertPlainText(QStringLiteral("\t"));
+    return true;
+  }
+  if (watched == ed_pass && ed_pass->text() == kPasswordPlaceholder) {
+    // The placeholder word is no password: the first key that edits replaces it.
+    const bool typed = !key->text().isEmpty() && key->text().at(0).isPrint();
+    const bool erases = key->key() == Qt::Key_Backspace || key->key() == Qt::Key_Delete;
+    if (typed || erases || key->matches(QKeySequence::Paste))
+      ed_pass->clear();
+    if (erases)
+      return true;
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void Tfrm_main::keyPressEvent(QKeyEvent* event) {
+  // Escape does not close the window: it closes through its close button and its buttons.
+  if (event->key() == Qt::Key_Escape) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 namespace {

@@ -50,6 +50,10 @@ class Tfrm_main : public QDialog {
   };
   static const std::array<Preset, 5> kPresets;
 
+  // The client area: a fixed width, and the least height.
+  static constexpr int kClientWidth = 665;
+  static constexpr int kClientHeight = 396;
+
   // Event handlers, named after their component and event.
   void FormShow();
   void FormClose();
@@ -138,6 +142,8 @@ class Tfrm_main : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
  public slots:
   void done(int result) override;
 
@@ -149,6 +155,12 @@ class Tfrm_main : public QDialog {
   void BuildButtonPanel(QVBoxLayout* root);
   void ConnectHandlers();
   void UntickAllDays();
+  // ShowStoredDays shows the stored days: the radio button that stands for exactly them,
+  // else the ticked boxes of the combination panel; the mode choice when none is stored.
+  void ShowStoredDays();
+  // DayBelongsTo: the radio button's choice includes the day (0 = Monday .. 6 = Sunday).
+  bool DayBelongsTo(const QRadioButton* button, std::size_t mondayFirst) const;
+  void SetUpKeyboard();
   std::array<QRadioButton*, 9> DayRadios() const;
   std::array<QCheckBox*, 7> DayBoxes() const;
   bool EntriesComplete() const;

@@ -10,8 +10,11 @@
 #include <string_view>
 
 #include "app/AppIcon.h"
+#include "app/Dialogs.h"
+#include "app/Language.h"
 #include "app/MAIN_UM.h"
 #include "app/SendNow.h"
+#include "app/SingleInstance.h"
 #include "app/UN_MAIN.h"
 
 int main(int argc, char* argv[]) {
@@ -25,10 +28,22 @@ int main(int argc, char* argv[]) {
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   QApplication::setWindowIcon(ApplicationIcon());
+  UseCzech(app);
+
+  // One running copy per user and data folder: a later start opens the running copy's setup
+  // window and ends.
+  SingleInstance instance;
+  if (!instance.Claim()) {
+    if (!instance.HandOver())
+      std::fputs("kadenza: another copy is running but does not answer\n", stderr);
+    return 0;
+  }
 
   Tmain main;
   Tfrm_main frm_main(&main);
   main.SetSetupForm(&frm_main);
+  QObject::connect(&instance, &SingleInstance::Activated, &main,
+                   dialogs::Guard([&main] { main.setupClick(); }));
 
   // Started with the session, the application may come up before the panel that hosts tray
   // icons; wait for it a bounded time and show the icon again once it is there.

@@ -340,10 +340,18 @@ class QuotedPrintableDecoder final : public LookaheadCodec {
   // DecodeSpecial handles the "=", CR or LF at i: an escape, a soft break, a line end (CR
   // LF, a lone CR and a lone LF are each written as CR LF), or a literal "=" with the
   // character after it.
-  static Special DecodeSpecial(const unsigned char* p, std::size_t n, bool final,
-                               std::size_t& index, char*& out, std::size_t& loneBreaks) {
+  [[gnu::always_inline]] static Special DecodeSpecial(const unsigned char* p, std::size_t n,
+                                                      bool final, std::size_t& index, char*& out,
+                                                      std::size_t& loneBreaks) {
     std::size_t i = index;
     char* o = out;
+    // The most common case first: an escape with all of it in view.
+    if (p[i] == '=' && i + 2 < n && (kDec.hex[p[i + 1]] | kDec.hex[p[i + 2]]) >= 0) {
+      *o = static_cast<char>(kDec.hex[p[i + 1]] * 16 + kDec.hex[p[i + 2]]);
+      index = i + 3;
+      out = o + 1;
+      return Special::kDone;
+    }
     if (kDec.cls[p[i]] == kLineEnd) {
       if (p[i] == '\r' && i + 1 == n && !final)
         return Special::kStalled;

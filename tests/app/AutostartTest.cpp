@@ -31,8 +31,12 @@ INSTANTIATE_TEST_SUITE_P(Table, TitleTest,
 
 TEST(Autostart, EntryPointsToTheExecutable) {
   EXPECT_EQ(autostart::DesktopEntry("Kadenza", "/opt/kadenza/bin/kadenza"),
-            "[Desktop Entry]\nType=Application\nName=Kadenza\nExec=/opt/kadenza/bin/kadenza\n"
-            "Terminal=false\nX-GNOME-Autostart-enabled=true\n");
+            "[Desktop Entry]\nType=Application\nName=Kadenza\n"
+            "Comment=Odesílá připravený e-mail podle nastaveného rozvrhu\n"
+            "Exec=/opt/kadenza/bin/kadenza\nTerminal=false\nX-GNOME-Autostart-enabled=true\n");
+  EXPECT_NE(
+      autostart::DesktopEntry("K", "/k", "/home/a/ikona.png").find("\nIcon=/home/a/ikona.png\n"),
+      std::string::npos);
 }
 
 TEST(Autostart, ExecPathIsQuotedWhenItNeedsIt) {

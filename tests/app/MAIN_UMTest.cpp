@@ -50,6 +50,10 @@ TEST_F(MainTest, FirstRunWritesAutostartAndOpensTheSetupWindow) {
   EXPECT_FALSE(main->Timer1->isActive());
   const std::string entry = TempHome::Read(home.Root() / "config/autostart/Kadenza.desktop");
   EXPECT_NE(entry.find("Exec=/usr/local/bin/Kadenza.bin\n"), std::string::npos) << entry;
+  const std::string icon = (home.Root() / "data/icons/hicolor/64x64/apps/kadenza.png").string();
+  EXPECT_NE(entry.find("\nIcon=" + icon + "\n"), std::string::npos) << entry;
+  EXPECT_EQ(TempHome::Read(icon).substr(1, 3), "PNG");
+  EXPECT_NE(entry.find("\nComment=Odesílá"), std::string::npos) << entry;
   EXPECT_TRUE(messages.empty());
 }
 
@@ -123,15 +127,37 @@ TEST_F(MainTest, StartedAfterExpiryTheFirstTickExpires) {
   EXPECT_TRUE(balloons.empty());
 }
 
-TEST_F(MainTest, MissingSettingsGiveAConversionErrorEveryTick) {
+TEST_F(MainTest, MissingSettingsGiveOneConversionErrorAndStopTheSchedule) {
   EXPECT_THROW(main->Timer1Timer(), EConvertError);
-  // Through the timer the error is shown and the schedule keeps running.
+  // Through the timer the error is shown once and the schedule stops until Save.
   main->Timer1->start(5);
   QTest::qWait(60);
-  EXPECT_TRUE(main->Timer1->isActive());
-  ASSERT_FALSE(messages.empty());
+  EXPECT_FALSE(main->Timer1->isActive());
+  ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].first, dialogs::MessageKind::Error);
   EXPECT_EQ(messages[0].second, QStringLiteral("'' is not a valid date"));
+}
+
+TEST_F(MainTest, DaysWithoutTimeOrDateStopTheScheduleUntilSaved) {
+  // Left by closing the window before ever saving: day keys only.
+  settings::EnsureDataFolder();
+  Ini().WriteString("Datum", "Po", "Po");
+  main->FormShow();
+  ASSERT_TRUE(main->Timer1->isActive());
+  main->Timer1->setInterval(5);
+  QTest::qWait(80);
+  EXPECT_FALSE(main->Timer1->isActive());
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].second, QStringLiteral("'' is not a valid date"));
+  main->setup->trigger();  // the menu still works
+  EXPECT_EQ(modalShows, 1);
+  form->ed_smtp->setText(QStringLiteral("smtp.example.cz"));
+  form->ed_user->setText(QStringLiteral("jan@example.cz"));
+  form->ed_pass->setText(QStringLiteral("heslo"));
+  form->mem_prijemce->setPlainText(QStringLiteral("a@example.cz"));
+  form->btn_saveClick();
+  EXPECT_TRUE(main->Timer1->isActive());
+  EXPECT_NO_THROW(main->Timer1Timer());
 }
 
 }  // namespace

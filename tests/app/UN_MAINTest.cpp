@@ -127,7 +127,7 @@ TEST_F(SetupFormTest, CheckBoxesStoreOnlyTheirOwnDay) {
   form->rb_combi->setChecked(true);
   form->btn_VybratClick();
   EXPECT_TRUE(Shown(form->pn_combi));
-  EXPECT_EQ(Days(), "-------");
+  EXPECT_EQ(Days(), "-Ut-----");  // kept until a day is clicked
   form->cb_po->click();
   form->cb_pa->click();
   EXPECT_EQ(Days(), "Po---Pa--");
@@ -135,7 +135,7 @@ TEST_F(SetupFormTest, CheckBoxesStoreOnlyTheirOwnDay) {
   EXPECT_EQ(Days(), "----Pa--");
 }
 
-TEST_F(SetupFormTest, VybratUntickesEverythingAndEmptiesTheDays) {
+TEST_F(SetupFormTest, VybratUntickesEverythingAndTheNextClickStoresTheDays) {
   ChooseSingleDays();
   form->rb_po_ne->click();
   form->btn_backClick();
@@ -145,13 +145,14 @@ TEST_F(SetupFormTest, VybratUntickesEverythingAndEmptiesTheDays) {
   form->rb_combi->setChecked(true);
   form->btn_VybratClick();
   EXPECT_FALSE(form->rb_po_ne->isChecked());
-  EXPECT_EQ(Days(), "-------");
+  EXPECT_EQ(Days(), "PoUtStCtPaSoNe");
   form->cb_so->click();
+  EXPECT_EQ(Days(), "-----So-");
   form->sButton1Click();
   form->rb_jednotlive->setChecked(true);
   form->btn_VybratClick();
   EXPECT_FALSE(form->cb_so->isChecked());
-  EXPECT_EQ(Days(), "-------");
+  EXPECT_EQ(Days(), "-----So-");
   // The radio buttons still behave as one group after being unticked.
   form->rb_po->click();
   form->rb_ut->click();
@@ -164,7 +165,7 @@ TEST_F(SetupFormTest, VybratWithoutAModeAsksForOne) {
   form->btn_VybratClick();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].second, QStringLiteral("Musíte zvolit jednotlivě, nebo kombinaci"));
-  EXPECT_EQ(Days(), "-------");
+  EXPECT_EQ(Days(), "Po------");
   EXPECT_TRUE(Shown(form->pn_vyber));
 }
 
