@@ -21,6 +21,18 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+// HoldsLineBreak tells whether the data has a CR or LF byte anywhere; it reads from the start.
+bool HoldsLineBreak(TStream& data) {
+  data.Seek(0, SeekOrigin::Begin);
+  char buffer[64 * 1024];
+  while (const std::size_t n = data.Read(buffer)) {
+    if (std::find_if(buffer, buffer + n, [](char c) { return c == '\r' || c == '\n'; }) !=
+        buffer + n)
+      return true;
+  }
+  return false;
+}
+
 // Characters allowed in a Content-ID (RFC 2392 msg-id, dot-atom text); others become "_".
 std::string MsgIdText(std::string_view text) {
   std::string out;
@@ -152,6 +164,11 @@ void TclAttachmentBody::SetFileName(std::string_view value) {
     if (std::shared_ptr<TStream> data = OpenData(true)) {
       Encoder().SetCharsPerLine(MailMessage()->CharsPerLine());
       encoding_ = Encoder().GetPreferredEncoding(*data);
+      // Quoted-printable line breaks stand for the canonical CR LF of text; readers turn them
+      // into their own line ends. A file that is not text keeps its bytes only in base64.
+      if (encoding_ == TclEncodeMethod::cmQuotedPrintable && !contentType_.starts_with("text/") &&
+          HoldsLineBreak(*data))
+        encoding_ = TclEncodeMethod::cmBase64;
     }
   }
   Changed();
