@@ -262,9 +262,18 @@ bool TclTlsNetworkStream::SendEncrypted(TStream* AData, std::int64_t ASize) {
   }
   if (FWriteData.Size() == 0)
     return true;
-  TclNetworkStream::Write(&FWriteData);
-  if (FWriteData.Remaining() > 0)
-    return false;
+  // The records go out straight from their buffer: one send per record, as a whole.
+  while (FWriteData.Remaining() > 0) {
+    const auto position = static_cast<std::size_t>(FWriteData.Position());
+    const std::string_view pending = FWriteData.Data().substr(position);
+    const std::int64_t sent = WriteBuf(std::span<const char>(pending.data(), pending.size()));
+    if (sent < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK)
+        return false;
+      RaiseLastSocketError();
+    }
+    FWriteData.Seek(sent, SeekOrigin::Current);
+  }
   FWriteData.Clear();
   return true;
 }
