@@ -1,5 +1,6 @@
 #include "smtp/clSmtpHeader.h"
 
+#include <algorithm>
 #include <cassert>
 
 #include "core/StringUtils.h"
@@ -55,19 +56,26 @@ bool AddHeaderField(std::vector<std::string>& lines, std::string_view name,
 
 int RemoveHeaderFields(std::vector<std::string>& lines, std::string_view name) {
   const std::string wanted = LowerAscii(name);
+  // One pass that moves the kept lines forward: many fields cost no more than one.
+  const std::size_t end = HeaderEnd(lines);
   int removed = 0;
-  std::size_t i = 0;
-  while (i < HeaderEnd(lines)) {
-    if (FieldName(lines[i]) != wanted) {
-      ++i;
-      continue;
+  bool dropping = false;
+  std::size_t write = 0;
+  for (std::size_t read = 0; read < end; ++read) {
+    if (!IsContinuation(lines[read])) {
+      dropping = FieldName(lines[read]) == wanted;
+      removed += dropping ? 1 : 0;
     }
-    std::size_t last = i + 1;
-    while (last < lines.size() && IsContinuation(lines[last]))
-      ++last;
-    lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(i),
-                lines.begin() + static_cast<std::ptrdiff_t>(last));
-    ++removed;
+    if (dropping)
+      continue;
+    if (write != read)
+      lines[write] = std::move(lines[read]);
+    ++write;
+  }
+  if (write != end) {
+    const auto tail = std::move(lines.begin() + static_cast<std::ptrdiff_t>(end), lines.end(),
+                                lines.begin() + static_cast<std::ptrdiff_t>(write));
+    lines.erase(tail, lines.end());
   }
   return removed;
 }
