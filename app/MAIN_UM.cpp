@@ -10,10 +10,14 @@
 #include "app/Autostart.h"
 #include "app/Dialogs.h"
 #include "app/IniFile.h"
+#include "app/MissedSends.h"
+#include "app/SendHistory.h"
 #include "app/SettingsStore.h"
 #include "app/UN_MAIN.h"
 #include "app/XdgDirs.h"
 #include "core/Error.h"
+
+#include <cstdio>
 
 Tmain::Tmain(QObject* parent)
     : QObject(parent),
@@ -63,6 +67,13 @@ void Tmain::FormShow() {
     // Settings others could read, or that are no file at all, are refused before use.
     settings::PrepareDataFolder();
     if (settings::SetupFileExists()) {
+      // A send that fell while the computer was off is named now; a schedule that cannot be
+      // read is left to the first tick, which reports it.
+      try {
+        const IniFile ini(settings::SetupFilePath());
+        NoteTick(ini, schedule::ReadStoredSchedule(ini), clock());
+      } catch (const EConvertError&) {
+      }
       Timer1->start();
     } else {
       showSetupModal();
@@ -122,6 +133,7 @@ void Tmain::Timer1Timer() {
   }
   CurrentDateTime = stored.expiry;
   const schedule::LocalDateTime now = clock();
+  NoteTick(ini, stored, now);
   if (IsSendDay() && schedule::IsSendMinute(now.time, stored.sendTime)) {
     ShowBalloon(QStringLiteral("Kadenza"), kNoticeText, 3000);  // replaced by the outcome's
     // An error of the send job ends the tick here (no expiry test) and reaches its error box.
@@ -148,5 +160,34 @@ void Tmain::ShowBalloon(const QString& title, const QString& text, int displayMs
     return;
   if (QSystemTrayIcon::supportsMessages()) {
     tray->showMessage(title, shown, QSystemTrayIcon::Information, displayMs);
+  }
+}
+
+void Tmain::NoteTick(const IniFile& ini, const schedule::StoredSchedule& stored,
+                     const schedule::LocalDateTime& now) {
+  if (const auto previous = missed::ReadLastTick()) {
+    if (const auto at = missed::FindMissed(ini, *previous, now, stored)) {
+      int recipients = 0;
+      std::string subject;
+      try {
+        recipients = history::CountRecipients(settings::ReadSetting(ini, settings::kRecipientsKey));
+        subject = settings::ReadSetting(ini, settings::kSubjectKey);
+      } catch (const EConvertError&) {
+        // The send itself would report the damaged value; the record goes without it.
+      }
+      history::Record(history::Kind::kMissed, kMissedResult, recipients, subject,
+                      missed::StampText(*at));
+      ShowBalloon(QStringLiteral("Kadenza"), QString::fromStdString(missed::MissedText(*at)),
+                  10000);
+    }
+  }
+  try {
+    missed::WriteLastTick(now);
+  } catch (const std::exception& e) {
+    // Without the state file only the next missed send goes unnoticed: reported once.
+    if (!tickWriteReported_) {
+      tickWriteReported_ = true;
+      std::fprintf(stderr, "Kadenza: %s\n", e.what());
+    }
   }
 }

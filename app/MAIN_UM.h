@@ -16,11 +16,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "app/Notifier.h"
 #include "app/Schedule.h"
 #include "net/clPumpHook.h"
 
+class IniFile;
 class Tfrm_main;
 
 class Tmain : public QObject {
@@ -51,6 +53,10 @@ class Tmain : public QObject {
   void Timer1Timer();
   void Timer2Timer();
   bool IsSendDay();
+  // NoteTick records and names a send missed since the last tick (or the last run), then
+  // stores this tick's time.
+  void NoteTick(const IniFile& ini, const schedule::StoredSchedule& stored,
+                const schedule::LocalDateTime& now);
 
   // ShowBalloon shows a notification of the information kind through the desktop's
   // notification service, replacing the one still showing (else the tray icon's own
@@ -80,7 +86,11 @@ class Tmain : public QObject {
   Tfrm_main* frm_main_ = nullptr;
   kz::PumpHook previousPump_;
   Notifier notifier_;
+  bool tickWriteReported_ = false;
 };
+
+// The history's result of a missed send.
+inline constexpr std::string_view kMissedResult = "neodesláno";
 
 // The balloon texts.
 inline const QString kNoticeText =

@@ -4,6 +4,7 @@
 #include <exception>
 #include <string>
 
+#include "app/SendHistory.h"
 #include "app/SendJob.h"
 #include "app/SettingsStore.h"
 #include "mail/clMailMessage.h"
@@ -24,13 +25,20 @@ std::string ForTerminal(std::string_view text) {
 }  // namespace
 
 int SendNow() {
+  std::string recipients, subject;
   try {
     TclSmtp smtp;
     sendjob::SetUpSmtp(smtp);
     TclMailMessage message;
     sendjob::SetUpMessage(message);
-    switch (sendjob::SendStored(smtp, message)) {
+    const auto loaded = [&](const sendjob::StoredSend& stored) {
+      recipients = stored.settings.recipients;
+      subject = stored.settings.subject;
+    };
+    switch (sendjob::SendStored(smtp, message, loaded)) {
       case sendjob::Outcome::kSent:
+        history::Record(history::Kind::kSendNow, history::kOk, history::CountRecipients(recipients),
+                        subject);
         std::printf("%s\n", ForTerminal(sendjob::kSentText).c_str());
         return 0;
       case sendjob::Outcome::kNoSettings:
@@ -42,6 +50,8 @@ int SendNow() {
     }
     return 1;
   } catch (const std::exception& e) {
+    history::Record(history::Kind::kSendNow, history::ResultText(std::current_exception()),
+                    history::CountRecipients(recipients), subject);
     std::fprintf(stderr, "Kadenza: %s\n", ForTerminal(e.what()).c_str());
     return 1;
   }

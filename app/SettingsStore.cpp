@@ -56,6 +56,7 @@ void PrepareDataFolder() {
     kz::RestrictToOwner(FilePath(name), 0600, false);
     names.emplace_back(name);
   }
+  names.emplace_back(kTickStateFile);
   kz::RemoveStaleTemporaries(folder, names, 60);
 }
 

@@ -17,6 +17,8 @@ namespace settings {
 inline constexpr std::string_view kSetupFile = "setup.dat";
 inline constexpr std::string_view kMessageFile = "zprava.dat";
 inline constexpr std::string_view kRecipientsFile = "prijemce.dat";
+// The time of the last schedule tick, replaced atomically at every tick.
+inline constexpr std::string_view kTickStateFile = "posledni-tik.dat";
 
 // DataFolder is the data folder's path, without a trailing separator.
 std::string DataFolder();

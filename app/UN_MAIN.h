@@ -73,7 +73,9 @@ class Tfrm_main : public QDialog {
   // so that the schedule tick ends there and reports it; other clicks report it themselves.
   void btnSendClick();
   void ClickSend();
+  // btn_testClick sends the test message (SendTestMessage) and records it in the history.
   void btn_testClick();
+  void SendTestMessage();
   void clSMTPProgress(TclTcpCommandClient* Sender, std::int64_t ABytesProceed,
                       std::int64_t ATotalBytes);
 

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "app/MAIN_UM.h"
+#include "app/SendHistory.h"
 #include "app/SendJob.h"
 #include "app/UN_MAIN.h"
 #include "core/ScopeGuard.h"
@@ -58,10 +59,24 @@ void Tfrm_main::btnSendClick() {
     sendjob::SetUpMessage(*message);
   }
   // The stored values are what is sent; an open window keeps what the user is typing.
-  const auto outcome = sendjob::SendStored(clSmtp1, *message, [this](const auto& stored) {
-    if (isHidden())
-      ShowStored(stored);
-  });
+  std::string recipients, subject;
+  sendjob::Outcome outcome = sendjob::Outcome::kNoSettings;
+  try {
+    outcome = sendjob::SendStored(clSmtp1, *message, [&](const auto& stored) {
+      recipients = stored.settings.recipients;
+      subject = stored.settings.subject;
+      if (isHidden())
+        ShowStored(stored);
+    });
+  } catch (...) {
+    history::Record(history::Kind::kScheduled, history::ResultText(std::current_exception()),
+                    history::CountRecipients(recipients), subject);
+    throw;
+  }
+  if (outcome == sendjob::Outcome::kSent) {
+    history::Record(history::Kind::kScheduled, history::kOk, history::CountRecipients(recipients),
+                    subject);
+  }
   if (outcome == sendjob::Outcome::kSent && main_) {
     main_->ShowBalloon(QStringLiteral("Kadenza"), QStr(std::string(sendjob::kSentText)), 5000);
   }
@@ -84,6 +99,24 @@ void Tfrm_main::btn_testClick() {
     return;
   testRunning_ = true;
   kz::ScopeGuard done([this] { testRunning_ = false; });
+  const std::string ownAddress = ed_my_mail->text().toStdString();
+  try {
+    SendTestMessage();
+  } catch (...) {
+    history::Record(history::Kind::kTest, history::ResultText(std::current_exception()),
+                    history::CountRecipients(ownAddress), "Kadenza");
+    throw;
+  }
+  history::Record(history::Kind::kTest, history::kOk, history::CountRecipients(ownAddress),
+                  "Kadenza");
+  if (main_)
+    main_->ShowBalloon(QStringLiteral("Kadenza"), QStringLiteral("Testovací zpráva byla odeslána"),
+                       5000);
+  led1->SetBlinking(false);
+  led2->SetBlinking(false);
+}
+
+void Tfrm_main::SendTestMessage() {
   std::optional<TclMailMessage> own;
   TclMailMessage* message = &clMessage;
   if (sendRunning_) {
@@ -105,11 +138,6 @@ void Tfrm_main::btn_testClick() {
     led2->SetBlinking(true);
   });
   gau->setFormat(QStringLiteral("%p%   Hotovo"));
-  if (main_)
-    main_->ShowBalloon(QStringLiteral("Kadenza"), QStringLiteral("Testovací zpráva byla odeslána"),
-                       5000);
-  led1->SetBlinking(false);
-  led2->SetBlinking(false);
 }
 
 void Tfrm_main::clSMTPProgress(TclTcpCommandClient* /*Sender*/, std::int64_t ABytesProceed,

@@ -16,6 +16,7 @@
 #include "AppFixture.h"
 #include "TlsTestPeers.h"
 #include "app/HexText.h"
+#include "app/SendHistory.h"
 #include "app/SendJob.h"
 #include "core/Error.h"
 #include "support/AiosmtpdPeer.h"
@@ -360,6 +361,82 @@ INSTANTIATE_TEST_SUITE_P(
         FailureRow{"ServerNotThere",
                    [](Entries& e, const fs::path&) { e.port = QString::number(ClosedPort()); },
                    "refused"}),
+    [](const auto& info) { return info.param.name; });
+
+// How a send is started for the history rows.
+enum class Start { kTick, kSendNow, kTestButton };
+
+struct HistoryRow {
+  std::string name;
+  Start start;
+  std::string password;  // empty: the right one
+  std::string kind;
+  std::string resultPart;  // "OK" exactly, else a part of the error text
+  int recipients;
+  std::string subject;
+};
+
+void PrintTo(const HistoryRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class SendJobHistory : public SendJobTest, public testing::WithParamInterface<HistoryRow> {};
+
+// Every send, whichever way it starts and however it ends, leaves one line in the
+// owner-only history, without the password or the message text.
+TEST_P(SendJobHistory, OneLinePerSend) {
+  const HistoryRow& row = GetParam();
+  Entries e;
+  if (!row.password.empty())
+    e.password = QString::fromStdString(row.password);
+  if (row.start == Start::kTestButton) {
+    form->ed_smtp->setText(e.server);
+    form->ed_user->setText(e.user);
+    form->ed_pass->setText(e.password);
+    form->edPort->setText(QString::number(server_.Port()));
+    form->ed_my_mail->setText(e.myMail);
+    dialogs::Guarded([this] { form->btn_testClick(); });
+  } else {
+    Save(e);
+    if (row.start == Start::kTick) {
+      Tick();
+    } else {
+      std::string out, err;
+      RunSendNow(out, err, home.Root());
+    }
+  }
+  const auto events = history::ReadLast(settings::DataFolder(), 10);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].kind, row.kind);
+  if (row.resultPart == "OK")
+    EXPECT_EQ(events[0].result, "OK");
+  else
+    EXPECT_NE(events[0].result.find(row.resultPart), std::string::npos) << events[0].result;
+  EXPECT_EQ(events[0].recipients, row.recipients);
+  EXPECT_EQ(events[0].subject, row.subject);
+  EXPECT_EQ(events[0].when.size(), 19u) << events[0].when;
+
+  const fs::path file = fs::path(settings::DataFolder()) / "historie.log";
+  EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  const std::string bytes = TempHome::Read(file);
+  EXPECT_EQ(bytes.find(e.password.toStdString()), std::string::npos);
+  EXPECT_EQ(bytes.find("žluťoučký"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SendJobHistory,
+    testing::Values(
+        HistoryRow{"Scheduled", Start::kTick, "", "naplánované odeslání", "OK", 2,
+                   "Týdenní přehled"},
+        HistoryRow{"ScheduledRefusedPassword", Start::kTick, "spatne", "naplánované odeslání",
+                   "535", 2, "Týdenní přehled"},
+        HistoryRow{"SendNow", Start::kSendNow, "", "--send-now", "OK", 2, "Týdenní přehled"},
+        HistoryRow{"SendNowRefusedPassword", Start::kSendNow, "spatne", "--send-now", "535", 2,
+                   "Týdenní přehled"},
+        HistoryRow{"TestMessage", Start::kTestButton, "", "testovací zpráva", "OK", 1, "Kadenza"},
+        HistoryRow{"TestMessageRefusedPassword", Start::kTestButton, "spatne", "testovací zpráva",
+                   "535", 1, "Kadenza"}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace
