@@ -9,13 +9,16 @@
 #include "app/AppIcon.h"
 #include "app/Autostart.h"
 #include "app/Dialogs.h"
+#include "app/HistoryWindow.h"
 #include "app/IniFile.h"
 #include "app/MissedSends.h"
 #include "app/SendHistory.h"
 #include "app/SettingsStore.h"
+#include "app/TrayStatus.h"
 #include "app/UN_MAIN.h"
 #include "app/XdgDirs.h"
 #include "core/Error.h"
+#include "core/ScopeGuard.h"
 
 #include <cstdio>
 
@@ -28,9 +31,11 @@ Tmain::Tmain(QObject* parent)
       Timer1(new QTimer(this)),
       Timer2(new QTimer(this)) {
   setup = Pop->addAction(QStringLiteral("Nastavení"));
+  historie = Pop->addAction(QStringLiteral("Historie odeslání"));
   N1 = Pop->addSeparator();
   Konec = Pop->addAction(QStringLiteral("Konec"));
   connect(setup, &QAction::triggered, this, dialogs::Guard([this] { setupClick(); }));
+  connect(historie, &QAction::triggered, this, dialogs::Guard([this] { historyClick(); }));
   connect(Konec, &QAction::triggered, this, dialogs::Guard([this] { KonecClick(); }));
 
   tray->setIcon(ApplicationIcon());
@@ -58,6 +63,7 @@ Tmain::Tmain(QObject* parent)
 }
 
 Tmain::~Tmain() {
+  historyWindow.reset();
   kz::SetPumpHook(std::move(previousPump_));
 }
 
@@ -78,6 +84,7 @@ void Tmain::FormShow() {
     } else {
       showSetupModal();
     }
+    RefreshToolTip();
   });
 }
 
@@ -121,6 +128,8 @@ bool Tmain::IsSendDay() {
 }
 
 void Tmain::Timer1Timer() {
+  // Whatever the tick ends with, the tooltip follows.
+  kz::ScopeGuard refresh([this] { RefreshToolTip(); });
   const IniFile ini(settings::SetupFilePath());
   schedule::StoredSchedule stored;
   try {
@@ -189,5 +198,35 @@ void Tmain::NoteTick(const IniFile& ini, const schedule::StoredSchedule& stored,
       tickWriteReported_ = true;
       std::fprintf(stderr, "Kadenza: %s\n", e.what());
     }
+  }
+}
+
+void Tmain::historyClick() {
+  if (!historyWindow)
+    historyWindow = std::make_unique<THistoryWindow>();
+  historyWindow->Fill(history::ReadLast(settings::DataFolder(), THistoryWindow::kShown));
+  historyWindow->show();
+  historyWindow->raise();
+  historyWindow->activateWindow();
+}
+
+void Tmain::RefreshToolTip() {
+  std::optional<history::Event> last;
+  try {
+    auto events = history::ReadLast(settings::DataFolder(), 1);
+    if (!events.empty())
+      last = std::move(events.front());
+  } catch (const std::exception&) {
+    // An unreadable history leaves the last event out of the tooltip.
+  }
+  // Runs at the end of every tick, also while an error leaves it: never raises.
+  try {
+    std::optional<IniFile> ini;
+    if (settings::SetupFileExists())
+      ini.emplace(settings::SetupFilePath());
+    tray->setToolTip(
+        QString::fromStdString(traystatus::ToolTip(ini ? &*ini : nullptr, clock(), last)));
+  } catch (const std::exception&) {
+    tray->setToolTip(QStringLiteral("Kadenza"));
   }
 }

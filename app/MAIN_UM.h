@@ -1,7 +1,7 @@
 // Tmain: the application's invisible main part. It owns the tray icon with its menu
-// ("Nastavení", separator, "Konec"), the schedule timers Timer1 (the once-a-minute send
-// check) and Timer2 (the once-a-minute expiry reminder), writes the autostart entry at
-// start-up and decides between starting the schedule and the first-run setup window. While
+// ("Nastavení", "Historie odeslání", separator, "Konec"), the schedule timers Timer1 (the
+// once-a-minute send check) and Timer2 (the once-a-minute expiry reminder), writes the autostart
+// entry at start-up and decides between starting the schedule and the first-run setup window. While
 // it exists, every wait of the network transport runs the Qt event loop for pending events,
 // so timers, painting and clicks go on while a network call blocks.
 #pragma once
@@ -24,6 +24,7 @@
 
 class IniFile;
 class Tfrm_main;
+class THistoryWindow;
 
 class Tmain : public QObject {
   Q_OBJECT
@@ -50,6 +51,11 @@ class Tmain : public QObject {
   // open one to the front (also out of its minimised state).
   void ShowSetupWindow();
   void KonecClick();
+  // historyClick opens the send history window with the latest events (or refreshes and
+  // raises the open one).
+  void historyClick();
+  // RefreshToolTip sets the tray icon's tooltip to the last event and the next send.
+  void RefreshToolTip();
   void Timer1Timer();
   void Timer2Timer();
   bool IsSendDay();
@@ -72,12 +78,14 @@ class Tmain : public QObject {
   // Components, named as in the form.
   std::unique_ptr<QMenu> Pop;
   QAction* setup;
+  QAction* historie;
   QAction* N1;
   QAction* Konec;
   QSystemTrayIcon* tray;
   QTimer* Timer1;
   QTimer* Timer2;
   std::chrono::year_month_day CurrentDateTime{};
+  std::unique_ptr<THistoryWindow> historyWindow;
 
  signals:
   void BalloonShown(const QString& title, const QString& text, int displayMs);

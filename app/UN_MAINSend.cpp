@@ -110,6 +110,8 @@ void Tfrm_main::btn_testClick() {
   history::Record(history::Kind::kTest, history::kOk, history::CountRecipients(ownAddress),
                   "Kadenza");
   if (main_)
+    main_->RefreshToolTip();
+  if (main_)
     main_->ShowBalloon(QStringLiteral("Kadenza"), QStringLiteral("Testovací zpráva byla odeslána"),
                        5000);
   led1->SetBlinking(false);

@@ -33,10 +33,11 @@ class MainTest : public AppFixture {
 
 TEST_F(MainTest, TrayMenuAndTimersAsCreated) {
   const auto actions = main->Pop->actions();
-  ASSERT_EQ(actions.size(), 3);
+  ASSERT_EQ(actions.size(), 4);
   EXPECT_EQ(actions[0]->text(), QStringLiteral("Nastavení"));
-  EXPECT_TRUE(actions[1]->isSeparator());
-  EXPECT_EQ(actions[2]->text(), QStringLiteral("Konec"));
+  EXPECT_EQ(actions[1]->text(), QStringLiteral("Historie odeslání"));
+  EXPECT_TRUE(actions[2]->isSeparator());
+  EXPECT_EQ(actions[3]->text(), QStringLiteral("Konec"));
   EXPECT_EQ(main->tray->contextMenu(), main->Pop.get());
   for (QTimer* t : {main->Timer1, main->Timer2}) {
     EXPECT_EQ(t->interval(), 60000);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "AppFixture.h"
+#include "app/HistoryWindow.h"
 #include "app/MissedSends.h"
 #include "app/SendHistory.h"
 
@@ -95,5 +96,35 @@ INSTANTIATE_TEST_SUITE_P(
         MissedRow{"PreviousTickWasTheSendMinute", At(7, 8, 0), At(7, 12, 0), ""},
         MissedRow{"AfterTheExpiry", At(4, 17, 0), At(8, 7, 0), "", "06.12.2026"}),
     [](const auto& info) { return info.param.name; });
+
+}  // namespace
+
+namespace {
+
+using HistoryMenu = AppFixture;
+
+// The menu item opens the read-only table with the latest 100 events, newest first, and
+// the tooltip tells the last one.
+TEST_F(HistoryMenu, OpensTheLatestEventsNewestFirst) {
+  settings::EnsureDataFolder();
+  for (int i = 1; i <= 105; ++i)
+    history::Append(settings::DataFolder(),
+                    {"07.12.2026 08:00:00", "testovací zpráva", "OK", i, "s" + std::to_string(i)});
+  main->historie->trigger();
+  ASSERT_TRUE(messages.empty());
+  ASSERT_TRUE(main->historyWindow);
+  EXPECT_TRUE(main->historyWindow->isVisible());
+  const QTableWidget* table = main->historyWindow->table;
+  ASSERT_EQ(table->rowCount(), 100);
+  EXPECT_EQ(table->item(0, 3)->text(), QStringLiteral("105"));
+  EXPECT_EQ(table->item(0, 4)->text(), QStringLiteral("s105"));
+  EXPECT_EQ(table->item(99, 3)->text(), QStringLiteral("6"));
+  EXPECT_EQ(table->editTriggers(), QAbstractItemView::NoEditTriggers);
+
+  now = At(7, 9, 0);
+  main->RefreshToolTip();
+  EXPECT_EQ(main->tray->toolTip(), QStringLiteral("Kadenza – poslední odeslání 07.12.2026 08:00: "
+                                                  "OK; odesílání není nastaveno"));
+}
 
 }  // namespace
