@@ -123,4 +123,20 @@ int ParseInt(std::string_view text) {
   return value;
 }
 
+std::string DecodeHexEscapes(std::string_view s, char escape, bool underscoreIsSpace) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (underscoreIsSpace && s[i] == '_') {
+      out += ' ';
+    } else if (s[i] == escape && i + 2 < s.size() && HexDigitValue(s[i + 1]) >= 0 &&
+               HexDigitValue(s[i + 2]) >= 0) {
+      out += static_cast<char>(HexDigitValue(s[i + 1]) * 16 + HexDigitValue(s[i + 2]));
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
 }  // namespace kz

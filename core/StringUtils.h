@@ -40,6 +40,11 @@ inline int HexDigitValue(char c) {
   return -1;
 }
 
+// DecodeHexEscapes turns each `escape` followed by two hexadecimal digits into the byte
+// they give; an escape without two digits after it stays as written. With
+// `underscoreIsSpace`, a bare '_' becomes a space (the Q encoding of header words).
+std::string DecodeHexEscapes(std::string_view s, char escape, bool underscoreIsSpace = false);
+
 // SplitLines cuts text at CR LF, lone CR and lone LF; a final line break adds no empty line.
 std::vector<std::string> SplitLines(std::string_view text);
 // JoinLines joins lines with `separator` (no separator after the last one).

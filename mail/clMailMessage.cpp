@@ -494,6 +494,11 @@ const TclStringList& TclMailMessage::MessageSource() {
   return messageSource_;
 }
 
+TclStringList& TclMailMessage::MessageSourceForSend() {
+  MessageSource();
+  return messageSource_;
+}
+
 const TclStringList& TclMailMessage::HeaderSource() {
   if (headerSource_.empty()) {
     WriteHeader(headerSource_, true);

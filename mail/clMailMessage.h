@@ -121,6 +121,9 @@ class TclMailMessage {
   // The message text. Reading builds (and caches until a change) the lines; writing
   // MessageSource reads a whole message, writing HeaderSource only its header.
   const TclStringList& MessageSource();
+  // MessageSourceForSend is the same cached lines, writable: a sender completes the header
+  // in place, and its additions stay with the message until a change rebuilds the lines.
+  TclStringList& MessageSourceForSend();
   void SetMessageSource(std::span<const std::string> lines);
   const TclStringList& HeaderSource();
   void SetHeaderSource(std::span<const std::string> lines);

@@ -23,19 +23,7 @@ std::string DecodePlain(std::string_view text, std::string_view charSet) {
 }
 
 std::string DecodeQWord(std::string_view s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '_') {
-      out += ' ';
-    } else if (s[i] == '=' && i + 2 < s.size() && kz::HexDigitValue(s[i + 1]) >= 0 &&
-               kz::HexDigitValue(s[i + 2]) >= 0) {
-      out += static_cast<char>(kz::HexDigitValue(s[i + 1]) * 16 + kz::HexDigitValue(s[i + 2]));
-      i += 2;
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
+  return kz::DecodeHexEscapes(s, '=', /*underscoreIsSpace=*/true);
 }
 
 // Where the parts of one encoded word ("=?charset?X?text?=") lie in a text.

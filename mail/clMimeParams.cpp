@@ -50,17 +50,7 @@ void AppendHex(std::string& out, char prefix, unsigned char c) {
 }
 
 std::string PercentDecode(std::string_view s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size() + 0 && kz::HexDigitValue(s[i + 1]) >= 0 &&
-        kz::HexDigitValue(s[i + 2]) >= 0) {
-      out += static_cast<char>(kz::HexDigitValue(s[i + 1]) * 16 + kz::HexDigitValue(s[i + 2]));
-      i += 2;
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
+  return kz::DecodeHexEscapes(s, '%');
 }
 
 // Splits a header value into its parameters (name in lower case, value unquoted).

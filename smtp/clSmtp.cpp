@@ -258,10 +258,9 @@ void TclSmtp::Send(TclMailMessage* AMessage) {
   AMessage->ToList().GetEmailList(recipients, false);
   AMessage->CCList().GetEmailList(recipients, false);
   AMessage->BCCList().GetEmailList(recipients, false);
-  // The message's own cached lines (a member of the non-const message) are completed in
-  // place, so that the header steps stay with the message until it is rebuilt.
-  auto& lines = const_cast<std::vector<std::string>&>(AMessage->MessageSource());
-  SendMessage(sender, lines, recipients);
+  // The message's own cached lines are completed in place, so that the header steps stay
+  // with the message until it is rebuilt.
+  SendMessage(sender, AMessage->MessageSourceForSend(), recipients);
 }
 
 void TclSmtp::Envelope(const std::vector<std::string>& AHeader, std::string& ASender,

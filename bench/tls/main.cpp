@@ -3,8 +3,6 @@
 // a plain OpenSSL client loop (SSL_read / SSL_write on the socket, 8192-byte writes),
 // against the same OpenSSL server, in one run. It prints MB/s and the ratio ours / plain
 // (the best of the rounds, default 5, alternating between the two).
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,63 +10,25 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "net/clCryptAPI.h"
 #include "net/clSocket.h"
 #include "net/clTlsSocket.h"
 
 namespace {
 
+using kz::bench::ConnectPlain;
+using kz::bench::CountingSink;
+using kz::bench::Listen;
+using kz::bench::PatternSource;
+using kz::bench::Seconds;
+
 constexpr std::size_t kBatch = 8192;
 constexpr const char* kCipher = "TLS_AES_128_GCM_SHA256";
-
-// CountingSink accepts every byte and only counts them.
-class CountingSink : public TStream {
- public:
-  using TStream::Write;
-  std::size_t Read(std::span<char>) override { return 0; }
-  std::size_t Write(std::span<const char> data) override {
-    count_ += static_cast<std::int64_t>(data.size());
-    return data.size();
-  }
-  std::int64_t Seek(std::int64_t, SeekOrigin) override { return count_; }
-  std::int64_t Size() override { return count_; }
-  void SetSize(std::int64_t size) override { count_ = size; }
-
- private:
-  std::int64_t count_ = 0;
-};
-
-// PatternSource yields `size` bytes of a fixed pattern without holding them.
-class PatternSource : public TStream {
- public:
-  explicit PatternSource(std::int64_t size) : size_(size) {}
-  using TStream::Write;
-  std::size_t Read(std::span<char> buffer) override {
-    const auto n = static_cast<std::size_t>(std::min<std::int64_t>(buffer.size(), size_ - pos_));
-    std::memset(buffer.data(), 'k', n);
-    pos_ += static_cast<std::int64_t>(n);
-    return n;
-  }
-  std::size_t Write(std::span<const char>) override { return 0; }
-  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override {
-    const std::int64_t base = origin == SeekOrigin::Begin ? 0
-                              : origin == SeekOrigin::End ? size_
-                                                          : pos_;
-    pos_ = std::clamp<std::int64_t>(base + offset, 0, size_);
-    return pos_;
-  }
-  std::int64_t Size() override { return size_; }
-  void SetSize(std::int64_t) override {}
-
- private:
-  std::int64_t size_;
-  std::int64_t pos_ = 0;
-};
 
 void Check(bool ok, const char* what) {
   if (!ok)
@@ -98,30 +58,6 @@ kz::SslCtxPtr ServerContext() {
             SSL_CTX_use_PrivateKey(ctx.get(), key.get()) == 1,
         "server credentials");
   return ctx;
-}
-
-kz::Socket Listen(int& port) {
-  kz::Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  Check(
-      ::bind(s.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(s.Get(), 4) == 0,
-      "listen");
-  socklen_t length = sizeof a;
-  ::getsockname(s.Get(), reinterpret_cast<sockaddr*>(&a), &length);
-  port = ntohs(a.sin_port);
-  return s;
-}
-
-kz::Socket ConnectPlain(int port) {
-  kz::Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  Check(::connect(s.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0, "connect");
-  return s;
 }
 
 // The plain OpenSSL loops, used by the server and by the plain client alike.
@@ -179,10 +115,6 @@ class Server {
   std::int64_t received_ = 0;
   std::thread thread_;
 };
-
-double Seconds(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 void OpenOurs(TclTcpClientConnection& c, int port) {
   auto tls = std::make_unique<TclTlsNetworkStream>();

@@ -61,6 +61,32 @@ INSTANTIATE_TEST_SUITE_P(Table, SplitLinesTest,
                                          SplitCase{"\r\n\r\n", {"", ""}},
                                          SplitCase{"a\n\rb", {"a", "", "b"}}));
 
+struct HexEscapeCase {
+  std::string text;
+  char escape;
+  bool underscoreIsSpace;
+  std::string want;
+};
+void PrintTo(const HexEscapeCase& c, std::ostream* os) {
+  *os << testing::PrintToString(c.text) << " escape " << c.escape;
+}
+
+class DecodeHexEscapesTest : public testing::TestWithParam<HexEscapeCase> {};
+TEST_P(DecodeHexEscapesTest, Decodes) {
+  EXPECT_EQ(kz::DecodeHexEscapes(GetParam().text, GetParam().escape, GetParam().underscoreIsSpace),
+            GetParam().want);
+}
+INSTANTIATE_TEST_SUITE_P(Table, DecodeHexEscapesTest,
+                         testing::Values(HexEscapeCase{"a%20b%c4%8D", '%', false, "a b\xC4\x8D"},
+                                         HexEscapeCase{"%41", '%', false, "A"},
+                                         HexEscapeCase{"50%", '%', false, "50%"},
+                                         HexEscapeCase{"%4", '%', false, "%4"},
+                                         HexEscapeCase{"%G1%%41", '%', false, "%G1%A"},
+                                         HexEscapeCase{"a_b", '%', false, "a_b"},
+                                         HexEscapeCase{"a_b=5F=3D", '=', true, "a b_="},
+                                         HexEscapeCase{"=00", '=', true, std::string(1, '\0')},
+                                         HexEscapeCase{"%41", '=', true, "%41"}));
+
 TEST(StringUtils, ParseInt) {
   EXPECT_EQ(kz::ParseInt("465"), 465);
   EXPECT_EQ(kz::ParseInt(" -7 "), -7);

@@ -6,11 +6,10 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <thread>
+#include <vector>
 
-#include "NetTestPeers.h"
+#include "support/AiosmtpdPeer.h"
 
 namespace {
 
@@ -32,37 +31,20 @@ Result RunShell(const std::string& command) {
 class SmtpSendExample : public testing::Test {
  protected:
   void SetUp() override {
-    char dir[] = "/tmp/kz-smtp-send-XXXXXX";
-    dir_ = ::mkdtemp(dir);
-    server_ = std::make_unique<nettest::ChildProcess>(
-        "/usr/bin/python3",
-        std::vector<std::string>{SMTP_TEST_DIR "/smtp_peer.py", "--port-file", dir_ + "/port",
-                                 "--outdir", dir_, "--user", "joe", "--password", "s3cret"});
-    for (int i = 0; i < 200 && port_ == 0; ++i) {
-      std::ifstream in(dir_ + "/port");
-      if (!(in >> port_))
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ASSERT_NE(port_, 0);
-  }
-  void TearDown() override {
-    server_.reset();
-    std::system(("rm -rf '" + dir_ + "'").c_str());
+    server_ = std::make_unique<smtptest::Aiosmtpd>(
+        SMTP_TEST_DIR "/smtp_peer.py",
+        std::vector<std::string>{"--user", "joe", "--password", "s3cret"});
+    ASSERT_NE(server_->Port(), 0);
+    dir_ = server_->Dir();
   }
   std::string Base() const {
-    return std::string(SMTP_SEND) + " --server 127.0.0.1 --port " + std::to_string(port_) +
-           " --tls none --user joe";
+    return std::string(SMTP_SEND) + " --server 127.0.0.1 --port " +
+           std::to_string(server_->Port()) + " --tls none --user joe";
   }
-  std::string Stored(int n) const {
-    std::ifstream in(dir_ + "/" + std::to_string(n) + ".eml", std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string Stored(int n) const { return server_->Message(n); }
 
+  std::unique_ptr<smtptest::Aiosmtpd> server_;
   std::string dir_;
-  int port_ = 0;
-  std::unique_ptr<nettest::ChildProcess> server_;
 };
 
 TEST_F(SmtpSendExample, ComposesTracesAndSendsAFile) {
