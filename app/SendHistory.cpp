@@ -16,6 +16,7 @@
 #include "core/Error.h"
 #include "core/StringUtils.h"
 #include "core/UniqueFd.h"
+#include "mail/clEmailAddress.h"
 
 namespace history {
 
@@ -189,19 +190,9 @@ std::vector<Event> ReadLast(const std::string& folder, std::size_t count) {
 }
 
 int CountRecipients(std::string_view recipients) {
-  int n = 0;
-  std::size_t pos = 0;
-  while (pos <= recipients.size()) {
-    const std::size_t end = recipients.find_first_of(",;\r\n", pos);
-    const std::string_view part =
-        recipients.substr(pos, end == std::string_view::npos ? recipients.npos : end - pos);
-    if (!kz::Trim(part).empty())
-      ++n;
-    if (end == std::string_view::npos)
-      break;
-    pos = end + 1;
-  }
-  return n;
+  TclEmailAddressList list;
+  list.SetEmailAddresses(recipients);
+  return list.Count();
 }
 
 std::string ResultText(const std::exception_ptr& error) {

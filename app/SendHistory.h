@@ -46,8 +46,8 @@ void Append(const std::string& folder, const Event& event, std::size_t maxBytes 
 // old file supplies the rest). A missing history reads as none.
 std::vector<Event> ReadLast(const std::string& folder, std::size_t count);
 
-// CountRecipients counts the addresses of a recipient text (split at commas, semicolons
-// and line ends).
+// CountRecipients counts the addresses of a recipient text as the message's recipient list
+// splits it (commas, semicolons and line ends outside double quotes).
 int CountRecipients(std::string_view recipients);
 
 // ResultText is "OK" for no error, else the error's text with its code in brackets.

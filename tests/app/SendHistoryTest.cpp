@@ -70,6 +70,7 @@ TEST(History, CountsRecipients) {
   EXPECT_EQ(history::CountRecipients(""), 0);
   EXPECT_EQ(history::CountRecipients("a@x.cz"), 1);
   EXPECT_EQ(history::CountRecipients("a@x.cz, b@x.cz;c@x.cz\r\nd@x.cz\r\n ,"), 4);
+  EXPECT_EQ(history::CountRecipients("\"Novák, Jan\" <jan@x.cz>, b@x.cz"), 2);
 }
 
 Event Numbered(int n, std::string subject = "s") {
