@@ -9,31 +9,16 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/LineSplitter.h"
 #include "core/Stream.h"
 #include "net/clConnection.h"
 
 // The data line error, raised by the checks.
 [[noreturn]] void RaiseDataLineTooLong();
-
-// FindLineEnd: the position of the first CR or LF at or after `from`, or npos. Two
-// memchr calls (the CR is looked for only before the LF) instead of find_first_of, which
-// costs a library call per byte.
-inline std::size_t FindLineEnd(std::string_view text, std::size_t from = 0) {
-  if (from >= text.size())
-    return std::string_view::npos;
-  const char* begin = text.data() + from;
-  const char* end = text.data() + text.size();
-  const auto* lf = static_cast<const char*>(std::memchr(begin, '\n', end - begin));
-  const auto* cr =
-      static_cast<const char*>(std::memchr(begin, '\r', (lf != nullptr ? lf : end) - begin));
-  const char* hit = cr != nullptr ? cr : lf;
-  return hit == nullptr ? std::string_view::npos : static_cast<std::size_t>(hit - text.data());
-}
 
 class TclDataWriter {
  public:
@@ -66,7 +51,7 @@ class TclDataWriter {
   static void ForEachWireLine(std::string_view ALine, F&& f) {
     std::size_t start = 0;
     for (;;) {
-      const std::size_t end = FindLineEnd(ALine, start);
+      const std::size_t end = kz::FindLineBreak(ALine, start);
       if (end == std::string_view::npos) {
         f(ALine.substr(start));
         return;
@@ -90,33 +75,16 @@ class TclDataWriter {
 template <class F>
 void TclDataWriter::ForEachStreamLine(TStream& AText, std::size_t AMaxLength, F&& f) {
   std::string chunk(65536, '\0');
-  std::string line;
-  bool afterCr = false;
+  kz::LineSplitter splitter;
+  const auto take = [&](std::string_view line) {
+    if (line.size() > AMaxLength)
+      RaiseDataLineTooLong();
+    f(line);
+  };
   for (std::size_t n; (n = AText.Read(std::span<char>(chunk.data(), chunk.size()))) > 0;) {
-    std::string_view rest(chunk.data(), n);
-    if (afterCr && rest.front() == '\n')
-      rest.remove_prefix(1);  // the LF of a CR LF cut by the chunk boundary
-    afterCr = false;
-    while (!rest.empty()) {
-      const std::size_t end = FindLineEnd(rest);
-      const std::size_t take = end == std::string_view::npos ? rest.size() : end;
-      if (line.size() + take > AMaxLength)
-        RaiseDataLineTooLong();
-      line.append(rest.substr(0, take));
-      if (end == std::string_view::npos)
-        break;
-      f(std::string_view(line));
-      line.clear();
-      std::size_t skip = end + 1;
-      if (rest[end] == '\r') {
-        if (skip < rest.size() && rest[skip] == '\n')
-          ++skip;
-        else if (skip == rest.size())
-          afterCr = true;
-      }
-      rest.remove_prefix(skip);
-    }
+    splitter.Feed(std::string_view(chunk.data(), n), take);
+    if (splitter.PartialSize() > AMaxLength)
+      RaiseDataLineTooLong();
   }
-  if (!line.empty())
-    f(std::string_view(line));
+  splitter.Finish(take);
 }

@@ -1,49 +1,47 @@
 #include "smtp/clReplyReader.h"
 
-#include <algorithm>
-
 #include "smtp/clTcpClient.h"
 
 namespace kz {
 
+namespace {
+
+[[noreturn]] void RaiseLineTooLong() {
+  throw EclTcpClientError(std::string(kReplyLineTooLongText), kReplyLineTooLongCode);
+}
+
+}  // namespace
+
 void TclReplyReader::Feed(std::string_view bytes) {
-  Compact();
-  FBuffer.append(bytes);
-  // Only a line without its end can grow here; complete lines are checked when taken.
-  const std::size_t lastEnd = FBuffer.find_last_of("\r\n");
-  const std::size_t openFrom = lastEnd == std::string::npos ? FStart : lastEnd + 1;
-  if (FBuffer.size() - std::max(openFrom, FStart) > kMaxReplyLineLength)
-    throw EclTcpClientError(std::string(kReplyLineTooLongText), kReplyLineTooLongCode);
+  if (FTooLong)
+    return;
+  FSplitter.Feed(bytes, [this](std::string_view line) {
+    if (line.size() > kMaxReplyLineLength) {
+      FTooLong = true;
+      return false;
+    }
+    FLines.push_back(ReplyText(line));
+    return true;
+  });
+  if (!FTooLong && FSplitter.PartialSize() > kMaxReplyLineLength)
+    RaiseLineTooLong();
 }
 
 bool TclReplyReader::NextLine(std::string& line) {
-  const std::size_t end = FBuffer.find_first_of("\r\n", FStart);
-  if (end == std::string::npos)
+  if (FLines.empty()) {
+    if (FTooLong)
+      RaiseLineTooLong();
     return false;
-  std::size_t next = end + 1;
-  if (FBuffer[end] == '\r') {
-    if (next == FBuffer.size())
-      return false;  // CR LF or a lone CR: the next byte decides
-    if (FBuffer[next] == '\n')
-      ++next;
   }
-  if (end - FStart > kMaxReplyLineLength)
-    throw EclTcpClientError(std::string(kReplyLineTooLongText), kReplyLineTooLongCode);
-  line = ReplyText(std::string_view(FBuffer).substr(FStart, end - FStart));
-  FStart = next;
+  line = std::move(FLines.front());
+  FLines.pop_front();
   return true;
 }
 
 void TclReplyReader::Clear() {
-  FBuffer.clear();
-  FStart = 0;
-}
-
-void TclReplyReader::Compact() {
-  if (FStart == 0)
-    return;
-  FBuffer.erase(0, FStart);
-  FStart = 0;
+  FSplitter.Clear();
+  FLines.clear();
+  FTooLong = false;
 }
 
 std::string TclReplyReader::ReplyText(std::string_view bytes) {

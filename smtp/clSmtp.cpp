@@ -6,6 +6,7 @@
 
 #include "core/CodePage.h"
 #include "core/DateTime.h"
+#include "core/LineSplitter.h"
 #include "core/StringUtils.h"
 #include "mail/clEmailAddress.h"
 #include "mail/clMailMessage.h"
@@ -296,41 +297,29 @@ namespace {
 // the header) from the stream and leaves its position right after them.
 std::vector<std::string> ReadHeaderLines(TStream& AMessage) {
   std::vector<std::string> header;
-  std::string line;
+  LineSplitter splitter;
   char chunk[4096];
-  bool afterCr = false;
   for (std::size_t n; (n = AMessage.Read(std::span<char>(chunk, sizeof chunk))) > 0;) {
-    std::size_t i = 0;
-    if (afterCr && chunk[0] == '\n')
-      i = 1;
-    afterCr = false;
-    for (; i < n; ++i) {
-      const char c = chunk[i];
-      if (c != '\r' && c != '\n') {
-        line.push_back(c);
-        continue;
-      }
-      if (c == '\r' && i + 1 < n && chunk[i + 1] == '\n')
-        ++i;
-      else if (c == '\r' && i + 1 == n)
-        afterCr = true;
-      header.push_back(std::move(line));
-      line.clear();
-      if (!header.back().empty())
-        continue;
-      // The header ends here: give back what was read past it.
-      AMessage.Seek(static_cast<std::int64_t>(i + 1) - static_cast<std::int64_t>(n),
-                    SeekOrigin::Current);
-      if (afterCr) {
-        char next = 0;
-        if (AMessage.Read(std::span<char>(&next, 1)) == 1 && next != '\n')
-          AMessage.Seek(-1, SeekOrigin::Current);
-      }
-      return header;
+    bool ended = false;
+    const std::size_t used = splitter.Feed(std::string_view(chunk, n), [&](std::string_view line) {
+      header.emplace_back(line);
+      ended = line.empty();
+      return !ended;
+    });
+    if (!ended)
+      continue;
+    // The header ends here: give back what was read past it, and the LF of a CR LF whose
+    // CR ended the chunk belongs to the header too.
+    AMessage.Seek(static_cast<std::int64_t>(used) - static_cast<std::int64_t>(n),
+                  SeekOrigin::Current);
+    if (splitter.AfterCr()) {
+      char next = 0;
+      if (AMessage.Read(std::span<char>(&next, 1)) == 1 && next != '\n')
+        AMessage.Seek(-1, SeekOrigin::Current);
     }
+    return header;
   }
-  if (!line.empty())
-    header.push_back(std::move(line));
+  splitter.Finish([&](std::string_view line) { header.emplace_back(line); });
   return header;
 }
 
