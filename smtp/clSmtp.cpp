@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
 #include "core/CodePage.h"
 #include "core/DateTime.h"
@@ -11,11 +12,16 @@
 #include "mail/clEmailAddress.h"
 #include "mail/clMailMessage.h"
 #include "net/clPosixSocket.h"
+#include "smtp/clReplyFraming.h"
 #include "smtp/clSmtpHeader.h"
 
 using namespace kz;
 
 // ---- TclCustomSmtp ----
+
+namespace {
+constexpr int kStartTlsOk[] = {220};
+}  // namespace
 
 TclCustomSmtp::TclCustomSmtp() : TclCustomMail(25) {}
 
@@ -41,17 +47,16 @@ void TclCustomSmtp::SetHostName(std::string_view value) {
 }
 
 int TclCustomSmtp::ParseResponseCode(std::string_view ALine) const {
-  if (ALine.find('-') == 3)
-    return 0;
-  if (ALine.size() < 3)
-    return 0;
-  int code = 0;
-  for (std::size_t i = 0; i < 3; ++i) {
-    if (ALine[i] < '0' || ALine[i] > '9')
-      return 0;
-    code = code * 10 + (ALine[i] - '0');
+  const std::optional<TclReplyLine> line = ParseReplyLine(ALine);
+  return line && line->Last ? line->Code : 0;
+}
+
+void TclCustomSmtp::CheckReplyLine(std::string_view ALine, std::string_view AFirstLine) {
+  try {
+    kz::CheckReplyLine(ALine, AFirstLine);
+  } catch (const EclSmtpError& e) {
+    EndSession(e);
   }
-  return code;
 }
 
 std::string TclCustomSmtp::GetHeloName() const {
@@ -62,15 +67,14 @@ std::string TclCustomSmtp::GetHeloName() const {
 
 void TclCustomSmtp::OpenSmtp() {
   WaitResponse({220});
+  // StartTls greets again after the switch.
   if (FUseEHLO) {
     SendEhlo({250, 530});
-    if (ExplicitStartTls())
-      SendEhlo({250});
+    ExplicitStartTls();
     Authorize();
   } else {
     SendHelo({250, 530});
-    if (ExplicitStartTls())
-      SendHelo({250});
+    ExplicitStartTls();
   }
 }
 
@@ -122,16 +126,23 @@ void TclCustomSmtp::ParseAuthMethods() {
 }
 
 void TclCustomSmtp::StartTls() {
-  SendCommandSync("STARTTLS", {220});
+  // No keep-alive command may run inside the switch: from STARTTLS to the new greeting.
+  InProgressGuard guard(FInProgress);
+  SendCommand("STARTTLS");
+  ReadResponse(kStartTlsOk);
   // Whatever came after the 220 was sent before the encryption starts and could be taken
   // for a reply of the protected session: end the session instead (CVE-2011-0411 class).
-  if (HasUnreadData()) {
-    CleanUpAfterFailure();
-    throw EclSmtpError(std::string(kStartTlsInjectionText), kStartTlsInjectionCode);
-  }
+  if (HasUnreadData())
+    EndSession(EclSmtpError(std::string(kStartTlsInjectionText), kStartTlsInjectionCode));
   FExtensions.clear();
   FAuthMethods.clear();
   TclCustomMail::StartTls();
+  // What the server said before the switch may have been forged on the way; only the
+  // greeting of the protected session tells its extensions and log-in mechanisms.
+  if (FUseEHLO)
+    SendEhlo({250});
+  else
+    SendHelo({250});
 }
 
 std::string TclCustomSmtp::EnvelopeAddress(std::string_view AFullAddress) {
@@ -156,13 +167,17 @@ void TclCustomSmtp::SendRecipients(const std::vector<std::string>& AList) {
     throw EclSmtpError(std::string(kEmptyRecipientsText), kEmptyRecipientsCode);
   for (const std::string& recipient : AList) {
     const std::string address = EnvelopeAddress(recipient);
-    SendCommandSync("RCPT TO: <%s>", {address}, {250});
+    // 251 (will forward) and 252 (cannot verify, will try) accept the recipient too.
+    SendCommandSync("RCPT TO: <%s>", {address}, {250, 251, 252});
   }
 }
 
 void TclCustomSmtp::SendData(const std::vector<std::string>& ALines) {
   if (ALines.empty())
     throw EclSmtpError(std::string(kEmptyDataText), kEmptyDataCode);
+  // From DATA to the reply to the final dot no keep-alive command may run: it would take
+  // that reply, and a refused message would count as sent.
+  InProgressGuard guard(FInProgress);
   SendCommandSync("DATA", {354});
   SendMultipleLines(ALines, ".");
   WaitResponse({250});
@@ -342,6 +357,7 @@ void TclSmtp::Send(TStream& AMessage) {
 void TclSmtp::SendDataStream(const std::vector<std::string>& AHeader, TStream& ABody) {
   if (AHeader.empty() && ABody.Remaining() <= 0)
     throw EclSmtpError(std::string(kEmptyDataText), kEmptyDataCode);
+  InProgressGuard guard(FInProgress);
   SendCommandSync("DATA", {354});
   SendMultipleLines(AHeader, ABody, ".");
   WaitResponse({250});

@@ -25,9 +25,10 @@ class TclCustomSmtp : public TclCustomMail {
   const std::string& HostName() const { return FHostName; }
   void SetHostName(std::string_view value);
 
-  // StartTls sends STARTTLS and switches the connection to TLS. Anything the server sent
-  // after its 220 and before the handshake ends the session (-203); what the extensions
-  // said before is forgotten.
+  // StartTls sends STARTTLS, switches the connection to TLS and greets again (EHLO, or
+  // HELO without UseEHLO): Extensions and AuthMethods then hold that greeting's reply
+  // alone. Anything the server sent after its 220 and before the handshake ends the
+  // session (-203).
   void StartTls() override;
   virtual std::string GenerateMessageId();
 
@@ -36,6 +37,9 @@ class TclCustomSmtp : public TclCustomMail {
   // 25 and the submission port 587 (RFC 6409, RFC 8314) speak plain text first.
   bool IsStartTlsPort(int APort) const override { return APort == 25 || APort == 587; }
   int ParseResponseCode(std::string_view ALine) const override;
+  // CheckReplyLine holds each reply line to the framing of smtp/clReplyFraming.h; a line
+  // that breaks it ends the session (-204, -205).
+  void CheckReplyLine(std::string_view ALine, std::string_view AFirstLine) override;
 
   virtual void OpenSmtp();
   virtual void SendMailFrom(std::string_view AFrom);

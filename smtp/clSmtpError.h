@@ -21,6 +21,12 @@ inline constexpr std::string_view kBadAddressText =
 inline constexpr int kStartTlsInjectionCode = -203;
 inline constexpr std::string_view kStartTlsInjectionText =
     "The server sent data after its reply to STARTTLS; the session is closed";
+inline constexpr int kMalformedReplyCode = -204;
+inline constexpr std::string_view kMalformedReplyText =
+    "The server sent a line that is not an SMTP reply; the session is closed";
+inline constexpr int kMixedReplyCodesCode = -205;
+inline constexpr std::string_view kMixedReplyCodesText =
+    "The server changed the code inside one reply; the session is closed";
 inline constexpr int kSaslUnavailableCode = -400;
 inline constexpr std::string_view kSaslUnavailableText =
     "Unable to logon to the server using Secure Password Authentication";

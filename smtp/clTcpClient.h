@@ -43,6 +43,9 @@ inline constexpr std::string_view kCommandLineBreakText =
 inline constexpr int kServerClosedCode = -105;
 inline constexpr std::string_view kServerClosedText =
     "The server closed the connection before its reply was complete";
+inline constexpr int kUnsolicitedReplyCode = -106;
+inline constexpr std::string_view kUnsolicitedReplyText =
+    "The server sent data that answers no command; the session is closed";
 }  // namespace kz
 
 enum TclClientTlsMode { ctNone = 0, ctAutomatic = 1, ctImplicit = 2, ctExplicit = 3 };

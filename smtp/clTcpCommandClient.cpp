@@ -84,8 +84,10 @@ void TclTcpCommandClient::InternalOpen() {
 
 void TclTcpCommandClient::InternalClose() {
   try {
-    if (Active() && !FInProgress)
+    if (Active() && !FInProgress) {
+      InProgressGuard closing(FClosing);
       CloseProtocol();
+    }
   } catch (...) {
     TclTcpClient::InternalClose();
     throw;
@@ -124,11 +126,14 @@ void TclTcpCommandClient::SendCommand(std::string_view ACommand) {
 }
 
 void TclTcpCommandClient::WriteCommand(std::string_view ACommand, bool ASecret) {
+  // A keep-alive command must not slip in while this one is written.
+  InProgressGuard guard(FInProgress);
   CheckConnected();
   // The check runs on the bytes that go out, after the code-page conversion.
   std::string bytes = AnsiEncode(ACommand);
   if (bytes.find_first_of("\r\n") != std::string::npos)
     throw EclTcpClientError(std::string(kCommandLineBreakText), kCommandLineBreakCode);
+  CheckNothingUnread();
   bytes += "\r\n";
   Connection().InitProgress(0, 0);
   TMemoryStream data(std::move(bytes));
@@ -179,9 +184,37 @@ void TclTcpCommandClient::SendSilentCommand(std::string_view AFormat,
 }
 
 void TclTcpCommandClient::WaitResponse(std::span<const int> AOkResponses) {
+  ReadResponse(AOkResponses);
+  // Lines that came with the reply's last line would be taken for the next command's
+  // answer.
+  if (FReader.HasPending())
+    EndSession(UnsolicitedError());
+}
+
+void TclTcpCommandClient::ReadResponse(std::span<const int> AOkResponses) {
+  // No keep-alive command may run between a command and its reply: it would take the
+  // reply as its own.
+  InProgressGuard guard(FInProgress);
   FResponse.clear();
   WaitForReply(0, AOkResponses);
   DoReceiveResponse(FResponse);
+}
+
+EclTcpClientError TclTcpCommandClient::UnsolicitedError() {
+  std::string text(kUnsolicitedReplyText);
+  std::string line;
+  if (FReader.NextLine(line))
+    text += ": \"" + line.substr(0, 80) + (line.size() > 80 ? "...\"" : "\"");
+  return EclTcpClientError(text, kUnsolicitedReplyCode);
+}
+
+void TclTcpCommandClient::CheckNothingUnread() {
+  // Bytes in the socket are read first: the LF of a CR LF that ended the last reply may
+  // come late, and it is no line.
+  if (!FReader.HasPending() && HasUnreadData())
+    ReadChunk(TimeOut() < 0 ? -1 : TickCount() + TimeOut());
+  if (FReader.HasPending())
+    EndSession(UnsolicitedError());
 }
 
 std::string TclTcpCommandClient::ReplyText() const {
@@ -203,6 +236,8 @@ int TclTcpCommandClient::WaitForReply(std::size_t AStart, std::span<const int> A
       FResponse.push_back(std::move(line));
       if (FResponse.size() <= AStart)
         continue;
+      if (!untilDataEnd)
+        CheckReplyLine(FResponse.back(), FResponse[AStart]);
       const int code = ParseResponseCode(FResponse.back());
       if (code == 0)
         continue;

@@ -38,7 +38,9 @@ class TclTcpCommandClient : public TclTcpClient {
   void SetPassword(std::string_view value);
 
   // SendCommand writes one command line and does not wait. A command whose bytes hold CR
-  // or LF is refused (-104) before anything is sent.
+  // or LF is refused (-104) before anything is sent. A reply line that is waiting already
+  // answers no command of ours and would be taken for this one's answer: it ends the
+  // session (-106) before the command goes out.
   void SendCommand(std::string_view ACommand);
   // SendCommandSync writes the line and waits for an accepted reply.
   void SendCommandSync(std::string_view ACommand, std::span<const int> AOkResponses);
@@ -59,7 +61,8 @@ class TclTcpCommandClient : public TclTcpClient {
   // read a chunk at a time: a large message body need not be held as lines.
   void SendMultipleLines(const std::vector<std::string>& ALines, TStream& AMore,
                          std::string_view ALinesTrailer);
-  // WaitResponse reads one reply; an unaccepted final code raises EclTcpClientError.
+  // WaitResponse reads one reply; an unaccepted final code raises EclTcpClientError. Data
+  // behind the reply's last line answers no command: it ends the session (-106).
   virtual void WaitResponse(std::span<const int> AOkResponses);
   void WaitResponse(TclOkResponses AOkResponses) {
     WaitResponse(std::span<const int>(AOkResponses.begin(), AOkResponses.size()));
@@ -81,6 +84,21 @@ class TclTcpCommandClient : public TclTcpClient {
   virtual void CloseProtocol() = 0;
   // ParseResponseCode: the code of a final reply line, 0 for any other line.
   virtual int ParseResponseCode(std::string_view ALine) const = 0;
+  // CheckReplyLine is the protocol's framing check of each line of a reply, given the
+  // reply's first line; a line that breaks the framing raises (and ends the session).
+  virtual void CheckReplyLine(std::string_view /*ALine*/, std::string_view /*AFirstLine*/) {}
+  // ReadResponse is WaitResponse without the look past the reply, for a caller that
+  // judges what follows the reply itself (STARTTLS).
+  void ReadResponse(std::span<const int> AOkResponses);
+  // EndSession closes without the protocol farewell (the dialogue is out of step, so a
+  // farewell would be read wrongly too) and raises AError.
+  template <class E>
+  [[noreturn]] void EndSession(const E& AError) {
+    // Inside the farewell the close that is under way ends the connection.
+    if (!FClosing)
+      CleanUpAfterFailure();
+    throw AError;
+  }
   void SendAndWait(std::string_view ACommand, TclOkResponses AOkResponses);
 
   void InternalOpen() override;
@@ -91,6 +109,9 @@ class TclTcpCommandClient : public TclTcpClient {
   void SendSecretCommandSync(std::string_view ACommand, TclOkResponses AOkResponses);
   // HasUnreadData: bytes from the server are waiting that no reply has taken.
   bool HasUnreadData();
+  // CheckNothingUnread ends the session (-106) when a line from the server is waiting
+  // that no command asked for.
+  void CheckNothingUnread();
   // ReplyText: the reply lines joined with CR LF and trimmed.
   std::string ReplyText() const;
 
@@ -100,6 +121,8 @@ class TclTcpCommandClient : public TclTcpClient {
 
  private:
   void WriteCommand(std::string_view ACommand, bool ASecret);
+  // UnsolicitedError: -106, quoting the first waiting line when there is one.
+  EclTcpClientError UnsolicitedError();
   // WaitForReply reads lines until one is accepted; returns its index.
   int WaitForReply(std::size_t AStart, std::span<const int> AOkResponses);
   // ReadChunk reads what arrives, at most one bounded chunk, before ADeadline (ms ticks;
@@ -114,6 +137,7 @@ class TclTcpCommandClient : public TclTcpClient {
   std::vector<std::string> FResponse;
   int FLastResponseCode = 0;
   kz::TclReplyReader FReader;
+  bool FClosing = false;
 
   friend class TclDataWriter;
 };

@@ -297,3 +297,34 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 }  // namespace
+
+namespace {
+
+// StartTls on an open plain session greets again: Extensions are then those of the
+// protected session alone, which offers no STARTTLS, and the server takes mail.
+TEST(SmtpAiosmtpdStartTls, OnAnOpenSessionGreetsAgain) {
+  const auto& certs = tlstest::TestCertificates::Get();
+  ASSERT_TRUE(certs.Ready());
+  Aiosmtpd server({"--mode", "starttls", "--cert", certs.Path("good"), "--key", certs.Key("good")});
+  ASSERT_NE(server.Port(), 0) << "aiosmtpd did not start";
+  TclSmtp smtp;
+  smtp.SetServer("127.0.0.1");
+  smtp.SetPort(server.Port());
+  smtp.SetTimeOut(20000);
+  smtp.Open();
+  const auto offersStartTls = [&] {
+    return std::count(smtp.Extensions().begin(), smtp.Extensions().end(), "STARTTLS") > 0;
+  };
+  ASSERT_FALSE(smtp.IsTls());
+  EXPECT_TRUE(offersStartTls());
+  smtp.StartTls();
+  EXPECT_TRUE(smtp.IsTls());
+  EXPECT_FALSE(offersStartTls());
+  EXPECT_FALSE(smtp.Extensions().empty());
+  std::vector<std::string> message = SmallMessage();
+  smtp.Send(message);
+  smtp.Close();
+  EXPECT_EQ(server.Message(1), Wire(message));
+}
+
+}  // namespace

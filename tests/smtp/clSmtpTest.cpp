@@ -98,7 +98,11 @@ std::vector<ReplyRow> ReplyRows() {
        {250},
        0,
        {"250-a", "250 b"}},
-      {"FinalLineDecidesNotTheFirst", {S("250-fine"), S("451 but no")}, {250}, 451},
+      {"CodeChangingOnTheLastLine",
+       {S("250-fine"), S("451 but no")},
+       {250},
+       kz::kMixedReplyCodesCode},
+      {"FinalLineEndsTheReply", {S("451-first"), S("451 but no")}, {250}, 451},
       {"LineLongerThan64KiB",
        {Raw("250-" + std::string(70000, 'a'))},
        {250},
@@ -280,11 +284,11 @@ std::vector<SessionRow> SessionRows() {
   rows.push_back({"RecipientRejected",
                   Opening() +
                       std::vector<Step>{C("MAIL FROM: <a@x>"), S("250 ok"), C("RCPT TO: <b@y>"),
-                                        S("251 forwarded")} +
+                                        S("550 no such user")} +
                       kQuit,
                   {},
                   {},
-                  251});
+                  550});
   rows.push_back({"DataLineTooLongForTheBatch",
                   Opening() + kEnvelope + std::vector<Step>{C("QUIT")},
                   {"From: a@x", "To: b@y", "", std::string(62, 'a')},
