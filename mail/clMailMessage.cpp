@@ -5,6 +5,7 @@
 #include <cstring>
 #include <typeinfo>
 
+#include "core/Store.h"
 #include "core/StringUtils.h"
 #include "mail/clMimeParams.h"
 #include "mail/clUtils.h"
@@ -138,45 +139,100 @@ void TclMailMessage::RegisterKnownFields() {
 // ---------------------------------------------------------------------------------------
 // Properties
 
-namespace {
-
-template <class T, class V>
-bool Store(T& field, V&& value) {
-  if (field == value)
-    return false;
-  field = std::forward<V>(value);
-  return true;
+void TclMailMessage::SetCharSet(std::string_view value) {
+  if (kz::Store(charSet_, value))
+    Update();
 }
 
-}  // namespace
+void TclMailMessage::SetSubject(std::string_view value) {
+  if (kz::Store(subject_, value))
+    Update();
+}
 
-#define KZ_SETTER(Name, field, Type)           \
-  void TclMailMessage::Set##Name(Type value) { \
-    if (Store(field, value))                   \
-      Update();                                \
-  }
+void TclMailMessage::SetPriority(TclMessagePriority value) {
+  if (kz::Store(priority_, value))
+    Update();
+}
 
-KZ_SETTER(CharSet, charSet_, std::string_view)
-KZ_SETTER(Subject, subject_, std::string_view)
-KZ_SETTER(Priority, priority_, TclMessagePriority)
-KZ_SETTER(Date, date_, TDateTime)
-KZ_SETTER(MessageFormat, messageFormat_, TclMessageFormat)
-KZ_SETTER(Encoding, encoding_, TclEncodeMethod)
-KZ_SETTER(HeaderEncoding, headerEncoding_, TclEncodeMethod)
-KZ_SETTER(ContentType, contentType_, std::string_view)
-KZ_SETTER(ContentSubType, contentSubType_, std::string_view)
-KZ_SETTER(ContentDisposition, contentDisposition_, std::string_view)
-KZ_SETTER(IncludeRFC822Header, includeRFC822Header_, bool)
-KZ_SETTER(ReplyTo, replyTo_, std::string_view)
-KZ_SETTER(MessageID, messageID_, std::string_view)
-KZ_SETTER(ReadReceiptTo, readReceiptTo_, std::string_view)
-KZ_SETTER(MimeOLE, mimeOLE_, std::string_view)
-KZ_SETTER(CharsPerLine, charsPerLine_, int)
-KZ_SETTER(ExtraFields, extraFields_, TclStringList)
-KZ_SETTER(NewsGroups, newsGroups_, TclStringList)
-KZ_SETTER(References, references_, TclStringList)
+void TclMailMessage::SetDate(TDateTime value) {
+  if (kz::Store(date_, value))
+    Update();
+}
 
-#undef KZ_SETTER
+void TclMailMessage::SetMessageFormat(TclMessageFormat value) {
+  if (kz::Store(messageFormat_, value))
+    Update();
+}
+
+void TclMailMessage::SetEncoding(TclEncodeMethod value) {
+  if (kz::Store(encoding_, value))
+    Update();
+}
+
+void TclMailMessage::SetHeaderEncoding(TclEncodeMethod value) {
+  if (kz::Store(headerEncoding_, value))
+    Update();
+}
+
+void TclMailMessage::SetContentType(std::string_view value) {
+  if (kz::Store(contentType_, value))
+    Update();
+}
+
+void TclMailMessage::SetContentSubType(std::string_view value) {
+  if (kz::Store(contentSubType_, value))
+    Update();
+}
+
+void TclMailMessage::SetContentDisposition(std::string_view value) {
+  if (kz::Store(contentDisposition_, value))
+    Update();
+}
+
+void TclMailMessage::SetIncludeRFC822Header(bool value) {
+  if (kz::Store(includeRFC822Header_, value))
+    Update();
+}
+
+void TclMailMessage::SetReplyTo(std::string_view value) {
+  if (kz::Store(replyTo_, value))
+    Update();
+}
+
+void TclMailMessage::SetMessageID(std::string_view value) {
+  if (kz::Store(messageID_, value))
+    Update();
+}
+
+void TclMailMessage::SetReadReceiptTo(std::string_view value) {
+  if (kz::Store(readReceiptTo_, value))
+    Update();
+}
+
+void TclMailMessage::SetMimeOLE(std::string_view value) {
+  if (kz::Store(mimeOLE_, value))
+    Update();
+}
+
+void TclMailMessage::SetCharsPerLine(int value) {
+  if (kz::Store(charsPerLine_, value))
+    Update();
+}
+
+void TclMailMessage::SetExtraFields(TclStringList value) {
+  if (kz::Store(extraFields_, value))
+    Update();
+}
+
+void TclMailMessage::SetNewsGroups(TclStringList value) {
+  if (kz::Store(newsGroups_, value))
+    Update();
+}
+
+void TclMailMessage::SetReferences(TclStringList value) {
+  if (kz::Store(references_, value))
+    Update();
+}
 
 void TclMailMessage::SetFrom(std::string_view fullAddress) {
   from_.SetFullAddress(fullAddress);

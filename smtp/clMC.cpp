@@ -1,17 +1,15 @@
 #include "smtp/clMC.h"
 
+#include "core/Store.h"
+
 void TclCustomMail::SetUseSasl(bool value) {
-  if (FUseSasl != value) {
-    FUseSasl = value;
+  if (kz::Store(FUseSasl, value))
     DoChanged();
-  }
 }
 
 void TclCustomMail::SetSaslOnly(bool value) {
-  if (FSaslOnly != value) {
-    FSaslOnly = value;
+  if (kz::Store(FSaslOnly, value))
     DoChanged();
-  }
 }
 
 void TclCustomMail::SetMailMessage(TclMailMessage* value) {

@@ -8,6 +8,7 @@
 #include "core/CodePage.h"
 #include "core/DateTime.h"
 #include "core/LineSplitter.h"
+#include "core/Store.h"
 #include "core/StringUtils.h"
 #include "mail/clEmailAddress.h"
 #include "mail/clMailMessage.h"
@@ -26,24 +27,18 @@ constexpr int kStartTlsOk[] = {220};
 TclCustomSmtp::TclCustomSmtp() : TclCustomMail(25) {}
 
 void TclCustomSmtp::SetUseEHLO(bool value) {
-  if (FUseEHLO != value) {
-    FUseEHLO = value;
+  if (kz::Store(FUseEHLO, value))
     DoChanged();
-  }
 }
 
 void TclCustomSmtp::SetMailAgent(std::string_view value) {
-  if (FMailAgent != value) {
-    FMailAgent = value;
+  if (kz::Store(FMailAgent, value))
     DoChanged();
-  }
 }
 
 void TclCustomSmtp::SetHostName(std::string_view value) {
-  if (FHostName != value) {
-    FHostName = value;
+  if (kz::Store(FHostName, value))
     DoChanged();
-  }
 }
 
 int TclCustomSmtp::ParseResponseCode(std::string_view ALine) const {
@@ -241,24 +236,18 @@ TclSmtp::~TclSmtp() {
 }
 
 void TclSmtp::SetMailFrom(std::string_view value) {
-  if (FMailFrom != value) {
-    FMailFrom = value;
+  if (kz::Store(FMailFrom, value))
     DoChanged();
-  }
 }
 
 void TclSmtp::SetMailToList(const std::vector<std::string>& value) {
-  if (FMailToList != value) {
-    FMailToList = value;
+  if (kz::Store(FMailToList, value))
     DoChanged();
-  }
 }
 
 void TclSmtp::SetMailData(const std::vector<std::string>& value) {
-  if (FMailData != value) {
-    FMailData = value;
+  if (kz::Store(FMailData, value))
     DoChanged();
-  }
 }
 
 void TclSmtp::Send(TclMailMessage* AMessage) {

@@ -4,6 +4,7 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include "core/Store.h"
 #include "net/clSocks.h"
 
 using namespace kz;
@@ -39,59 +40,44 @@ void TclTcpClient::DoClose() {
 }
 
 void TclTcpClient::SetServer(std::string_view value) {
-  if (FServer != value) {
-    FServer = value;
+  if (kz::Store(FServer, value))
     DoChanged();
-  }
 }
 
 void TclTcpClient::SetPort(int value) {
-  if (FPort != value) {
-    FPort = value;
+  if (kz::Store(FPort, value))
     DoChanged();
-  }
 }
 
 void TclTcpClient::SetLocalBinding(std::string_view value) {
-  if (FConnection.LocalBinding() != value) {
-    FConnection.SetLocalBinding(value);
+  if (kz::Store(FConnection.LocalBinding(), value,
+                [this](auto v) { FConnection.SetLocalBinding(v); }))
     DoChanged();
-  }
 }
 
 void TclTcpClient::SetBatchSize(int value) {
-  if (FConnection.BatchSize() != value) {
-    FConnection.SetBatchSize(value);
+  if (kz::Store(FConnection.BatchSize(), value, [this](auto v) { FConnection.SetBatchSize(v); }))
     DoChanged();
-  }
 }
 
 void TclTcpClient::SetTimeOut(int value) {
-  if (FConnection.TimeOut() != value) {
-    FConnection.SetTimeOut(value);
+  if (kz::Store(FConnection.TimeOut(), value, [this](auto v) { FConnection.SetTimeOut(v); }))
     DoChanged();
-  }
 }
 
 void TclTcpClient::SetUseTLS(TclClientTlsMode value) {
-  if (FUseTLS != value) {
-    FUseTLS = value;
+  if (kz::Store(FUseTLS, value))
     DoChanged();
-  }
 }
 
 void TclTcpClient::SetBitsPerSec(int value) {
-  if (FConnection.BitsPerSec() != value) {
-    FConnection.SetBitsPerSec(value);
+  if (kz::Store(FConnection.BitsPerSec(), value, [this](auto v) { FConnection.SetBitsPerSec(v); }))
     DoChanged();
-  }
 }
 
 void TclTcpClient::SetKeepAlive(int value) {
-  if (FKeepAlive != value) {
-    FKeepAlive = value;
+  if (kz::Store(FKeepAlive, value))
     DoChanged();
-  }
 }
 
 void TclTcpClient::CheckConnected() const {

@@ -2,6 +2,7 @@
 // certificate events it forwards.
 #include "smtp/clTcpClient.h"
 
+#include "core/Store.h"
 std::unique_ptr<TclNetworkStream> TclTcpClient::CreateTlsStream() {
   auto tls = std::make_unique<TclTlsNetworkStream>();
   tls->SetCertificateFlags(FCertificateFlags);
@@ -23,17 +24,13 @@ bool TclTcpClient::IsTls() const {
 }
 
 void TclTcpClient::SetCertificateFlags(TclCertificateVerifyFlags value) {
-  if (!(FCertificateFlags == value)) {
-    FCertificateFlags = value;
+  if (kz::Store(FCertificateFlags, value))
     DoChanged();
-  }
 }
 
 void TclTcpClient::SetTLSFlags(TclTlsFlags value) {
-  if (!(FTLSFlags == value)) {
-    FTLSFlags = value;
+  if (kz::Store(FTLSFlags, value))
     DoChanged();
-  }
 }
 
 void TclTcpClient::DoGetCertificate(TclCertificate*& ACertificate, TclCertificateList& AExtraCerts,

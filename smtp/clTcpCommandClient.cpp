@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "core/CodePage.h"
+#include "core/Store.h"
 #include "core/StringUtils.h"
 #include "net/clSspi.h"
 #include "smtp/clDataWriter.h"
@@ -46,17 +47,13 @@ class ReadLimitGuard {
 }  // namespace
 
 void TclTcpCommandClient::SetUserName(std::string_view value) {
-  if (FUserName != value) {
-    FUserName = value;
+  if (kz::Store(FUserName, value))
     DoChanged();
-  }
 }
 
 void TclTcpCommandClient::SetPassword(std::string_view value) {
-  if (FPassword != value) {
-    FPassword = value;
+  if (kz::Store(FPassword, value))
     DoChanged();
-  }
 }
 
 void TclTcpCommandClient::DoSendCommand(std::string_view AText) {
