@@ -15,6 +15,10 @@ std::string TextToHex(std::string_view text) {
 }
 
 std::string HexToText(std::string_view hex) {
+  if (hex.size() % 2 != 0) {
+    throw EConvertError("Uložená hodnota má lichý počet šestnáctkových číslic (" +
+                        std::to_string(hex.size()) + "), nelze ji přečíst celou.");
+  }
   std::string bytes;
   bytes.reserve(hex.size() / 2);
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {

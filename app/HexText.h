@@ -9,8 +9,9 @@
 // TextToHex encodes the UTF-8 bytes of text ("abc" -> "616263", "č" -> "C48D").
 std::string TextToHex(std::string_view text);
 
-// HexToText decodes pairs of hex digits (either case) to bytes; a trailing odd digit is
-// ignored. The bytes are taken as UTF-8 when they form valid UTF-8, otherwise each byte as
-// U+0000..U+00FF, so values stored one code unit per pair ("E9" for "é") read back unchanged.
-// A pair that is not two hex digits raises EConvertError.
+// HexToText decodes pairs of hex digits (either case) to bytes. The bytes are taken as UTF-8 when
+// they form valid UTF-8, otherwise each byte as U+0000..U+00FF, so values stored one code unit per
+// pair ("E9" for "é") read back unchanged. A pair that is not two hex digits, or an odd number of
+// digits (a value that was cut, whose last character is lost), raises EConvertError: a shorter
+// value is never answered.
 std::string HexToText(std::string_view hex);

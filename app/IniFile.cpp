@@ -116,22 +116,6 @@ class ParsedIni {
   std::vector<IniLine> lines_;
 };
 
-// CutToUtf16Units keeps at most `units` UTF-16 code units, never splitting a character.
-std::string CutToUtf16Units(std::string_view utf8, std::size_t units) {
-  std::size_t pos = 0;
-  std::size_t count = 0;
-  while (pos < utf8.size()) {
-    std::size_t next = pos;
-    const char32_t cp = kz::DecodeUtf8(utf8, next);
-    const std::size_t width = cp >= 0x10000 ? 2 : 1;
-    if (count + width > units)
-      break;
-    count += width;
-    pos = next;
-  }
-  return std::string(utf8.substr(0, pos));
-}
-
 void CheckSingleLine(std::string_view what, std::string_view text) {
   if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
     throw EclError(std::string(what) + " nastavení nesmí obsahovat konec řádku.", EINVAL);
@@ -145,7 +129,7 @@ std::string IniFile::ReadString(std::string_view section, std::string_view key) 
   const auto at = ini.Find(section, key);
   if (!at)
     return {};
-  return CutToUtf16Units(kz::ToValidUtf8(ini.ValueAt(*at)), kMaxValueLength);
+  return kz::ToValidUtf8(ini.ValueAt(*at));
 }
 
 void IniFile::WriteString(std::string_view section, std::string_view key,
@@ -158,5 +142,12 @@ void IniFile::WriteString(std::string_view section, std::string_view key,
   }
   ParsedIni ini(kz::ReadWholeFile(fileName_, kMaxFileSize));
   ini.Set(section, key, value);
-  kz::WriteFileAtomically(fileName_, ini.Serialize());
+  const std::string content = ini.Serialize();
+  // A file past the cap could not be read back: refused here, not discovered at the send.
+  if (content.size() > kMaxFileSize) {
+    throw EclError("Nastavení by bylo větší než 1 MiB; hodnota [" + std::string(section) + "] " +
+                       std::string(key) + " nebyla uložena do \"" + fileName_ + "\".",
+                   EFBIG);
+  }
+  kz::WriteFileAtomically(fileName_, content);
 }

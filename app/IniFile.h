@@ -2,8 +2,9 @@
 // There is no cache: every read opens and parses the file, every write replaces it at once
 // (atomically, owner-only), so a value written by one handler is seen by the next.
 // Section and key names match without regard to (ASCII) case; a missing file, section or
-// key reads as ""; the first of duplicate keys wins; values read back cut to 2047 UTF-16
-// code units. Files larger than 1 MiB are refused.
+// key reads as ""; the first of duplicate keys wins. A value is read back whole, however
+// long: the only bound is the file's own, 1 MiB. A larger file is refused when read, and a
+// write that would make it larger is refused before anything changes.
 #pragma once
 
 #include <cstddef>
@@ -13,7 +14,6 @@
 class IniFile {
  public:
   static constexpr std::size_t kMaxFileSize = 1u << 20;
-  static constexpr std::size_t kMaxValueLength = 2047;
 
   explicit IniFile(std::string fileName) : fileName_(std::move(fileName)) {}
 
@@ -23,7 +23,8 @@ class IniFile {
   std::string ReadString(std::string_view section, std::string_view key) const;
 
   // WriteString stores one key; writing "" keeps the key with nothing after "=". A name or
-  // value holding a line break (which could not be read back) raises EclError.
+  // value holding a line break (which could not be read back), or a file that would grow
+  // past kMaxFileSize, raises EclError.
   void WriteString(std::string_view section, std::string_view key, std::string_view value) const;
 
  private:

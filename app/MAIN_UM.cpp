@@ -13,6 +13,8 @@
 #include "app/IniFile.h"
 #include "app/MissedSends.h"
 #include "app/SendHistory.h"
+#include "app/SendRecord.h"
+#include "app/SendSlots.h"
 #include "app/SettingsStore.h"
 #include "app/TrayStatus.h"
 #include "app/UN_MAIN.h"
@@ -69,22 +71,33 @@ Tmain::~Tmain() {
 
 void Tmain::FormShow() {
   dialogs::Guarded([this] {
+    // Whatever the start ends with, the tooltip follows.
+    kz::ScopeGuard refresh([this] { RefreshToolTip(); });
     WriteRunEntry();
     // Settings others could read, or that are no file at all, are refused before use.
     settings::PrepareDataFolder();
-    if (settings::SetupFileExists()) {
-      // A send that fell while the computer was off is named now; a schedule that cannot be
-      // read is left to the first tick, which reports it.
-      try {
-        const IniFile ini(settings::SetupFilePath());
-        NoteTick(ini, schedule::ReadStoredSchedule(ini), clock());
-      } catch (const EConvertError&) {
-      }
-      Timer1->start();
-    } else {
+    // A send cut off before its outcome (power loss, a kill) is named, never repeated.
+    const std::string unknown = sendrecord::ReportOrphans();
+    if (!unknown.empty())
+      ShowBalloon(QStringLiteral("Kadenza"), QString::fromStdString(unknown), 10000);
+    if (!settings::SetupFileExists()) {
       showSetupModal();
+      return;
     }
-    RefreshToolTip();
+    Timer1->start();
+    // A send that fell while the computer was off is named now, and a start inside the send
+    // minute serves it; a schedule that cannot be read is left to the first tick, which
+    // reports it.
+    const schedule::LocalDateTime now = clock();
+    const IniFile ini(settings::SetupFilePath());
+    schedule::StoredSchedule stored;
+    try {
+      stored = schedule::ReadStoredSchedule(ini);
+    } catch (const EConvertError&) {
+      return;
+    }
+    NoteTick(ini, stored, now);
+    ServeSendMinute(ini, stored, now);
   });
 }
 
@@ -130,6 +143,8 @@ bool Tmain::IsSendDay() {
 void Tmain::Timer1Timer() {
   // Whatever the tick ends with, the tooltip follows.
   kz::ScopeGuard refresh([this] { RefreshToolTip(); });
+  // One reading of the clock serves the whole tick, so its steps agree on the minute.
+  const schedule::LocalDateTime now = clock();
   const IniFile ini(settings::SetupFilePath());
   schedule::StoredSchedule stored;
   try {
@@ -141,19 +156,30 @@ void Tmain::Timer1Timer() {
     throw;
   }
   CurrentDateTime = stored.expiry;
-  const schedule::LocalDateTime now = clock();
   NoteTick(ini, stored, now);
-  if (IsSendDay() && schedule::IsSendMinute(now.time, stored.sendTime)) {
-    ShowBalloon(QStringLiteral("Kadenza"), kNoticeText, 3000);  // replaced by the outcome's
-    // An error of the send job ends the tick here (no expiry test) and reaches its error box.
-    if (frm_main_)
-      frm_main_->ClickSend();
-  }
+  // An error of the send job ends the tick here (no expiry test) and reaches its error box.
+  ServeSendMinute(ini, stored, now);
   // The send above runs first, so the expiry day's send minute still sends.
-  if (schedule::IsExpired(clock().date, CurrentDateTime)) {
+  if (schedule::IsExpired(now.date, CurrentDateTime)) {
     Timer1->stop();
     Timer2->start();
   }
+}
+
+bool Tmain::ServeSendMinute(const IniFile& ini, const schedule::StoredSchedule& stored,
+                            const schedule::LocalDateTime& now) {
+  if (now.date > stored.expiry || !schedule::IsSendMinute(now.time, stored.sendTime) ||
+      !schedule::IsSendDay(ini, now.date)) {
+    return false;
+  }
+  // Claimed before the send starts: a restart inside the minute, or a clock that comes back
+  // over it, finds the slot served. A ledger that cannot be written stops the send here.
+  if (!sendslots::Claim(sendslots::SlotOf(now.date, stored.sendTime), now))
+    return false;
+  ShowBalloon(QStringLiteral("Kadenza"), kNoticeText, 3000);  // replaced by the outcome's
+  if (frm_main_)
+    frm_main_->ClickSend();
+  return true;
 }
 
 void Tmain::Timer2Timer() {
@@ -176,18 +202,15 @@ void Tmain::NoteTick(const IniFile& ini, const schedule::StoredSchedule& stored,
                      const schedule::LocalDateTime& now) {
   if (const auto previous = missed::ReadLastTick()) {
     if (const auto at = missed::FindMissed(ini, *previous, now, stored)) {
-      int recipients = 0;
-      std::string subject;
+      // The ledger names a slot once: served, or already named as missed.
+      bool unseen = true;
       try {
-        recipients = history::CountRecipients(settings::ReadSetting(ini, settings::kRecipientsKey));
-        subject = settings::ReadSetting(ini, settings::kSubjectKey);
-      } catch (const EConvertError&) {
-        // The send itself would report the damaged value; the record goes without it.
+        unseen = sendslots::Claim(sendslots::SlotOf(at->date, stored.sendTime), now);
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "Kadenza: %s\n", e.what());  // named rather than lost
       }
-      history::Record(history::Kind::kMissed, kMissedResult, recipients, subject,
-                      missed::StampText(*at));
-      ShowBalloon(QStringLiteral("Kadenza"), QString::fromStdString(missed::MissedText(*at)),
-                  10000);
+      if (unseen)
+        ReportMissed(ini, *at);
     }
   }
   try {
@@ -199,6 +222,20 @@ void Tmain::NoteTick(const IniFile& ini, const schedule::StoredSchedule& stored,
       std::fprintf(stderr, "Kadenza: %s\n", e.what());
     }
   }
+}
+
+void Tmain::ReportMissed(const IniFile& ini, const schedule::LocalDateTime& at) {
+  int recipients = 0;
+  std::string subject;
+  try {
+    recipients = history::CountRecipients(settings::ReadSetting(ini, settings::kRecipientsKey));
+    subject = settings::ReadSetting(ini, settings::kSubjectKey);
+  } catch (const EConvertError&) {
+    // The send itself would report the damaged value; the record goes without it.
+  }
+  history::Record(history::Kind::kMissed, kMissedResult, recipients, subject,
+                  missed::StampText(at));
+  ShowBalloon(QStringLiteral("Kadenza"), QString::fromStdString(missed::MissedText(at)), 10000);
 }
 
 void Tmain::historyClick() {
@@ -224,8 +261,14 @@ void Tmain::RefreshToolTip() {
     std::optional<IniFile> ini;
     if (settings::SetupFileExists())
       ini.emplace(settings::SetupFilePath());
+    std::optional<schedule::LocalDateTime> served;
+    try {
+      served = sendslots::Read().served;
+    } catch (const std::exception&) {
+      // Without the ledger the next send is told as the schedule gives it.
+    }
     tray->setToolTip(
-        QString::fromStdString(traystatus::ToolTip(ini ? &*ini : nullptr, clock(), last)));
+        QString::fromStdString(traystatus::ToolTip(ini ? &*ini : nullptr, clock(), last, served)));
   } catch (const std::exception&) {
     tray->setToolTip(QStringLiteral("Kadenza"));
   }

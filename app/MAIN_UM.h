@@ -39,8 +39,9 @@ class Tmain : public QObject {
   Tfrm_main* SetupForm() const { return frm_main_; }
 
   // FormShow runs the start-up steps: autostart entry, the data folder made owner-only and
-  // cleared of stale temporary files, then either the schedule (setup.dat exists) or the
-  // setup window. An error is reported and skips the rest.
+  // cleared of stale temporary files, sends cut off before their outcome named, then either
+  // the schedule (setup.dat exists: a missed send named, the current send minute served) or
+  // the setup window. An error is reported and skips the rest.
   void FormShow();
   void WriteRunEntry();
   // WriteIconFile stores the application icon as a PNG file and answers its path ("" when
@@ -59,10 +60,15 @@ class Tmain : public QObject {
   void Timer1Timer();
   void Timer2Timer();
   bool IsSendDay();
-  // NoteTick records and names a send missed since the last tick (or the last run), then
-  // stores this tick's time.
+  // NoteTick records and names a send missed since the last tick (or the last run) that the
+  // send ledger has not seen served or named, then stores this tick's time.
   void NoteTick(const IniFile& ini, const schedule::StoredSchedule& stored,
                 const schedule::LocalDateTime& now);
+  // ServeSendMinute sends when `now` is the send minute of a send day up to the expiry and
+  // the ledger has not seen that slot served; the slot is claimed before the send starts.
+  // Answers whether it sent (or tried to: the send's error leaves it).
+  bool ServeSendMinute(const IniFile& ini, const schedule::StoredSchedule& stored,
+                       const schedule::LocalDateTime& now);
 
   // ShowBalloon shows a notification of the information kind through the desktop's
   // notification service, replacing the one still showing (else the tray icon's own
@@ -91,6 +97,8 @@ class Tmain : public QObject {
   void BalloonShown(const QString& title, const QString& text, int displayMs);
 
  private:
+  void ReportMissed(const IniFile& ini, const schedule::LocalDateTime& at);
+
   Tfrm_main* frm_main_ = nullptr;
   kz::PumpHook previousPump_;
   Notifier notifier_;

@@ -219,12 +219,17 @@ std::string NowText() {
 
 void Record(Kind kind, std::string_view result, int recipients, std::string_view subject,
             std::string when) {
+  Record(Event{std::move(when), std::string(KindText(kind)), std::string(result), recipients,
+               std::string(subject)});
+}
+
+void Record(Event event) {
   static std::atomic<bool> reported{false};
   try {
+    if (event.when.empty())
+      event.when = NowText();
     settings::EnsureDataFolder();
-    Append(settings::DataFolder(),
-           {when.empty() ? NowText() : std::move(when), std::string(KindText(kind)),
-            std::string(result), recipients, std::string(subject)});
+    Append(settings::DataFolder(), event);
   } catch (const std::exception& e) {
     if (!reported.exchange(true))
       std::fprintf(stderr, "Kadenza: historie odeslání nebyla zapsána: %s\n", e.what());

@@ -60,5 +60,7 @@ std::string NowText();
 // to write is reported on standard error, once per run, and the send's outcome stands.
 void Record(Kind kind, std::string_view result, int recipients, std::string_view subject,
             std::string when = {});
+// Record of a whole event (an empty `when` is now), with the same guarantee.
+void Record(Event event);
 
 }  // namespace history

@@ -4,7 +4,9 @@
 
 #include "app/IniFile.h"
 #include "app/SettingsStore.h"
+#include "core/AtomicFile.h"
 #include "core/Error.h"
+#include "core/Stream.h"
 #include "core/StringUtils.h"
 #include "mail/clMailMessage.h"
 #include "smtp/clSmtp.h"
@@ -19,6 +21,13 @@ void SetUpSmtp(TclSmtp& smtp) {
 void SetUpMessage(TclMailMessage& message) {
   message.SetCharSet("UTF-8");
   message.SetContentType("text/plain");
+  message.OnLoadAttachment = [](TclMailMessage*, TclAttachmentBody*, const std::string& fileName,
+                                std::shared_ptr<TStream>& data, bool& handled) {
+    if (fileName.empty())
+      return;
+    data = std::make_shared<TFileStream>(kz::OpenRegularFile(fileName), fileName);
+    handled = true;
+  };
 }
 
 StoredSend ReadStoredSend(const IniFile& ini) {
@@ -93,7 +102,7 @@ void OpenSendClose(TclSmtp& smtp, TclMailMessage& message, const std::function<v
 }
 
 Outcome SendStored(TclSmtp& smtp, TclMailMessage& message,
-                   const std::function<void(const StoredSend&)>& loaded) {
+                   const std::function<void(const StoredSend&)>& loaded, const Starting& starting) {
   if (!settings::SetupFileExists())
     return Outcome::kNoSettings;
   const StoredSend stored = ReadStoredSend(IniFile(settings::SetupFilePath()));
@@ -102,8 +111,11 @@ Outcome SendStored(TclSmtp& smtp, TclMailMessage& message,
   if (smtp.Active())
     return Outcome::kBusy;
   const settings::StoredSettings& v = stored.settings;
+  if (starting)
+    starting(v.recipients, v.subject);
+  const std::string sender = settings::SenderAddress(v.user, v.ownAddress);
   ComposeMessage(message, kz::JoinLines(stored.text, "\r\n"), "", Attachments(v.attachments));
-  Address(message, v.user, v.recipients, v.subject);
+  Address(message, sender, v.recipients, v.subject);
   Connect(smtp, v.server, v.user, v.password, PortNumber(v.port), v.ssl);
   OpenSendClose(smtp, message);
   return Outcome::kSent;

@@ -33,7 +33,10 @@ struct StoredSend {
 
 // SetUpSmtp gives an SMTP component the application's settings: TLS follows the port (25
 // and 587 start plain and upgrade, any other port is TLS from the first byte) and the TLS
-// versions are left to the TLS library. SetUpMessage: charset UTF-8, type text/plain.
+// versions are left to the TLS library. SetUpMessage: charset UTF-8, type text/plain, and
+// attachments opened by kz::OpenRegularFile: without blocking, a FIFO, device or folder
+// refused with an error naming it (a FIFO would otherwise hold the send for ever), and a
+// missing file reported when the message is composed, before anything is connected.
 void SetUpSmtp(TclSmtp& smtp);
 void SetUpMessage(TclMailMessage& message);
 
@@ -74,9 +77,16 @@ enum class Outcome {
   kBusy,        // the component is still connected: nothing was done
 };
 
+// Starting is told the recipients and the subject of a send once they are known, before the
+// message is composed or anything connects (the send's recorder notes the attempt then). What
+// it raises ends the job before anything goes out.
+using Starting = std::function<void(std::string_view recipients, std::string_view subject)>;
+
 // SendStored runs the whole job with the given components: settings, message, dialogue.
-// `loaded`, when set, sees the stored values before the message is composed.
+// `loaded`, when set, sees the stored values before the message is composed. The sender is
+// settings::SenderAddress: with no address to send from nothing is composed or sent.
 Outcome SendStored(TclSmtp& smtp, TclMailMessage& message,
-                   const std::function<void(const StoredSend&)>& loaded = {});
+                   const std::function<void(const StoredSend&)>& loaded = {},
+                   const Starting& starting = {});
 
 }  // namespace sendjob

@@ -4,8 +4,8 @@
 #include <exception>
 #include <string>
 
-#include "app/SendHistory.h"
 #include "app/SendJob.h"
+#include "app/SendRecord.h"
 #include "app/SettingsStore.h"
 #include "mail/clMailMessage.h"
 #include "smtp/clSmtp.h"
@@ -25,20 +25,17 @@ std::string ForTerminal(std::string_view text) {
 }  // namespace
 
 int SendNow() {
-  std::string recipients, subject;
   try {
     TclSmtp smtp;
     sendjob::SetUpSmtp(smtp);
     TclMailMessage message;
     sendjob::SetUpMessage(message);
-    const auto loaded = [&](const sendjob::StoredSend& stored) {
-      recipients = stored.settings.recipients;
-      subject = stored.settings.subject;
-    };
-    switch (sendjob::SendStored(smtp, message, loaded)) {
+    const sendjob::Outcome outcome =
+        sendrecord::Run(history::Kind::kSendNow, [&](const sendjob::Starting& starting) {
+          return sendjob::SendStored(smtp, message, {}, starting);
+        });
+    switch (outcome) {
       case sendjob::Outcome::kSent:
-        history::Record(history::Kind::kSendNow, history::kOk, history::CountRecipients(recipients),
-                        subject);
         std::printf("%s\n", ForTerminal(sendjob::kSentText).c_str());
         return 0;
       case sendjob::Outcome::kNoSettings:
@@ -50,8 +47,6 @@ int SendNow() {
     }
     return 1;
   } catch (const std::exception& e) {
-    history::Record(history::Kind::kSendNow, history::ResultText(std::current_exception()),
-                    history::CountRecipients(recipients), subject);
     std::fprintf(stderr, "Kadenza: %s\n", ForTerminal(e.what()).c_str());
     return 1;
   }

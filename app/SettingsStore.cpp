@@ -2,13 +2,17 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "app/HexText.h"
 #include "app/IniFile.h"
 #include "app/XdgDirs.h"
 #include "core/AtomicFile.h"
 #include "core/CodePage.h"
+#include "core/Error.h"
 #include "core/StringUtils.h"
 #include "core/Utf.h"
+#include "mail/clEmailAddress.h"
 
 namespace settings {
 namespace {
@@ -26,7 +30,41 @@ std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
   return kz::Utf16ToUtf8(units);
 }
 
+// Mailbox answers the one bare address `text` names ("" when it names none): local part,
+// one at-sign, domain, every character an e-mail character.
+std::string Mailbox(std::string_view text) {
+  const std::string box = ParseEmail(text);
+  const std::size_t at = box.find('@');
+  if (at == std::string::npos || at == 0 || at + 1 == box.size() ||
+      box.find('@', at + 1) != std::string::npos) {
+    return {};
+  }
+  for (const char c : box) {
+    if (!IsEmailChar(c))
+      return {};
+  }
+  return box;
+}
+
 }  // namespace
+
+std::string SenderAddress(std::string_view user, std::string_view ownAddress) {
+  const std::string_view login = kz::Trim(user);
+  if (!login.empty() && Mailbox(login) == login)
+    return std::string(login);
+  // The own address may carry a name ("Jan Novák <jan@example.cz>"), but it is one address.
+  const std::string_view own = kz::Trim(ownAddress);
+  if (!Mailbox(own).empty() && own.find_first_of(",;") == std::string_view::npos)
+    return std::string(own);
+  const std::string who = login.empty()
+                              ? "Uživatel není vyplněn"
+                              : "Uživatel „" + std::string(login) + "“ není e-mailová adresa";
+  if (own.empty()) {
+    throw EclError(who + ", a tak zprávu není od koho odeslat. Vyplňte pole „váš email“.", EINVAL);
+  }
+  throw EclError(who + " a váš email „" + std::string(own) + "“ také ne. Opravte pole „váš email“.",
+                 EINVAL);
+}
 
 std::string DataFolder() {
   return xdg::DataHome() + "/Kadenza";
@@ -57,6 +95,7 @@ void PrepareDataFolder() {
     names.emplace_back(name);
   }
   names.emplace_back(kTickStateFile);
+  names.emplace_back(kSendLedgerFile);
   kz::RemoveStaleTemporaries(folder, names, 60);
 }
 
@@ -98,7 +137,16 @@ void DeleteDataFiles() {
 
 std::string ReadSetting(const IniFile& ini, const SettingKey& setting) {
   std::string value = ini.ReadString(setting.section, setting.key);
-  return setting.hex ? HexToText(value) : value;
+  if (!setting.hex)
+    return value;
+  try {
+    return HexToText(value);
+  } catch (const EConvertError& e) {
+    // Name the setting, so a damaged file can be mended by hand.
+    throw EConvertError(std::string(e.what()) + " (" + ini.FileName() + ", [" +
+                            std::string(setting.section) + "] " + std::string(setting.key) + ")",
+                        e.ErrorCode);
+  }
 }
 
 void WriteSetting(const IniFile& ini, const SettingKey& setting, std::string_view value) {
@@ -131,6 +179,16 @@ StoredSettings StoredSettings::Load(const IniFile& ini) {
   s.sendTime = ReadSetting(ini, kSendTimeKey);
   s.validUntil = ReadSetting(ini, kValidUntilKey);
   return s;
+}
+
+void StoredSettings::Check() const {
+  SenderAddress(user, ownAddress);
+  if (recipients.size() > kMaxRecipientsBytes) {
+    throw EclError("Seznam příjemců je příliš dlouhý (" + std::to_string(recipients.size()) +
+                       " bajtů); uložit lze nejvýše " + std::to_string(kMaxRecipientsBytes) +
+                       " bajtů. Rozdělte jej do více zpráv.",
+                   EINVAL);
+  }
 }
 
 void StoredSettings::Save(const IniFile& ini) const {

@@ -19,6 +19,8 @@ inline constexpr std::string_view kMessageFile = "zprava.dat";
 inline constexpr std::string_view kRecipientsFile = "prijemce.dat";
 // The time of the last schedule tick, replaced atomically at every tick.
 inline constexpr std::string_view kTickStateFile = "posledni-tik.dat";
+// The send ledger (SendSlots.h): the last served send slot and the sends under way.
+inline constexpr std::string_view kSendLedgerFile = "odesilani.dat";
 
 // DataFolder is the data folder's path, without a trailing separator.
 std::string DataFolder();
@@ -105,9 +107,23 @@ struct StoredSettings {
   std::string validUntil;
 
   static StoredSettings Load(const IniFile& ini);
+  // Check raises EclError (EINVAL) for settings that cannot be sent as they stand: no sender
+  // address (SenderAddress) or a recipient list longer than kMaxRecipientsBytes. The setup
+  // window runs it before anything is written, so a refused save leaves setup.dat as it was.
+  void Check() const;
   // Save stores every field, in the order the setup window always wrote them.
   void Save(const IniFile& ini) const;
 };
+
+// The longest recipient list Save stores, in UTF-8 bytes. Hex doubles it, and the whole
+// setup.dat must stay within its read cap (IniFile::kMaxFileSize) beside the other values.
+inline constexpr std::size_t kMaxRecipientsBytes = 256u * 1024u;
+
+// SenderAddress answers the address a message goes out from: the user name when it is an
+// e-mail address, else the own address (field "váš email"). Many company servers log in
+// with a name such as "jnovak" or "DOMAIN\jnovak", which no server takes as a sender.
+// Where neither is an address, EclError (EINVAL) says which field to fill.
+std::string SenderAddress(std::string_view user, std::string_view ownAddress);
 
 // Decoding and encoding of zprava.dat's bytes, exposed for tests.
 std::string DecodeMessageFile(std::string_view bytes);

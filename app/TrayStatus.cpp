@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/MissedSends.h"
+#include "app/SendSlots.h"
 #include "core/Error.h"
 
 namespace traystatus {
@@ -16,9 +17,11 @@ constexpr std::array<std::string_view, 7> kDayNames = {"ne", "po", "út", "st", 
 
 }  // namespace
 
-std::optional<schedule::LocalDateTime> NextSend(const IniFile& ini,
-                                                const schedule::LocalDateTime& now,
-                                                const schedule::StoredSchedule& stored) {
+std::optional<schedule::LocalDateTime> NextSend(
+    const IniFile& ini, const schedule::LocalDateTime& now, const schedule::StoredSchedule& stored,
+    const std::optional<schedule::LocalDateTime>& served) {
+  sendslots::Ledger ledger;
+  ledger.served = served;
   const schedule::TimeOfDay sendMinute{stored.sendTime.hour, stored.sendTime.minute, 0};
   const bool laterToday =
       sendMinute.hour * 60 + sendMinute.minute > now.time.hour * 60 + now.time.minute;
@@ -27,14 +30,16 @@ std::optional<schedule::LocalDateTime> NextSend(const IniFile& ini,
     const std::chrono::year_month_day date(day + std::chrono::days(i));
     if (date > stored.expiry)
       break;
-    if (schedule::IsSendDay(ini, date))
-      return schedule::LocalDateTime{date, sendMinute};
+    const schedule::LocalDateTime slot{date, sendMinute};
+    if (schedule::IsSendDay(ini, date) && !sendslots::IsServed(ledger, slot, now))
+      return slot;
   }
   return std::nullopt;
 }
 
 std::string ToolTip(const IniFile* ini, const schedule::LocalDateTime& now,
-                    const std::optional<history::Event>& last) {
+                    const std::optional<history::Event>& last,
+                    const std::optional<schedule::LocalDateTime>& served) {
   std::string text = "Kadenza";
   std::string_view separator = " – ";
   if (last) {
@@ -48,7 +53,7 @@ std::string ToolTip(const IniFile* ini, const schedule::LocalDateTime& now,
     return text + "odesílání není nastaveno";
   try {
     const schedule::StoredSchedule stored = schedule::ReadStoredSchedule(*ini);
-    if (const auto next = NextSend(*ini, now, stored)) {
+    if (const auto next = NextSend(*ini, now, stored, served)) {
       return text + "příští odeslání " +
              std::string(kDayNames[static_cast<std::size_t>(schedule::DayOfWeek(next->date) - 1)]) +
              " " + missed::MinuteText(*next);

@@ -629,18 +629,9 @@ void Tfrm_main::priloha3Change() {
 }
 
 void Tfrm_main::btn_saveClick() {
-  // Whatever happens while storing, the schedule starts and the window closes; an error is
-  // reported after that.
-  kz::ScopeGuard startScheduleAndClose([this] {
-    if (main_) {
-      main_->Timer1->start();
-      main_->Timer2->stop();
-    }
-    done(QDialog::Accepted);
-  });
-
-  if (!mem_prijemce->toPlainText().isEmpty()) {
-    settings::StoredSettings stored;
+  const bool haveRecipients = !mem_prijemce->toPlainText().isEmpty();
+  settings::StoredSettings stored;
+  if (haveRecipients) {
     // The recipients field's lines are stored joined by CR LF.
     QString recipients = mem_prijemce->toPlainText();
     recipients.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
@@ -655,6 +646,22 @@ void Tfrm_main::btn_saveClick() {
     stored.password = Std(ed_pass->text());
     stored.subject = Std(ed_predmet->text());
     stored.attachments = {Std(priloha1->text()), Std(priloha2->text()), Std(priloha3->text())};
+    // Settings that could never be sent are refused before anything is stored; the window
+    // stays open with the user's entries, and the message says which field to mend.
+    stored.Check();
+  }
+
+  // Whatever happens while storing, the schedule starts and the window closes; an error is
+  // reported after that.
+  kz::ScopeGuard startScheduleAndClose([this] {
+    if (main_) {
+      main_->Timer1->start();
+      main_->Timer2->stop();
+    }
+    done(QDialog::Accepted);
+  });
+
+  if (haveRecipients) {
     stored.Save(IniFile(settings::SetupFilePath()));
   } else {
     dialogs::ShowMessage(QStringLiteral("Nemáte žádného příjemce. Doplňte jej."));

@@ -9,6 +9,7 @@
 #include "app/MAIN_UM.h"
 #include "app/SendHistory.h"
 #include "app/SendJob.h"
+#include "app/SendRecord.h"
 #include "app/UN_MAIN.h"
 #include "core/ScopeGuard.h"
 
@@ -59,24 +60,16 @@ void Tfrm_main::btnSendClick() {
     sendjob::SetUpMessage(*message);
   }
   // The stored values are what is sent; an open window keeps what the user is typing.
-  std::string recipients, subject;
-  sendjob::Outcome outcome = sendjob::Outcome::kNoSettings;
-  try {
-    outcome = sendjob::SendStored(clSmtp1, *message, [&](const auto& stored) {
-      recipients = stored.settings.recipients;
-      subject = stored.settings.subject;
-      if (isHidden())
-        ShowStored(stored);
-    });
-  } catch (...) {
-    history::Record(history::Kind::kScheduled, history::ResultText(std::current_exception()),
-                    history::CountRecipients(recipients), subject);
-    throw;
-  }
-  if (outcome == sendjob::Outcome::kSent) {
-    history::Record(history::Kind::kScheduled, history::kOk, history::CountRecipients(recipients),
-                    subject);
-  }
+  const sendjob::Outcome outcome =
+      sendrecord::Run(history::Kind::kScheduled, [&](const sendjob::Starting& starting) {
+        return sendjob::SendStored(
+            clSmtp1, *message,
+            [&](const auto& stored) {
+              if (isHidden())
+                ShowStored(stored);
+            },
+            starting);
+      });
   if (outcome == sendjob::Outcome::kSent && main_) {
     main_->ShowBalloon(QStringLiteral("Kadenza"), QStr(std::string(sendjob::kSentText)), 5000);
   }
@@ -100,15 +93,11 @@ void Tfrm_main::btn_testClick() {
   testRunning_ = true;
   kz::ScopeGuard done([this] { testRunning_ = false; });
   const std::string ownAddress = ed_my_mail->text().toStdString();
-  try {
+  sendrecord::Run(history::Kind::kTest, [&](const sendjob::Starting& starting) {
+    starting(ownAddress, "Kadenza");
     SendTestMessage();
-  } catch (...) {
-    history::Record(history::Kind::kTest, history::ResultText(std::current_exception()),
-                    history::CountRecipients(ownAddress), "Kadenza");
-    throw;
-  }
-  history::Record(history::Kind::kTest, history::kOk, history::CountRecipients(ownAddress),
-                  "Kadenza");
+    return sendjob::Outcome::kSent;
+  });
   if (main_)
     main_->RefreshToolTip();
   if (main_)
@@ -129,8 +118,10 @@ void Tfrm_main::SendTestMessage() {
                                              priloha2->text().toStdString(),
                                              priloha3->text().toStdString()};
   sendjob::ComposeMessage(*message, kTestText, kTestHtml, sendjob::Attachments(fields));
-  sendjob::Address(*message, ed_user->text().toStdString(), ed_my_mail->text().toStdString(),
-                   "Kadenza");
+  // Sent from the address the schedule sends from, to the own address.
+  const std::string ownAddress = ed_my_mail->text().toStdString();
+  sendjob::Address(*message, settings::SenderAddress(ed_user->text().toStdString(), ownAddress),
+                   ownAddress, "Kadenza");
   sendjob::Connect(clSMTP, ed_smtp->text().toStdString(), ed_user->text().toStdString(),
                    ed_pass->text().toStdString(), sendjob::PortNumber(edPort->text().toStdString()),
                    cbSSL->isChecked());

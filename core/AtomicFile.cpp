@@ -96,11 +96,38 @@ void WriteFileAtomically(const std::string& path, std::string_view content,
     ::fsync(folder.Get());
 }
 
+namespace {
+
+// OpenNonBlocking opens for reading without blocking; an invalid descriptor leaves errno set.
+UniqueFd OpenNonBlocking(const std::string& path) {
+  // Without O_NONBLOCK, opening a FIFO would wait for a writer for ever.
+  return UniqueFd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+}
+
+// RequireRegular answers the file's status, refusing anything but a regular file.
+struct stat RequireRegular(const UniqueFd& fd, const std::string& path) {
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0)
+    FailRead(path, errno);
+  if (!S_ISREG(st.st_mode))
+    FailNotRegular(path, false);
+  return st;
+}
+
+}  // namespace
+
+UniqueFd OpenRegularFile(const std::string& path) {
+  UniqueFd fd = OpenNonBlocking(path);
+  if (!fd.Valid())
+    FailRead(path, errno);
+  RequireRegular(fd, path);
+  return fd;
+}
+
 std::string ReadWholeFile(const std::string& path, std::size_t maxBytes, bool* exists) {
   if (exists)
     *exists = false;
-  // Without O_NONBLOCK, opening a FIFO would wait for a writer for ever.
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd fd = OpenNonBlocking(path);
   if (!fd.Valid()) {
     if (errno == ENOENT || errno == ENOTDIR)
       return {};
@@ -108,11 +135,7 @@ std::string ReadWholeFile(const std::string& path, std::size_t maxBytes, bool* e
   }
   if (exists)
     *exists = true;
-  struct stat st {};
-  if (::fstat(fd.Get(), &st) != 0)
-    FailRead(path, errno);
-  if (!S_ISREG(st.st_mode))
-    FailNotRegular(path, false);
+  const struct stat st = RequireRegular(fd, path);
   if (static_cast<std::size_t>(st.st_size) > maxBytes)
     FailTooLarge(path, maxBytes);
   TFileStream file(std::move(fd), path);

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/UniqueFd.h"
+
 namespace kz {
 
 struct AtomicWriteOptions {
@@ -25,6 +27,11 @@ void WriteFileAtomically(const std::string& path, std::string_view content,
 // refused at once (it is opened without blocking). A larger file or a read error raises
 // EclError.
 std::string ReadWholeFile(const std::string& path, std::size_t maxBytes, bool* exists = nullptr);
+
+// OpenRegularFile opens an existing file for reading without blocking (a FIFO without a
+// writer would hold the caller for ever) and answers its descriptor. A missing file, or
+// anything but a regular file (a FIFO, device or folder), raises EclError naming it.
+UniqueFd OpenRegularFile(const std::string& path);
 
 bool FileExists(const std::string& path);
 

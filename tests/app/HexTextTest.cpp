@@ -46,8 +46,7 @@ TEST_P(HexDecode, Decodes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, HexDecode,
-    testing::Values(DecodeCase{"61626", "ab"},           // a lone last digit is ignored
-                    DecodeCase{"6a6B", "jk"},            // digits of either case
+    testing::Values(DecodeCase{"6162", "ab"}, DecodeCase{"6a6B", "jk"},  // digits of either case
                     DecodeCase{"E9", "\xC3\xA9"},        // stored one byte per character: é
                     DecodeCase{"0D", "\r"},              // the old form of č read back
                     DecodeCase{"6BE96B", "k\xC3\xA9k"},  // not UTF-8 as a whole: bytes as U+00xx
@@ -64,9 +63,20 @@ TEST(HexText, InvalidPairRaisesConversionError) {
   }
 }
 
-TEST(HexText, LongStoredValueDecodesToHalfItsLength) {
-  // A value read back cut to 2047 characters decodes to 1023.
-  EXPECT_EQ(HexToText(std::string(2047, '4')), std::string(1023, 'D'));
+TEST(HexText, OddDigitCountIsAnErrorNotAShorterValue) {
+  // A value cut in the middle of a pair has lost a byte: never a shorter text.
+  for (const std::size_t digits : {std::size_t{1}, std::size_t{5}, std::size_t{2047}}) {
+    try {
+      HexToText(std::string(digits, '4'));
+      FAIL() << digits << " digits were decoded";
+    } catch (const EConvertError& e) {
+      EXPECT_NE(std::string(e.what()).find("lichý počet šestnáctkových číslic (" +
+                                           std::to_string(digits) + ")"),
+                std::string::npos)
+          << e.what();
+    }
+  }
+  EXPECT_EQ(HexToText(std::string(2048, '4')), std::string(1024, 'D'));
 }
 
 }  // namespace

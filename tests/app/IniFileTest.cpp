@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <random>
 
@@ -62,14 +63,23 @@ TEST_F(IniFileTest, PlainValuesComeBackAsWritten) {
   }
 }
 
-TEST_F(IniFileTest, ValuesAreCutTo2047CodeUnits) {
-  ini.WriteString("Prijemce", "komu", std::string(3000, 'x'));
-  EXPECT_EQ(ini.ReadString("Prijemce", "komu"), std::string(2047, 'x'));
-  // A character of two code units is not split at the cut.
-  ini.WriteString("Prijemce", "komu", std::string(2046, 'x') + "\xF0\x9F\x98\x80");
-  EXPECT_EQ(ini.ReadString("Prijemce", "komu"), std::string(2046, 'x'));
-  ini.WriteString("Prijemce", "komu", std::string(2045, 'x') + "\xF0\x9F\x98\x80");
-  EXPECT_EQ(ini.ReadString("Prijemce", "komu"), std::string(2045, 'x') + "\xF0\x9F\x98\x80");
+TEST_F(IniFileTest, ValuesReadBackWholeUpToTheFileCap) {
+  // Hundreds of recipients as hex: far past the 2047 characters a profile string once kept.
+  for (const std::size_t length : {std::size_t{2047}, std::size_t{2048}, std::size_t{600000}}) {
+    const std::string value = std::string(length - 4, 'x') + "\xF0\x9F\x98\x80";
+    ini.WriteString("Prijemce", "komu", value);
+    EXPECT_EQ(ini.ReadString("Prijemce", "komu"), value) << length;
+  }
+  // A write that would take the file past the cap changes nothing.
+  const std::string before = TempHome::Read(path);
+  try {
+    ini.WriteString("Predmet", "predmet", std::string(IniFile::kMaxFileSize - 600000, 'p'));
+    FAIL() << "a file past the cap was written";
+  } catch (const EclError& e) {
+    EXPECT_EQ(e.ErrorCode, EFBIG);
+    EXPECT_NE(std::string(e.what()).find("[Predmet] predmet"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(TempHome::Read(path), before);
 }
 
 TEST_F(IniFileTest, LineBreaksInNamesOrValuesAreRefused) {
@@ -98,7 +108,7 @@ TEST_F(IniFileTest, ForeignContentNeverBreaksReading) {
       junk = "[S]\nk=" + junk;
     TempHome::Write(path, junk);
     const std::string v = ini.ReadString("S", "k");
-    EXPECT_LE(v.size(), 4 * 2047u);
+    EXPECT_LE(v.size(), 3 * junk.size());  // malformed bytes become U+FFFD
     ini.WriteString("S", "other", "1");
     EXPECT_EQ(ini.ReadString("S", "other"), "1");
   }

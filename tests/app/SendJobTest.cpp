@@ -5,19 +5,24 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <functional>
+#include <thread>
 
 #include "AppFixture.h"
 #include "TlsTestPeers.h"
 #include "app/HexText.h"
 #include "app/SendHistory.h"
 #include "app/SendJob.h"
+#include "app/SendSlots.h"
 #include "core/Error.h"
 #include "support/AiosmtpdPeer.h"
 
@@ -195,6 +200,67 @@ TEST_F(SendJobTest, ScheduledSendDeliversTheStoredMessage) {
   EXPECT_EQ(Summary(server_.MessagePath(2)).Get("subject"), "Týdenní přehled");
 }
 
+// Many company servers log in with a name that is no address: the message goes out from the
+// own address, and the test message still goes to the own address.
+TEST_F(SendJobTest, LoginNameThatIsNoAddressSendsFromTheOwnAddress) {
+  const smtptest::Aiosmtpd company(
+      SMTP_TEST_DIR "/smtp_peer.py",
+      {"--mode", "tls", "--cert", Certs().Path("good"), "--key", Certs().Key("good"), "--user",
+       "FIRMA\\jnovak", "--password", kPassword});
+  ASSERT_NE(company.Port(), 0);
+  Entries e;
+  e.user = QStringLiteral("FIRMA\\jnovak");
+  e.port = QString::number(company.Port());
+  Save(e);
+  Tick();
+  ASSERT_TRUE(messages.empty()) << messages.front().second.toStdString();
+  EXPECT_EQ(company.Envelope(1), "jan.osobni@example.cz\na@example.cz\nb@example.cz\n");
+  EXPECT_EQ(Summary(company.MessagePath(1)).Get("from"), "jan.osobni@example.cz");
+
+  dialogs::Guarded([this] { form->btn_testClick(); });
+  ASSERT_TRUE(messages.empty()) << messages.front().second.toStdString();
+  EXPECT_EQ(company.Envelope(2), "jan.osobni@example.cz\njan.osobni@example.cz\n");
+
+  // With no own address either, nothing goes out and the message names the field.
+  Ini().WriteString("Email", "MyMail", "");
+  Tick(14);
+  ASSERT_EQ(Errors(), 1);
+  EXPECT_TRUE(messages.front().second.contains(QStringLiteral("Vyplňte pole „váš email“.")))
+      << messages.front().second.toStdString();
+  EXPECT_EQ(company.Message(3), "");
+  const auto events = history::ReadLast(settings::DataFolder(), 1);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_NE(events[0].result.find("není e-mailová adresa"), std::string::npos) << events[0].result;
+}
+
+// A list of hundreds of named recipients (far past what a 2047-character value held as hex)
+// reaches the server whole: every address in the envelope, every name in the header.
+TEST_F(SendJobTest, HundredsOfNamedRecipientsArriveComplete) {
+  const char* const first[] = {"Jiří", "Žofie", "Řehoř", "Šárka", "Čeněk", "Ďulina"};
+  const char* const last[] = {"Dvořák", "Šťastná", "Kůžel", "Nováčková", "Čermák", "Ťoupal"};
+  std::string list, header, envelope = "jan@example.cz\n";
+  for (int i = 0; i < 400; ++i) {
+    const std::string name =
+        std::string(first[i % 6]) + " " + last[(i / 6) % 6] + " " + std::to_string(i);
+    const std::string address = "prijemce." + std::to_string(i) + "@example.cz";
+    list += (i ? ",\n" : "") + name + " <" + address + ">";
+    header += (i ? ", " : "") + name + " <" + address + ">";
+    envelope += address + "\n";
+  }
+  ASSERT_GT(list.size(), 10000u);
+  Entries e;
+  e.recipients = QString::fromStdString(list);
+  Save(e);
+  Tick();
+  ASSERT_TRUE(messages.empty()) << messages.front().second.toStdString();
+  EXPECT_EQ(server_.Envelope(1), envelope);
+  const Summary m(server_.MessagePath(1));
+  EXPECT_EQ(m.Get("to"), header);
+  const auto events = history::ReadLast(settings::DataFolder(), 1);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].recipients, 400);
+}
+
 // Runs the kadenza program with --send-now in the test's home; returns its exit status.
 int RunSendNow(std::string& out, std::string& err, const fs::path& scratch) {
   const fs::path errFile = scratch / "stderr.txt";
@@ -333,6 +399,10 @@ TEST_P(SendJobFailure, OneErrorBoxNoBalloon) {
         << messages.front().second.toStdString();
     EXPECT_TRUE(main->Timer1->isActive());
     EXPECT_FALSE(main->Timer2->isActive());
+    // The history tells the same.
+    const auto events = history::ReadLast(settings::DataFolder(), 10);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_NE(events[0].result.find(row.errorPart), std::string::npos) << events[0].result;
   }
   EXPECT_FALSE(SuccessShown());
   EXPECT_FALSE(form->clSmtp1.Active());
@@ -356,6 +426,23 @@ INSTANTIATE_TEST_SUITE_P(
                      e.attachments = {QString::fromStdString((home / "chybi.bin").string())};
                    },
                    "chybi.bin"},
+        FailureRow{"FifoAttachment",
+                   [](Entries& e, const fs::path& home) {
+                     const fs::path fifo = home / "roura.csv";
+                     ::mkfifo(fifo.c_str(), 0600);
+                     e.attachments = {QString::fromStdString(fifo.string())};
+                   },
+                   "roura.csv\" není obyčejný soubor"},
+        FailureRow{"FolderAttachment",
+                   [](Entries& e, const fs::path& home) {
+                     fs::create_directories(home / "slozka");
+                     e.attachments = {QString::fromStdString((home / "slozka").string())};
+                   },
+                   "slozka\" není obyčejný soubor"},
+        FailureRow{
+            "DeviceAttachment",
+            [](Entries& e, const fs::path&) { e.attachments = {QStringLiteral("/dev/zero")}; },
+            "\"/dev/zero\" není obyčejný soubor"},
         FailureRow{"NoTextNoAttachment", [](Entries& e, const fs::path&) { e.text.clear(); },
                    "Zpráva nemá žádný text ani přílohu."},
         FailureRow{"ServerNotThere",
@@ -438,5 +525,192 @@ INSTANTIATE_TEST_SUITE_P(
         HistoryRow{"TestMessageRefusedPassword", Start::kTestButton, "spatne", "testovací zpráva",
                    "535", 1, "Kadenza"}),
     [](const auto& info) { return info.param.name; });
+
+// ---- The send minute served exactly once, whatever the clock does ----
+
+// One reading of the clock: the program starts (the start-up steps) or the minute's tick
+// runs, at a UTC instant that the real local-time conversion turns into Prague time.
+struct ClockStep {
+  bool start = false;
+  std::string utc;  // "yyyy-mm-dd hh:mm:ss"
+};
+
+ClockStep Start(std::string utc) {
+  return {true, std::move(utc)};
+}
+ClockStep TickAt(std::string utc) {
+  return {false, std::move(utc)};
+}
+
+struct ClockRow {
+  std::string name;
+  std::vector<ClockStep> steps;
+  int sends;   // messages the server received
+  int missed;  // missed-send lines in the history
+  std::string sendTime = "08:00:00";
+  std::string day = "Po";
+};
+
+void PrintTo(const ClockRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class SendJobClock : public SendJobTest, public testing::WithParamInterface<ClockRow> {
+ protected:
+  SendJobClock() : tz_(testsupport::SetEnvForScope("TZ", "Europe/Prague")) { ::tzset(); }
+
+  static schedule::LocalDateTime PragueTime(const std::string& utc) {
+    std::tm tm{};
+    ::strptime(utc.c_str(), "%Y-%m-%d %H:%M:%S", &tm);
+    const std::time_t t = ::timegm(&tm);
+    std::tm local{};
+    ::localtime_r(&t, &local);
+    return {std::chrono::year{local.tm_year + 1900} / (local.tm_mon + 1) / local.tm_mday,
+            {local.tm_hour, local.tm_min, local.tm_sec}};
+  }
+
+  int Deliveries() const {
+    int n = 0;
+    while (fs::exists(server_.MessagePath(n + 1)))
+      ++n;
+    return n;
+  }
+
+  // Declared first, so it runs last: the zone is read again once TZ is put back.
+  kz::ScopeGuard<std::function<void()>> rereadZone_{[] { ::tzset(); }};
+  testsupport::ScopedEnv tz_;
+};
+
+TEST_P(SendJobClock, EachSendSlotServedOnce) {
+  const ClockRow& row = GetParam();
+  Save(Entries{});
+  Ini().WriteString("Cas", "cas", row.sendTime);
+  Ini().WriteString("Datum", "Po", "");
+  Ini().WriteString("Datum", row.day, row.day);
+  for (const ClockStep& step : row.steps) {
+    now = PragueTime(step.utc);
+    if (step.start)
+      main->FormShow();
+    else
+      dialogs::Guarded([this] { main->Timer1Timer(); });
+    ASSERT_TRUE(messages.empty()) << step.utc << ": " << messages.front().second.toStdString();
+  }
+  EXPECT_EQ(Deliveries(), row.sends);
+  int missedLines = 0;
+  for (const history::Event& e : history::ReadLast(settings::DataFolder(), 100)) {
+    missedLines += e.kind == "zmeškané odeslání";
+  }
+  EXPECT_EQ(missedLines, row.missed);
+}
+
+std::vector<ClockStep> EveryMinute(const std::string& dayUtc, int fromMinute, int toMinute) {
+  std::vector<ClockStep> steps;
+  for (int m = fromMinute; m <= toMinute; ++m) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%s %02d:%02d:30", dayUtc.c_str(), m / 60, m % 60);
+    steps.push_back(TickAt(text));
+  }
+  return steps;
+}
+
+// Monday 7 December 2026, 08:00 in Prague is 07:00 UTC. On Sunday 25 October 2026 the clocks
+// in Prague go back from 03:00 to 02:00 (01:00 UTC), so 02:30 comes twice.
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SendJobClock,
+    testing::Values(ClockRow{"TickEveryMinuteAcrossTheSendMinute",
+                             EveryMinute("2026-12-07", 6 * 60 + 57, 7 * 60 + 3), 1, 0},
+                    ClockRow{"StartInsideTheSendMinute",
+                             {TickAt("2026-12-07 06:57:30"), Start("2026-12-07 07:00:20"),
+                              TickAt("2026-12-07 07:01:20")},
+                             1,
+                             0},
+                    ClockRow{"RestartInsideTheServedMinute",
+                             {TickAt("2026-12-07 07:00:05"), Start("2026-12-07 07:00:40"),
+                              TickAt("2026-12-07 07:00:55")},
+                             1,
+                             0},
+                    ClockRow{"ClockGoesBackOverTheServedMinute",
+                             {TickAt("2026-12-07 07:00:10"), TickAt("2026-12-07 07:01:10"),
+                              TickAt("2026-12-07 06:59:30"), TickAt("2026-12-07 07:00:30"),
+                              TickAt("2026-12-07 07:01:30")},
+                             1,
+                             0},
+                    ClockRow{"AutumnDaylightSavingChangeInPrague",
+                             EveryMinute("2026-10-25", 28, 92), 1, 0, "02:30:00", "Ne"},
+                    ClockRow{"ClockJumpsForwardOverTheSendMinute",
+                             {TickAt("2026-12-07 06:58:30"), TickAt("2026-12-07 07:05:30")},
+                             0,
+                             1},
+                    ClockRow{"MissedMinuteNamedOnceEvenWhenTheClockComesBack",
+                             {TickAt("2026-12-07 06:58:30"), TickAt("2026-12-07 07:05:30"),
+                              TickAt("2026-12-07 06:59:30"), TickAt("2026-12-07 07:00:30"),
+                              TickAt("2026-12-07 07:05:30"), TickAt("2026-12-07 07:10:30")},
+                             0,
+                             1},
+                    ClockRow{"NextWeekSendsAgain",
+                             {TickAt("2026-12-07 07:00:30"), TickAt("2026-12-14 07:00:30")},
+                             2,
+                             0},
+                    ClockRow{"ServedUnderAClockFarAheadDoesNotBlockTheRealDate",
+                             {TickAt("2027-06-07 06:00:30"), TickAt("2026-12-07 07:00:30")},
+                             2,
+                             0}),
+    [](const auto& info) { return info.param.name; });
+
+// ---- A send cut off between the final dot and the reply ----
+
+TEST_F(SendJobTest, KilledBetweenTheDotAndTheReplyIsNamedAtTheNextStart) {
+  // The server stores the message and never answers its final dot.
+  const smtptest::Aiosmtpd stalling(
+      SMTP_TEST_DIR "/smtp_peer.py",
+      {"--mode", "tls", "--cert", Certs().Path("good"), "--key", Certs().Key("good"), "--user",
+       "jan@example.cz", "--password", kPassword, "--stall-after-data"});
+  ASSERT_NE(stalling.Port(), 0);
+  Entries e;
+  e.port = QString::number(stalling.Port());
+  Save(e);
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::execl(KADENZA_BIN, KADENZA_BIN, "--send-now", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  bool arrived = false;
+  for (int i = 0; i < 400 && !arrived; ++i) {
+    arrived = fs::exists(stalling.MessagePath(1));
+    if (!arrived)
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(arrived) << "the message never reached the server";
+  EXPECT_TRUE(history::ReadLast(settings::DataFolder(), 10).empty()) << "no outcome was learnt";
+  ASSERT_EQ(sendslots::Read().attempts.size(), 1u);
+
+  now.time = {12, 0, 0};  // outside the send minute: the start sends nothing of its own
+  main->FormShow();       // the next start
+  ASSERT_TRUE(messages.empty()) << messages.front().second.toStdString();
+  ASSERT_EQ(balloons.size(), 1u);
+  EXPECT_TRUE(balloons[0].text.startsWith(
+      QStringLiteral("Nevíme, zda byla zpráva odeslána:\rOdesílání zahájené ")))
+      << balloons[0].text.toStdString();
+  const auto events = history::ReadLast(settings::DataFolder(), 10);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].kind, "--send-now");
+  EXPECT_EQ(events[0].result, "nevíme, zda byla zpráva odeslána");
+  EXPECT_EQ(events[0].recipients, 2);
+  EXPECT_EQ(events[0].subject, "Týdenní přehled");
+  EXPECT_TRUE(sendslots::Read().attempts.empty());
+  EXPECT_TRUE(main->tray->toolTip().contains(QStringLiteral(": nevíme, zda byla zpráva odeslána")))
+      << main->tray->toolTip().toStdString();
+
+  // Named once; nothing was sent again.
+  main->FormShow();
+  EXPECT_EQ(balloons.size(), 1u);
+  EXPECT_EQ(history::ReadLast(settings::DataFolder(), 10).size(), 1u);
+  EXPECT_FALSE(fs::exists(stalling.MessagePath(2)));
+}
 
 }  // namespace

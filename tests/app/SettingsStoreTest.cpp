@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -274,6 +275,95 @@ TEST(SettingsSchema, DaysMondayFirstMapToTheirKeys) {
     settings::SetDayChosen(ini, settings::MondayFirst(i), i % 2 == 0);
     EXPECT_EQ(ini.ReadString("Datum", expected[i]), i % 2 == 0 ? expected[i] : "");
     EXPECT_EQ(settings::IsDayChosen(ini, settings::MondayFirst(i)), i % 2 == 0);
+  }
+}
+
+struct SenderRow {
+  std::string name;
+  std::string user;
+  std::string ownAddress;
+  std::string want;       // the sender; empty: refused
+  std::string errorPart;  // part of the refusal's text
+};
+
+void PrintTo(const SenderRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class SenderChoice : public testing::TestWithParam<SenderRow> {};
+
+TEST_P(SenderChoice, UserNameIfAnAddressElseOwnAddress) {
+  const SenderRow& row = GetParam();
+  if (!row.want.empty()) {
+    EXPECT_EQ(settings::SenderAddress(row.user, row.ownAddress), row.want);
+    return;
+  }
+  try {
+    settings::SenderAddress(row.user, row.ownAddress);
+    FAIL() << "no sender address, yet accepted";
+  } catch (const EclError& e) {
+    EXPECT_EQ(e.ErrorCode, EINVAL);
+    EXPECT_NE(std::string(e.what()).find(row.errorPart), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("pole „váš email“"), std::string::npos) << e.what();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SenderChoice,
+    testing::Values(
+        SenderRow{"UserIsAnAddress", "jan@example.cz", "osobni@example.cz", "jan@example.cz", ""},
+        SenderRow{"UserIsAnAddressWithSpaces", " jan@example.cz ", "", "jan@example.cz", ""},
+        SenderRow{"PlainLogin", "jnovak", "jan.novak@example.cz", "jan.novak@example.cz", ""},
+        SenderRow{"DomainLogin", "FIRMA\\jnovak", "jan.novak@example.cz", "jan.novak@example.cz",
+                  ""},
+        SenderRow{"LoginWithAtSignAndMore", "jnovak@firma local", "jan@example.cz",
+                  "jan@example.cz", ""},
+        SenderRow{"OwnAddressWithName", "jnovak", "Jan Novák <jan@example.cz>",
+                  "Jan Novák <jan@example.cz>", ""},
+        SenderRow{"NoOwnAddress", "jnovak", "", "", "Uživatel „jnovak“ není e-mailová adresa"},
+        SenderRow{"NothingAtAll", "", "  ", "", "Uživatel není vyplněn"},
+        SenderRow{"OwnAddressNoAddress", "FIRMA\\jnovak", "jan.novak", "",
+                  "váš email „jan.novak“ také ne"},
+        SenderRow{"OwnAddressIsAList", "jnovak", "a@example.cz, b@example.cz", "", "také ne"},
+        SenderRow{"HalfAnAddress", "jnovak@", "@example.cz", "", "„jnovak@“"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(SettingsSchema, CheckRefusesARecipientListTooLongToStore) {
+  settings::StoredSettings s;
+  s.user = "jan@example.cz";
+  s.recipients = std::string(settings::kMaxRecipientsBytes, 'a');
+  EXPECT_NO_THROW(s.Check());
+  s.recipients += "b";
+  try {
+    s.Check();
+    FAIL() << "an over-long list was accepted";
+  } catch (const EclError& e) {
+    EXPECT_NE(std::string(e.what()).find("Seznam příjemců je příliš dlouhý (262145 bajtů)"),
+              std::string::npos)
+        << e.what();
+  }
+  // The longest list Save takes, beside long other values, still stores and reads back whole.
+  TempHome home;
+  settings::EnsureDataFolder();
+  s.recipients.pop_back();
+  s.subject = std::string(2000, 's');
+  s.attachments = {std::string(4000, 'x'), std::string(4000, 'y'), std::string(4000, 'z')};
+  const IniFile ini(settings::SetupFilePath());
+  s.Save(ini);
+  EXPECT_EQ(settings::StoredSettings::Load(ini).recipients, s.recipients);
+}
+
+TEST(SettingsSchema, DamagedHexValueNamesTheSetting) {
+  TempHome home;
+  settings::EnsureDataFolder();
+  const IniFile ini(settings::SetupFilePath());
+  ini.WriteString("Prijemce", "komu", TextToHex("a@example.cz, b@example.cz").substr(0, 51));
+  try {
+    settings::ReadSetting(ini, settings::kRecipientsKey);
+    FAIL() << "a cut hex value was read";
+  } catch (const EConvertError& e) {
+    EXPECT_NE(std::string(e.what()).find("lichý počet"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("[Prijemce] komu"), std::string::npos) << e.what();
   }
 }
 

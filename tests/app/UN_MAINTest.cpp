@@ -243,6 +243,65 @@ TEST_F(SetupFormTest, SaveWithoutRecipientsWritesNothingButStartsTheSchedule) {
   EXPECT_TRUE(main->Timer1->isActive());
 }
 
+struct RefusedSaveRow {
+  std::string name;
+  QString user;
+  QString ownAddress;
+  QString recipients;
+  std::string errorPart;
+};
+
+void PrintTo(const RefusedSaveRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class SetupFormRefusedSave : public SetupFormTest,
+                             public testing::WithParamInterface<RefusedSaveRow> {};
+
+// Settings that could never be sent are not stored: the window stays open with the entries,
+// the schedule does not start, and the message names the field to mend.
+TEST_P(SetupFormRefusedSave, StoresNothingAndKeepsTheWindow) {
+  const RefusedSaveRow& row = GetParam();
+  FillAccount();
+  form->ed_user->setText(row.user);
+  form->ed_my_mail->setText(row.ownAddress);
+  if (!row.recipients.isEmpty())
+    form->mem_prijemce->setPlainText(row.recipients);
+  form->show();
+  form->btn_save->setEnabled(true);
+  form->btn_save->click();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].first, dialogs::MessageKind::Error);
+  EXPECT_TRUE(messages[0].second.contains(QString::fromStdString(row.errorPart)))
+      << messages[0].second.toStdString();
+  EXPECT_FALSE(fs::exists(home.DataFolder() / "setup.dat"));
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_FALSE(main->Timer1->isActive());
+  EXPECT_EQ(form->ed_user->text(), row.user);
+  form->hide();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SetupFormRefusedSave,
+    testing::Values(RefusedSaveRow{"LoginNameWithoutOwnAddress", QStringLiteral("jnovak"),
+                                   QString(), QString(), "Vyplňte pole „váš email“."},
+                    RefusedSaveRow{"LoginNameWithBadOwnAddress", QStringLiteral("FIRMA\\jnovak"),
+                                   QStringLiteral("jnovak"), QString(),
+                                   "Opravte pole „váš email“."},
+                    RefusedSaveRow{"RecipientListTooLong", QStringLiteral("jan@example.cz"),
+                                   QString(), QString(300000, QLatin1Char('a')),
+                                   "Seznam příjemců je příliš dlouhý"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(SetupFormTest, LoginNameWithOwnAddressIsStored) {
+  FillAccount();
+  form->ed_user->setText(QStringLiteral("FIRMA\\jnovak"));
+  form->ed_my_mail->setText(QStringLiteral("jan.novak@example.cz"));
+  form->btn_saveClick();
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(HexToText(Read("User", "name")), "FIRMA\\jnovak");
+}
+
 TEST_F(SetupFormTest, SaveFailureStillStartsTheScheduleAndIsReported) {
   FillAccount();
   fs::remove_all(home.DataFolder());

@@ -1,12 +1,14 @@
 """An aiosmtpd server for the SMTP client's tests, on 127.0.0.1 only.
 
 Usage: smtp_peer.py --port-file F --outdir D [--mode plain|starttls|tls]
-                    [--cert C --key K] [--user U --password P]
+                    [--cert C --key K] [--user U --password P] [--stall-after-data]
 
 Writes the port it listens on to F once it accepts connections. Every message that arrives
 is stored as D/N.eml (the data after un-stuffing, byte for byte) and D/N.env (the sender
 and the recipients, one per line). With --user, log-in is required (LOGIN and CRAM-MD5).
-A recipient whose address starts with "nobody@" is refused with 550. Runs until killed.
+A recipient whose address starts with "nobody@" is refused with 550. With --stall-after-data
+the message is stored but the reply to its final dot never comes (a client cut off between
+the dot and the reply). Runs until killed.
 """
 import argparse
 import asyncio
@@ -25,8 +27,9 @@ from aiosmtpd.smtp import AuthResult, LoginPassword, SMTP
 
 
 class Handler:
-    def __init__(self, outdir, user, password):
+    def __init__(self, outdir, user, password, stall=False):
         self.outdir = outdir
+        self.stall = stall
         self.count = 0
         self.user = user.encode() if user else None
         self.password = password.encode() if password else None
@@ -45,6 +48,8 @@ class Handler:
         with open(base + ".env", "w") as f:
             f.write("\n".join([envelope.mail_from] + envelope.rcpt_tos) + "\n")
         os.rename(base + ".eml.tmp", base + ".eml")
+        if self.stall:
+            await asyncio.sleep(3600)
         return "250 OK stored"
 
     async def auth_CRAM__MD5(self, server, args):
@@ -96,9 +101,10 @@ def main():
     p.add_argument("--key")
     p.add_argument("--user")
     p.add_argument("--password")
+    p.add_argument("--stall-after-data", action="store_true")
     a = p.parse_args()
 
-    handler = Handler(a.outdir, a.user, a.password)
+    handler = Handler(a.outdir, a.user, a.password, a.stall_after_data)
     kwargs = dict(hostname="127.0.0.1", port=free_port())
     smtp_kwargs = {}
     if a.mode != "plain":
