@@ -89,10 +89,12 @@ std::string AutostartFolder() {
 }
 
 std::string DesktopEntry(std::string_view title, std::string_view executablePath,
-                         std::string_view icon) {
+                         std::string_view icon, std::string_view name) {
   CheckWritable(title);
   CheckWritable(icon);
-  std::string entry = "[Desktop Entry]\nType=Application\nName=" + EscapeString(title) + "\n";
+  CheckWritable(name);
+  std::string entry =
+      "[Desktop Entry]\nType=Application\nName=" + EscapeString(name.empty() ? title : name) + "\n";
   entry += "Comment=" + EscapeString(kComment) + "\n";
   if (!icon.empty())
     entry += "Icon=" + EscapeString(icon) + "\n";
@@ -101,7 +103,8 @@ std::string DesktopEntry(std::string_view title, std::string_view executablePath
   return entry;
 }
 
-void WriteRunEntry(std::string_view title, std::string_view executablePath, std::string_view icon) {
+void WriteRunEntry(std::string_view title, std::string_view executablePath, std::string_view icon,
+                   std::string_view name) {
   const std::string folder = AutostartFolder();
   try {
     kz::MakeDirectories(folder, 0700);
@@ -115,7 +118,7 @@ void WriteRunEntry(std::string_view title, std::string_view executablePath, std:
   options.mode = 0644;
   options.refuseSymlink = false;  // a managed dotfile link is replaced, never written through
   kz::WriteFileAtomically(folder + "/" + std::string(title) + ".desktop",
-                          DesktopEntry(title, executablePath, icon), options);
+                          DesktopEntry(title, executablePath, icon, name), options);
 }
 
 }  // namespace autostart

@@ -19,16 +19,16 @@ std::string AutostartFolder();
 inline constexpr std::string_view kComment = "Odesílá připravený e-mail podle nastaveného rozvrhu";
 
 // DesktopEntry is the content of the entry; the path is quoted for Exec= as needed and line
-// breaks are escaped, so the entry is always one group of one-line keys. A title, path or
-// icon with any other control character raises EclError (EINVAL). The icon (a file path or
-// an icon name) is left out when empty.
+// breaks are escaped, so the entry is always one group of one-line keys. A title, path,
+// icon or name with any other control character raises EclError (EINVAL). The icon (a file
+// path or an icon name) is left out when empty; Name= is `name`, or the title when empty.
 std::string DesktopEntry(std::string_view title, std::string_view executablePath,
-                         std::string_view icon = {});
+                         std::string_view icon = {}, std::string_view name = {});
 
-// WriteRunEntry writes the entry, creating the autostart folder when missing. A folder that
-// cannot be created or opened raises "Chyba při otevírání klíče registrů."; a refused write
-// raises an error naming the file.
+// WriteRunEntry writes the entry <title>.desktop, creating the autostart folder when
+// missing. A folder that cannot be created or opened raises "Chyba při otevírání klíče
+// registrů."; a refused write raises an error naming the file.
 void WriteRunEntry(std::string_view title, std::string_view executablePath,
-                   std::string_view icon = {});
+                   std::string_view icon = {}, std::string_view name = {});
 
 }  // namespace autostart

@@ -11,6 +11,7 @@
 #include "app/Dialogs.h"
 #include "app/HistoryWindow.h"
 #include "app/IniFile.h"
+#include "app/Installed.h"
 #include "app/MissedSends.h"
 #include "app/SendHistory.h"
 #include "app/SendRecord.h"
@@ -29,7 +30,6 @@ Tmain::Tmain(QObject* parent)
       clock(&schedule::NowLocal),
       executablePath(QCoreApplication::applicationFilePath()),
       Pop(std::make_unique<QMenu>()),
-      tray(new QSystemTrayIcon(this)),
       Timer1(new QTimer(this)),
       Timer2(new QTimer(this)) {
   setup = Pop->addAction(QStringLiteral("Nastavení"));
@@ -39,16 +39,6 @@ Tmain::Tmain(QObject* parent)
   connect(setup, &QAction::triggered, this, dialogs::Guard([this] { setupClick(); }));
   connect(historie, &QAction::triggered, this, dialogs::Guard([this] { historyClick(); }));
   connect(Konec, &QAction::triggered, this, dialogs::Guard([this] { KonecClick(); }));
-
-  tray->setIcon(ApplicationIcon());
-  tray->setToolTip(QStringLiteral("Kadenza"));
-  tray->setContextMenu(Pop.get());
-  // A left click opens the same menu as a right click.
-  connect(tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
-    if (why == QSystemTrayIcon::Trigger)
-      Pop->popup(QCursor::pos());
-  });
-  tray->show();
 
   for (QTimer* t : {Timer1, Timer2}) {
     t->setInterval(60000);
@@ -62,6 +52,24 @@ Tmain::Tmain(QObject* parent)
   showSetupModal = [this] { ShowSetupWindow(); };
 
   previousPump_ = kz::SetPumpHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
+  connect(&notifier_, &Notifier::HistoryRequested, this,
+          dialogs::Guard([this] { historyClick(); }));
+}
+
+void Tmain::CreateTray() {
+  if (tray)
+    return;
+  tray = new QSystemTrayIcon(this);
+  tray->setIcon(ApplicationIcon());
+  tray->setToolTip(QStringLiteral("Kadenza"));
+  tray->setContextMenu(Pop.get());
+  // A left click opens the same menu as a right click.
+  connect(tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
+    if (why == QSystemTrayIcon::Trigger)
+      Pop->popup(QCursor::pos());
+  });
+  RefreshToolTip();
+  tray->show();
 }
 
 Tmain::~Tmain() {
@@ -79,7 +87,8 @@ void Tmain::FormShow() {
     // A send cut off before its outcome (power loss, a kill) is named, never repeated.
     const std::string unknown = sendrecord::ReportOrphans();
     if (!unknown.empty())
-      ShowBalloon(QStringLiteral("Kadenza"), QString::fromStdString(unknown), 10000);
+      ShowBalloon(QStringLiteral("Kadenza"), QString::fromStdString(unknown), 10000,
+                  BalloonAction::kShowHistory);
     if (!settings::SetupFileExists()) {
       showSetupModal();
       return;
@@ -103,7 +112,14 @@ void Tmain::FormShow() {
 
 void Tmain::WriteRunEntry() {
   const std::string path = executablePath.toStdString();
-  autostart::WriteRunEntry(autostart::ApplicationTitle(path), path, WriteIconFile());
+  // Installed, the entry names the installed icon by the application id; from the build
+  // tree it points to a drawn copy.
+  if (installed::DataFolder()) {
+    autostart::WriteRunEntry(autostart::ApplicationTitle(path), path,
+                             installed::kAppId.toStdString(), "Kadenza");
+  } else {
+    autostart::WriteRunEntry(autostart::ApplicationTitle(path), path, WriteIconFile());
+  }
 }
 
 std::string Tmain::WriteIconFile() {
@@ -186,14 +202,20 @@ void Tmain::Timer2Timer() {
   ShowBalloon(QStringLiteral("Kadenza"), kExpiredText, 10000);
 }
 
-void Tmain::ShowBalloon(const QString& title, const QString& text, int displayMs) {
+void Tmain::TrayUnavailable() {
+  history::Record(history::Kind::kTray, kNoTrayText.toStdString(), 0, {});
+  ShowBalloon(QStringLiteral("Kadenza"), kNoTrayText, 10000);
+}
+
+void Tmain::ShowBalloon(const QString& title, const QString& text, int displayMs,
+                        BalloonAction action) {
   emit BalloonShown(title, text, displayMs);
   // Notification servers break lines at LF, not at CR.
   QString shown = text;
   shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  if (notifier_.Show(title, shown, displayMs))
+  if (notifier_.Show(title, shown, displayMs, action == BalloonAction::kShowHistory))
     return;
-  if (QSystemTrayIcon::supportsMessages()) {
+  if (tray && QSystemTrayIcon::supportsMessages()) {
     tray->showMessage(title, shown, QSystemTrayIcon::Information, displayMs);
   }
 }
@@ -235,7 +257,8 @@ void Tmain::ReportMissed(const IniFile& ini, const schedule::LocalDateTime& at) 
   }
   history::Record(history::Kind::kMissed, kMissedResult, recipients, subject,
                   missed::StampText(at));
-  ShowBalloon(QStringLiteral("Kadenza"), QString::fromStdString(missed::MissedText(at)), 10000);
+  ShowBalloon(QStringLiteral("Kadenza"), QString::fromStdString(missed::MissedText(at)), 10000,
+              BalloonAction::kShowHistory);
 }
 
 void Tmain::historyClick() {
@@ -248,6 +271,8 @@ void Tmain::historyClick() {
 }
 
 void Tmain::RefreshToolTip() {
+  if (!tray)
+    return;
   std::optional<history::Event> last;
   try {
     auto events = history::ReadLast(settings::DataFolder(), 1);

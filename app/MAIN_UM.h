@@ -70,10 +70,20 @@ class Tmain : public QObject {
   bool ServeSendMinute(const IniFile& ini, const schedule::StoredSchedule& stored,
                        const schedule::LocalDateTime& now);
 
+  // CreateTray creates and shows the tray icon with its menu; it runs once the desktop has a
+  // tray host (TrayStart), since Qt picks its tray backend when the icon is created.
+  void CreateTray();
+  // TrayUnavailable tells, once, that no tray host appeared: a notification and a history
+  // line; the setup window stays reachable by starting the program again.
+  void TrayUnavailable();
+
   // ShowBalloon shows a notification of the information kind through the desktop's
   // notification service, replacing the one still showing (else the tray icon's own
-  // balloon). Texts use CR as their line break.
-  void ShowBalloon(const QString& title, const QString& text, int displayMs);
+  // balloon, when there is a tray icon). Texts use CR as their line break. kShowHistory
+  // offers "Zobrazit historii" where the service shows actions.
+  enum class BalloonAction { kNone, kShowHistory };
+  void ShowBalloon(const QString& title, const QString& text, int displayMs,
+                   BalloonAction action = BalloonAction::kNone);
 
   // Replaceable for tests: the clock, how the setup window is shown (or brought to the
   // front when open), and the path written to the autostart entry.
@@ -87,7 +97,7 @@ class Tmain : public QObject {
   QAction* historie;
   QAction* N1;
   QAction* Konec;
-  QSystemTrayIcon* tray;
+  QSystemTrayIcon* tray = nullptr;  // none until CreateTray
   QTimer* Timer1;
   QTimer* Timer2;
   std::chrono::year_month_day CurrentDateTime{};
@@ -104,6 +114,10 @@ class Tmain : public QObject {
   Notifier notifier_;
   bool tickWriteReported_ = false;
 };
+
+// The notice when the desktop has no notification area.
+inline const QString kNoTrayText =
+    QStringLiteral("Oznamovací oblast není k dispozici; nastavení otevřete z nabídky aplikací");
 
 // The history's result of a missed send.
 inline constexpr std::string_view kMissedResult = "neodesláno";

@@ -115,6 +115,8 @@ std::string_view KindText(Kind kind) {
       return "--send-now";
     case Kind::kMissed:
       return "zmeškané odeslání";
+    case Kind::kTray:
+      return "oznamovací oblast";
   }
   return "?";
 }

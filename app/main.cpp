@@ -1,9 +1,8 @@
-// Start-up: the main part with the tray icon, then the hidden setup window, then the event
-// loop; the start-up steps (autostart entry, schedule or first-run setup) run from the loop.
-// `kadenza --send-now` instead sends the stored message once and exits.
+// Start-up: the main part (its tray icon comes once the desktop has a tray), then the hidden setup
+// window, then the event loop; the start-up steps (autostart entry, schedule or first-run setup)
+// run from the loop. `kadenza --send-now` instead sends the stored message once and exits.
 #include <QApplication>
 #include <QStyleFactory>
-#include <QSystemTrayIcon>
 #include <QTimer>
 
 #include <cstdio>
@@ -11,10 +10,12 @@
 
 #include "app/AppIcon.h"
 #include "app/Dialogs.h"
+#include "app/Installed.h"
 #include "app/Language.h"
 #include "app/MAIN_UM.h"
 #include "app/SendNow.h"
 #include "app/SingleInstance.h"
+#include "app/TrayStart.h"
 #include "app/UN_MAIN.h"
 
 int main(int argc, char* argv[]) {
@@ -28,6 +29,8 @@ int main(int argc, char* argv[]) {
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   QApplication::setWindowIcon(ApplicationIcon());
+  // Shells match the windows to the desktop entry of this name.
+  QGuiApplication::setDesktopFileName(installed::kAppId);
   UseCzech(app);
 
   // One running copy per user and data folder: a later start opens the running copy's setup
@@ -46,20 +49,10 @@ int main(int argc, char* argv[]) {
                    dialogs::Guard([&main] { main.setupClick(); }));
 
   // Started with the session, the application may come up before the panel that hosts tray
-  // icons; wait for it a bounded time and show the icon again once it is there.
-  if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-    auto* poll = new QTimer(&main);
-    poll->setInterval(10000);
-    QObject::connect(poll, &QTimer::timeout, &main, [poll, &main, tries = 0]() mutable {
-      if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        main.tray->hide();
-        main.tray->show();
-      }
-      if (QSystemTrayIcon::isSystemTrayAvailable() || ++tries >= 18)
-        poll->deleteLater();
-    });
-    poll->start();
-  }
+  // icons: the icon waits for a tray host, the schedule does not.
+  TrayStart trayStart([&main] { main.CreateTray(); },
+                      dialogs::Guard([&main] { main.TrayUnavailable(); }));
+  trayStart.Start();
   QTimer::singleShot(0, &main, [&main] { main.FormShow(); });
   return QApplication::exec();
 }

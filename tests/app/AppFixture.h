@@ -26,6 +26,7 @@ class AppFixture : public testing::Test {
       messages.emplace_back(kind, text);
     });
     main = std::make_unique<Tmain>();
+    main->CreateTray();
     form = std::make_unique<Tfrm_main>(main.get());
     main->SetSetupForm(form.get());
     main->clock = [this] { return now; };

@@ -39,6 +39,19 @@ TEST(Autostart, EntryPointsToTheExecutable) {
       std::string::npos);
 }
 
+// Installed, the entry has its own name and the icon by the application id; the file is
+// still named after the title.
+TEST(Autostart, InstalledEntryNamesTheIconIdAndItsName) {
+  TempHome home;
+  autostart::WriteRunEntry("kadenza", "/usr/bin/kadenza", "cz.kadenza.Kadenza", "Kadenza");
+  EXPECT_EQ(TempHome::Read(home.Root() / "config" / "autostart" / "kadenza.desktop"),
+            "[Desktop Entry]\nType=Application\nName=Kadenza\n"
+            "Comment=Odesílá připravený e-mail podle nastaveného rozvrhu\n"
+            "Icon=cz.kadenza.Kadenza\nExec=/usr/bin/kadenza\nTerminal=false\n"
+            "X-GNOME-Autostart-enabled=true\n");
+  EXPECT_THROW(autostart::DesktopEntry("k", "/k", {}, "a\x01b"), EclError);
+}
+
 TEST(Autostart, ExecPathIsQuotedWhenItNeedsIt) {
   const std::string entry = autostart::DesktopEntry("K", "/home/a b/100%/$x\"y");
   EXPECT_NE(entry.find("Exec=\"/home/a b/100%%/\\\\$x\\\\\"y\"\n"), std::string::npos) << entry;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -18,13 +19,16 @@ class NotifierTest : public testing::Test {
     ASSERT_TRUE(bus_.waitForStarted(5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return bus_.canReadLine(); }, 5000));
     address_ = QString::fromUtf8(bus_.readLine()).trimmed();
-    server_.start(QStringLiteral("/usr/bin/python3"),
-                  {QStringLiteral(APP_TEST_DIR "/notification_server.py"), address_});
+    QStringList args{QStringLiteral(APP_TEST_DIR "/notification_server.py"), address_};
+    if (Actions())
+      args << QStringLiteral("--actions");
+    server_.start(QStringLiteral("/usr/bin/python3"), args);
     ASSERT_TRUE(server_.waitForStarted(5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return server_.canReadLine(); }, 10000))
         << server_.readAllStandardError().toStdString();
     ASSERT_EQ(server_.readLine(), QByteArray("ready\n"));
   }
+  virtual bool Actions() const { return false; }
   void TearDown() override {
     QDBusConnection::disconnectFromBus(QStringLiteral("kz-notifier-test"));
     for (QProcess* p : {&server_, &bus_}) {
@@ -66,6 +70,34 @@ TEST_F(NotifierTest, NoServiceLetsTheCallerFallBack) {
   EXPECT_FALSE(notifier.Show(QStringLiteral("Kadenza"), QStringLiteral("x"), 3000));
   Notifier unconnected(QDBusConnection(QStringLiteral("kz-no-such-bus")));
   EXPECT_FALSE(unconnected.Show(QStringLiteral("Kadenza"), QStringLiteral("x"), 3000));
+}
+
+// A service that shows actions: "Zobrazit historii" where asked for, and only a click on
+// that action of our own notification asks for the history.
+class NotifierActionsTest : public NotifierTest {
+ protected:
+  bool Actions() const override { return true; }
+};
+
+TEST_F(NotifierActionsTest, HistoryActionWhereAskedFor) {
+  Notifier notifier(Bus());
+  QSignalSpy history(&notifier, &Notifier::HistoryRequested);
+  ASSERT_TRUE(notifier.Show(QStringLiteral("Kadenza"), QStringLiteral("zmeškané"), 10000, true));
+  EXPECT_EQ(NextCall(), QByteArray("notify 0 1 10000 Kadenza|zmeškané entry=cz.kadenza.Kadenza "
+                                   "actions=historie,Zobrazit historii"));
+  server_.write("invoke 7 historie\n");  // another program's notification
+  server_.write("invoke 1 default\n");   // a click on the body
+  server_.write("invoke 1 historie\n");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return history.count() == 1; }, 5000));
+  QTest::qWait(200);
+  EXPECT_EQ(history.count(), 1);
+
+  // Replaced by one without the action, the old id no longer asks for anything.
+  ASSERT_TRUE(notifier.Show(QStringLiteral("Kadenza"), QStringLiteral("x"), 3000));
+  EXPECT_EQ(NextCall(), QByteArray("notify 1 1 3000 Kadenza|x entry=cz.kadenza.Kadenza actions="));
+  server_.write("invoke 1 historie\n");
+  QTest::qWait(300);
+  EXPECT_EQ(history.count(), 1);
 }
 
 }  // namespace
