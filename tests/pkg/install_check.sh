@@ -35,6 +35,8 @@ fi
 # Installed, the autostart entry names the installed program and the icon by its id.
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" XDG_DATA_HOME="$work/home/data"
 export XDG_RUNTIME_DIR="$work/run" QT_QPA_PLATFORM=offscreen KADENZA_TRAY_WAIT=0
+# No session bus: nothing of this run shows up on the desktop of whoever runs the test.
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus"
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 "$dest/usr/bin/kadenza" >"$work/log" 2>&1 </dev/null &
 pid=$!
