@@ -1,5 +1,5 @@
 """The application on a virtual X server (Xvfb) with a private session bus, as at a login:
-the tray host appears late, or never, and the desktop entry's Exec= line is run while a copy
+the tray host (a StatusNotifier watcher or an X tray) appears late, or never, and the desktop entry's Exec= line is run while a copy
 runs. Usage: tray_test.py KADENZA_BINARY DESKTOP_ENTRY TEST_NAME"""
 import os
 import shutil
@@ -143,6 +143,17 @@ class Desktop(unittest.TestCase):
         self.assertIsNotNone(item, "no item registered")
         self.assertTrue(item.startswith("item "), item)
         self.assertEqual(watcher.next(10), "menu Nastavení|Historie odeslání|Konec")
+        self.assertIsNone(kadenza.poll())
+
+    def test_late_xembed_tray(self):
+        """An X tray (the selection _NET_SYSTEM_TRAY_S0 gets an owner) three seconds after the
+        program, no StatusNotifier watcher: the icon asks that tray to dock it."""
+        self.stored_schedule()
+        kadenza = self.start_kadenza()
+        time.sleep(3)
+        self.assertIsNone(kadenza.poll())
+        tray = self.start_helper("xembed_tray.py")
+        self.assertEqual(tray.next(10), "dock")
         self.assertIsNone(kadenza.poll())
 
     def test_no_tray_host(self):
