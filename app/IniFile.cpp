@@ -124,8 +124,18 @@ void CheckSingleLine(std::string_view what, std::string_view text) {
 
 }  // namespace
 
+IniFile IniFile::Snapshot(std::string fileName) {
+  IniFile ini(std::move(fileName));
+  ini.snapshot_ = ini.Content();
+  return ini;
+}
+
+std::string IniFile::Content() const {
+  return snapshot_ ? *snapshot_ : kz::ReadWholeFile(fileName_, kMaxFileSize);
+}
+
 std::string IniFile::ReadString(std::string_view section, std::string_view key) const {
-  const ParsedIni ini(kz::ReadWholeFile(fileName_, kMaxFileSize));
+  const ParsedIni ini(Content());
   const auto at = ini.Find(section, key);
   if (!at)
     return {};
@@ -140,7 +150,7 @@ void IniFile::WriteString(std::string_view section, std::string_view key,
   if (section.find(']') != std::string_view::npos || key.find('=') != std::string_view::npos) {
     throw EclError("Neplatný název sekce nebo klíče nastavení.", EINVAL);
   }
-  ParsedIni ini(kz::ReadWholeFile(fileName_, kMaxFileSize));
+  ParsedIni ini(Content());
   ini.Set(section, key, value);
   const std::string content = ini.Serialize();
   // A file past the cap could not be read back: refused here, not discovered at the send.
@@ -150,4 +160,6 @@ void IniFile::WriteString(std::string_view section, std::string_view key,
                    EFBIG);
   }
   kz::WriteFileAtomically(fileName_, content);
+  if (snapshot_)
+    snapshot_ = content;
 }

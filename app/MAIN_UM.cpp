@@ -13,7 +13,9 @@
 #include "app/IniFile.h"
 #include "app/Installed.h"
 #include "app/MissedSends.h"
+#include "app/QtText.h"
 #include "app/SendHistory.h"
+#include "app/SendJob.h"
 #include "app/SendRecord.h"
 #include "app/SendSlots.h"
 #include "app/SettingsStore.h"
@@ -77,6 +79,27 @@ Tmain::~Tmain() {
   kz::SetPumpHook(std::move(previousPump_));
 }
 
+void Tmain::SetSetupForm(Tfrm_main* form) {
+  frm_main_ = form;
+  if (!form)
+    return;
+  connect(form, &Tfrm_main::Saved, this, [this] {
+    Timer1->start();
+    Timer2->stop();
+  });
+  connect(form, &Tfrm_main::Sent, this,
+          [this] { ShowBalloon(QStringLiteral("Kadenza"), QStr(sendjob::kSentText), 5000); });
+  connect(form, &Tfrm_main::TestSent, this, [this] {
+    RefreshToolTip();
+    ShowBalloon(QStringLiteral("Kadenza"), QStringLiteral("Testovací zpráva byla odeslána"), 5000);
+  });
+  // A window that goes first leaves no pointer behind.
+  connect(form, &QObject::destroyed, this, [this, form] {
+    if (frm_main_ == form)
+      frm_main_ = nullptr;
+  });
+}
+
 void Tmain::FormShow() {
   dialogs::Guarded([this] {
     // Whatever the start ends with, the tooltip follows.
@@ -98,7 +121,7 @@ void Tmain::FormShow() {
     // minute serves it; a schedule that cannot be read is left to the first tick, which
     // reports it.
     const schedule::LocalDateTime now = clock();
-    const IniFile ini(settings::SetupFilePath());
+    const IniFile ini = IniFile::Snapshot(settings::SetupFilePath());
     schedule::StoredSchedule stored;
     try {
       stored = schedule::ReadStoredSchedule(ini);
@@ -157,11 +180,17 @@ bool Tmain::IsSendDay() {
 }
 
 void Tmain::Timer1Timer() {
-  // Whatever the tick ends with, the tooltip follows.
-  kz::ScopeGuard refresh([this] { RefreshToolTip(); });
-  // One reading of the clock serves the whole tick, so its steps agree on the minute.
+  // One reading of the clock and of setup.dat serves the whole tick, so its steps agree on
+  // the minute and the settings; whatever the tick ends with, the tooltip follows.
   const schedule::LocalDateTime now = clock();
-  const IniFile ini(settings::SetupFilePath());
+  std::optional<IniFile> snapshot;
+  kz::ScopeGuard refresh([this, &snapshot, &now] {
+    if (snapshot)
+      RefreshToolTip(&*snapshot, now);
+    else
+      RefreshToolTip();  // setup.dat could not be read: told as at any other time
+  });
+  const IniFile& ini = snapshot.emplace(IniFile::Snapshot(settings::SetupFilePath()));
   schedule::StoredSchedule stored;
   try {
     stored = schedule::ReadStoredSchedule(ini);
@@ -273,6 +302,22 @@ void Tmain::historyClick() {
 void Tmain::RefreshToolTip() {
   if (!tray)
     return;
+  try {
+    if (settings::SetupFileExists()) {
+      const IniFile ini = IniFile::Snapshot(settings::SetupFilePath());
+      RefreshToolTip(&ini, clock());
+      return;
+    }
+  } catch (const std::exception&) {
+    tray->setToolTip(QStringLiteral("Kadenza"));  // unreadable settings: the bare name
+    return;
+  }
+  RefreshToolTip(nullptr, clock());
+}
+
+void Tmain::RefreshToolTip(const IniFile* ini, const schedule::LocalDateTime& now) {
+  if (!tray)
+    return;
   std::optional<history::Event> last;
   try {
     auto events = history::ReadLast(settings::DataFolder(), 1);
@@ -283,17 +328,13 @@ void Tmain::RefreshToolTip() {
   }
   // Runs at the end of every tick, also while an error leaves it: never raises.
   try {
-    std::optional<IniFile> ini;
-    if (settings::SetupFileExists())
-      ini.emplace(settings::SetupFilePath());
     std::optional<schedule::LocalDateTime> served;
     try {
       served = sendslots::Read().served;
     } catch (const std::exception&) {
       // Without the ledger the next send is told as the schedule gives it.
     }
-    tray->setToolTip(
-        QString::fromStdString(traystatus::ToolTip(ini ? &*ini : nullptr, clock(), last, served)));
+    tray->setToolTip(QStr(traystatus::ToolTip(ini, now, last, served)));
   } catch (const std::exception&) {
     tray->setToolTip(QStringLiteral("Kadenza"));
   }

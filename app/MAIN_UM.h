@@ -34,8 +34,9 @@ class Tmain : public QObject {
   explicit Tmain(QObject* parent = nullptr);
   ~Tmain() override;
 
-  // SetSetupForm connects the setup window (created after the main part, as at start-up).
-  void SetSetupForm(Tfrm_main* form) { frm_main_ = form; }
+  // SetSetupForm connects the setup window (created after the main part, as at start-up):
+  // the tray part listens to its signals; the window does not know the tray part.
+  void SetSetupForm(Tfrm_main* form);
   Tfrm_main* SetupForm() const { return frm_main_; }
 
   // FormShow runs the start-up steps: autostart entry, the data folder made owner-only and
@@ -55,8 +56,10 @@ class Tmain : public QObject {
   // historyClick opens the send history window with the latest events (or refreshes and
   // raises the open one).
   void historyClick();
-  // RefreshToolTip sets the tray icon's tooltip to the last event and the next send.
+  // RefreshToolTip sets the tray icon's tooltip to the last event and the next send; the
+  // tick passes the settings it read and its time (`ini` null: not set up). Never raises.
   void RefreshToolTip();
+  void RefreshToolTip(const IniFile* ini, const schedule::LocalDateTime& now);
   void Timer1Timer();
   void Timer2Timer();
   bool IsSendDay();

@@ -73,23 +73,6 @@ EclError FileError(const std::string& what, const std::string& path, int code) {
   return EclError(what + " " + path + ": " + std::strerror(code), code);
 }
 
-// OpenForAppend opens the history for appending, created owner-only; a link or anything
-// but a regular file is refused, and a file left wider is tightened.
-kz::UniqueFd OpenForAppend(const std::string& path) {
-  kz::UniqueFd fd(::open(
-      path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
-  if (!fd.Valid())
-    throw FileError("Nelze zapsat historii", path, errno);
-  struct stat st {};
-  if (::fstat(fd.Get(), &st) != 0)
-    throw FileError("Nelze zapsat historii", path, errno);
-  if (!S_ISREG(st.st_mode))
-    throw EclError("Historie " + path + " není obyčejný soubor.", EINVAL);
-  if ((st.st_mode & 077) != 0 && ::fchmod(fd.Get(), 0600) != 0)
-    throw FileError("Nelze omezit práva historie", path, errno);
-  return fd;
-}
-
 void Lines(const std::string& text, std::vector<Event>& out, std::size_t count) {
   // Newest first: the file's lines from the end.
   std::size_t end = text.size();
@@ -161,14 +144,14 @@ bool ParseLine(std::string_view line, Event& out) {
 void Append(const std::string& folder, const Event& event, std::size_t maxBytes) {
   const std::string path = folder + "/" + std::string(kHistoryFile);
   const std::string line = FormatLine(event);
-  kz::UniqueFd fd = OpenForAppend(path);
+  kz::UniqueFd fd = kz::OpenForAppend(path);
   struct stat st {};
   if (::fstat(fd.Get(), &st) == 0 && st.st_size > 0 &&
       static_cast<std::size_t>(st.st_size) + line.size() > maxBytes) {
     const std::string old = folder + "/" + std::string(kOldHistoryFile);
     if (::rename(path.c_str(), old.c_str()) != 0)
       throw FileError("Nelze založit novou historii", path, errno);
-    fd = OpenForAppend(path);
+    fd = kz::OpenForAppend(path);
   }
   // One write of the whole line: O_APPEND keeps concurrent writers' lines apart.
   const ssize_t n = ::write(fd.Get(), line.data(), line.size());

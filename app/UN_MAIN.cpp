@@ -16,7 +16,7 @@
 #include "app/Dialogs.h"
 #include "app/HexText.h"
 #include "app/IniFile.h"
-#include "app/MAIN_UM.h"
+#include "app/QtText.h"
 #include "app/Schedule.h"
 #include "app/SendJob.h"
 #include "app/SettingsStore.h"
@@ -24,13 +24,6 @@
 #include "core/ScopeGuard.h"
 
 namespace {
-
-std::string Std(const QString& s) {
-  return s.toStdString();
-}
-QString QStr(const std::string& s) {
-  return QString::fromStdString(s);
-}
 
 QLabel* Label(const QString& text, QWidget* buddy) {
   auto* label = new QLabel(text);
@@ -66,7 +59,7 @@ const std::array<Tfrm_main::Preset, 5> Tfrm_main::kPresets = {{
     {"volny.cz", "smtp.volny.cz"},
 }};
 
-Tfrm_main::Tfrm_main(Tmain* main, QWidget* parent) : QDialog(parent), main_(main) {
+Tfrm_main::Tfrm_main(QWidget* parent) : QDialog(parent) {
   sendjob::SetUpSmtp(clSMTP);
   sendjob::SetUpSmtp(clSmtp1);
   sendjob::SetUpMessage(clMessage);
@@ -654,10 +647,7 @@ void Tfrm_main::btn_saveClick() {
   // Whatever happens while storing, the schedule starts and the window closes; an error is
   // reported after that.
   kz::ScopeGuard startScheduleAndClose([this] {
-    if (main_) {
-      main_->Timer1->start();
-      main_->Timer2->stop();
-    }
+    emit Saved();
     done(QDialog::Accepted);
   });
 

@@ -30,7 +30,6 @@
 #include "mail/clMailMessage.h"
 #include "smtp/clSmtp.h"
 
-class Tmain;
 namespace sendjob {
 struct StoredSend;
 }
@@ -38,8 +37,16 @@ struct StoredSend;
 class Tfrm_main : public QDialog {
   Q_OBJECT
  public:
-  explicit Tfrm_main(Tmain* main, QWidget* parent = nullptr);
+  explicit Tfrm_main(QWidget* parent = nullptr);
 
+ signals:
+  // What the window tells the tray part, which connects to them (the window knows nothing
+  // of it): Save ended (the schedule starts again), the send job sent, the test was sent.
+  void Saved();
+  void Sent();
+  void TestSent();
+
+ public:
   // The word that "Vymazat vše" puts into the password field; the close check treats it as a
   // password not filled in.
   static inline const QString kPasswordPlaceholder = QStringLiteral("vymazano");
@@ -168,7 +175,6 @@ class Tfrm_main : public QDialog {
   bool EntriesComplete() const;
   void ShowStored(const sendjob::StoredSend& stored);
 
-  Tmain* main_;
   bool sized_ = false;
   // A dialogue runs while the window keeps handling events; these keep a second one of the
   // same kind from starting meanwhile.

@@ -6,20 +6,12 @@
 #include <climits>
 #include <optional>
 
-#include "app/MAIN_UM.h"
+#include "app/QtText.h"
 #include "app/SendHistory.h"
 #include "app/SendJob.h"
 #include "app/SendRecord.h"
 #include "app/UN_MAIN.h"
 #include "core/ScopeGuard.h"
-
-namespace {
-
-QString QStr(const std::string& s) {
-  return QString::fromStdString(s);
-}
-
-}  // namespace
 
 const std::string Tfrm_main::kTestHtml =
     "<html><body><p>Toto je testovací zpráva aplikace Kadenza.</p>"
@@ -70,9 +62,8 @@ void Tfrm_main::btnSendClick() {
             },
             starting);
       });
-  if (outcome == sendjob::Outcome::kSent && main_) {
-    main_->ShowBalloon(QStringLiteral("Kadenza"), QStr(std::string(sendjob::kSentText)), 5000);
-  }
+  if (outcome == sendjob::Outcome::kSent)
+    emit Sent();
 }
 
 void Tfrm_main::ClickSend() {
@@ -98,11 +89,7 @@ void Tfrm_main::btn_testClick() {
     SendTestMessage();
     return sendjob::Outcome::kSent;
   });
-  if (main_)
-    main_->RefreshToolTip();
-  if (main_)
-    main_->ShowBalloon(QStringLiteral("Kadenza"), QStringLiteral("Testovací zpráva byla odeslána"),
-                       5000);
+  emit TestSent();
   led1->SetBlinking(false);
   led2->SetBlinking(false);
 }

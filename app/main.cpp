@@ -43,7 +43,7 @@ int main(int argc, char* argv[]) {
   }
 
   Tmain main;
-  Tfrm_main frm_main(&main);
+  Tfrm_main frm_main;
   main.SetSetupForm(&frm_main);
   QObject::connect(&instance, &SingleInstance::Activated, &main,
                    dialogs::Guard([&main] { main.setupClick(); }));

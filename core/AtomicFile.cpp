@@ -124,6 +124,25 @@ UniqueFd OpenRegularFile(const std::string& path) {
   return fd;
 }
 
+UniqueFd OpenForAppend(const std::string& path, unsigned mode) {
+  UniqueFd fd(::open(path.c_str(),
+                     O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                     static_cast<mode_t>(mode)));
+  if (!fd.Valid()) {
+    if (errno == ELOOP)
+      throw EclError("Soubor \"" + path + "\" je symbolický odkaz; nebude zapsán.", ELOOP);
+    FailWrite(path, errno);
+  }
+  const struct stat st = RequireRegular(fd, path);
+  if ((st.st_mode & 07777 & ~static_cast<mode_t>(mode)) != 0 &&
+      ::fchmod(fd.Get(), static_cast<mode_t>(mode)) != 0) {
+    const int err = errno;
+    throw EclError(
+        "Přístup k \"" + path + "\" nelze omezit jen na vlastníka: " + std::strerror(err), err);
+  }
+  return fd;
+}
+
 std::string ReadWholeFile(const std::string& path, std::size_t maxBytes, bool* exists) {
   if (exists)
     *exists = false;

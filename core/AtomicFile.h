@@ -33,6 +33,12 @@ std::string ReadWholeFile(const std::string& path, std::size_t maxBytes, bool* e
 // anything but a regular file (a FIFO, device or folder), raises EclError naming it.
 UniqueFd OpenRegularFile(const std::string& path);
 
+// OpenForAppend opens `path` for appending, creating it with `mode` (an append-only log,
+// such as the send history). It is opened without blocking; a symbolic link or anything but
+// a regular file is refused, and a file left wider than `mode` is tightened. Raises EclError
+// naming the file.
+UniqueFd OpenForAppend(const std::string& path, unsigned mode = 0600);
+
 bool FileExists(const std::string& path);
 
 // MakeDirectories creates path and its missing parents with the given mode.

@@ -27,7 +27,7 @@ class AppFixture : public testing::Test {
     });
     main = std::make_unique<Tmain>();
     main->CreateTray();
-    form = std::make_unique<Tfrm_main>(main.get());
+    form = std::make_unique<Tfrm_main>();
     main->SetSetupForm(form.get());
     main->clock = [this] { return now; };
     main->showSetupModal = [this] { ++modalShows; };

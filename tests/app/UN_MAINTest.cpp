@@ -350,7 +350,8 @@ TEST_F(SetupFormTest, ShowingTheWindowLoadsTheStoredValues) {
   form->cas->setTime(QTime(14, 30, 15));
   form->mem_text->setPlainText(QStringLiteral("řádek 1\nřádek 2"));
   form->btn_saveClick();
-  form = std::make_unique<Tfrm_main>(main.get());
+  form = std::make_unique<Tfrm_main>();
+  main->SetSetupForm(form.get());
   form->show();
   EXPECT_EQ(form->ed_smtp->text(), QStringLiteral("smtp.example.cz"));
   EXPECT_EQ(form->ed_pass->text(), QStringLiteral("tajné-heslo"));
