@@ -1,5 +1,6 @@
 #include "app/SendJob.h"
 
+#include <cerrno>
 #include <charconv>
 
 #include "app/IniFile.h"
@@ -9,6 +10,7 @@
 #include "core/Stream.h"
 #include "core/StringUtils.h"
 #include "mail/clMailMessage.h"
+#include "net/clSocketError.h"
 #include "smtp/clSmtp.h"
 
 namespace sendjob {
@@ -56,6 +58,38 @@ int PortNumber(std::string_view text) {
     throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
   }
   return port;
+}
+
+bool IsTemporaryFailure(const std::exception_ptr& error) {
+  if (!error)
+    return false;
+  try {
+    std::rethrow_exception(error);
+  } catch (const EclTcpClientError& e) {
+    // The server's reply: 4xx is "try again later"; the client's own refusals (negative
+    // codes) come back the same every time, a dropped connection aside.
+    return (e.ErrorCode >= 400 && e.ErrorCode <= 499) || e.ErrorCode == kz::kNotActiveCode ||
+           e.ErrorCode == kz::kTimeoutErrorCode;
+  } catch (const EclSocketError& e) {
+    switch (e.ErrorCode) {
+      case kz::kTimeoutErrorCode:
+      case kz::kNotActiveCode:
+      case ECONNREFUSED:
+      case ECONNRESET:
+      case ECONNABORTED:
+      case ETIMEDOUT:
+      case ENETDOWN:
+      case ENETUNREACH:
+      case EHOSTDOWN:
+      case EHOSTUNREACH:
+      case EPIPE:
+        return true;
+      default:
+        return e.ErrorCode >= kz::kGaiErrorBase;  // the name does not resolve (now)
+    }
+  } catch (...) {
+    return false;
+  }
 }
 
 void ComposeMessage(TclMailMessage& message, std::string_view text, std::string_view html,

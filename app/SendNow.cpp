@@ -1,5 +1,6 @@
 #include "app/SendNow.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -25,9 +26,15 @@ std::string ForTerminal(std::string_view text) {
 }  // namespace
 
 int SendNow() {
+  // Once the message's data is going out, a failure may follow its delivery (the server's
+  // reply lost): trying again could send it twice, so that is never a "try later".
+  bool dataStarted = false;
   try {
     TclSmtp smtp;
     sendjob::SetUpSmtp(smtp);
+    smtp.OnProgress = [&dataStarted](TclTcpCommandClient*, std::int64_t done, std::int64_t) {
+      dataStarted = dataStarted || done > 0;
+    };
     TclMailMessage message;
     sendjob::SetUpMessage(message);
     const sendjob::Outcome outcome =
@@ -37,17 +44,18 @@ int SendNow() {
     switch (outcome) {
       case sendjob::Outcome::kSent:
         std::printf("%s\n", ForTerminal(sendjob::kSentText).c_str());
-        return 0;
+        return kSendNowSent;
       case sendjob::Outcome::kNoSettings:
         std::fprintf(stderr, "Kadenza: soubor nastavení %s neexistuje, nic nebylo odesláno.\n",
                      settings::SetupFilePath().c_str());
-        return 1;
+        return kSendNowFailed;
       case sendjob::Outcome::kBusy:  // a component of its own is never busy
         break;
     }
-    return 1;
+    return kSendNowFailed;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "Kadenza: %s\n", ForTerminal(e.what()).c_str());
-    return 1;
+    return !dataStarted && sendjob::IsTemporaryFailure(std::current_exception()) ? kSendNowTryLater
+                                                                                 : kSendNowFailed;
   }
 }

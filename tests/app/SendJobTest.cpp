@@ -302,6 +302,43 @@ TEST_F(SendJobTest, SendNowSendsOnceAndPrintsTheNotice) {
   EXPECT_EQ(server_.Message(2), "");
 }
 
+int ClosedPort();
+
+struct ExitRow {
+  std::string name;
+  std::function<void(Entries&)> change;
+  int status;
+};
+
+void PrintTo(const ExitRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class SendNowExit : public SendJobTest, public testing::WithParamInterface<ExitRow> {};
+
+// A script can tell a failure worth trying again later from one that will not pass.
+TEST_P(SendNowExit, TellsTemporaryFromPermanent) {
+  Entries e;
+  GetParam().change(e);
+  Save(e);
+  std::string out, err;
+  EXPECT_EQ(RunSendNow(out, err, home.Root()), GetParam().status) << err;
+  EXPECT_EQ(server_.Message(1), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SendNowExit,
+    testing::Values(ExitRow{"ServerNotThereIsTemporary",
+                            [](Entries& e) { e.port = QString::number(ClosedPort()); }, 75},
+                    ExitRow{"RefusedRecipientIsPermanent",
+                            [](Entries& e) { e.recipients = QStringLiteral("nobody@example.cz"); },
+                            1},
+                    ExitRow{"RefusedLogInIsPermanent",
+                            [](Entries& e) { e.password = QStringLiteral("spatne"); }, 1},
+                    ExitRow{"PortNotANumberIsPermanent",
+                            [](Entries& e) { e.port = QStringLiteral("4x65"); }, 1}),
+    [](const auto& info) { return info.param.name; });
+
 TEST_F(SendJobTest, TestButtonSendsToTheOwnAddressWhileTheWindowStaysResponsive) {
   Entries e;
   e.ssl = true;
