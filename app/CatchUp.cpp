@@ -1,0 +1,35 @@
+#include "app/CatchUp.h"
+
+#include <chrono>
+#include <string>
+
+#include "app/MissedSends.h"
+#include "core/Error.h"
+
+namespace catchup {
+
+namespace {
+
+std::chrono::local_time<std::chrono::minutes> MinuteOf(const schedule::LocalDateTime& at) {
+  return std::chrono::local_days(at.date) + std::chrono::hours(at.time.hour) +
+         std::chrono::minutes(at.time.minute);
+}
+
+}  // namespace
+
+Decision Decide(const IniFile& ini, const schedule::LocalDateTime& lastTick,
+                const schedule::LocalDateTime& now, const schedule::StoredSchedule& stored,
+                const sendslots::Ledger& ledger, int hours) {
+  if (hours < kOff || hours > kMaxHours)
+    throw EclError("catch-up delay out of range 0.." + std::to_string(kMaxHours) + ": " +
+                   std::to_string(hours));
+  Decision decision;
+  const auto slot = missed::FindMissed(ini, lastTick, now, stored);
+  if (!slot || sendslots::IsServed(ledger, *slot, now))
+    return decision;
+  decision.missed = slot;
+  decision.sendNow = hours != kOff && MinuteOf(now) - MinuteOf(*slot) <= std::chrono::hours(hours);
+  return decision;
+}
+
+}  // namespace catchup
