@@ -4,7 +4,7 @@
 //
 // Status codes are the 32-bit provider statuses (0x8009xxxx, certificate-policy 0x800Bxxxx)
 // held in an int, so 0x800B0109 reads as a negative number; the stack's own conditions are
-// small negative numbers (-1 .. -14).
+// small negative numbers (-1 .. -17).
 #pragma once
 
 #include <cstdint>
@@ -72,6 +72,14 @@ inline constexpr int kAcquireCredentialsCode = -4;
 inline constexpr int kPlainDataBeforeHandshakeCode = -13;
 // Our own: the connection ended inside a TLS record or handshake.
 inline constexpr int kTruncatedCode = -14;
+// Our own: the server's answer to the first handshake message of a connection is not TLS
+// (a port that speaks plain text first, such as SMTP's 25 and 587).
+inline constexpr int kNotTlsCode = -15;
+// Our own: every TLS version the server offers is one that this client does not use, or
+// the other way round.
+inline constexpr int kNoCommonVersionCode = -16;
+// Our own: the server ended the session with a TLS alert that no other status describes.
+inline constexpr int kPeerAlertCode = -17;
 
 // SspiErrorText is the fixed text of a status or own code; a code without an entry reads
 // "The unknown error was occured: <hex>".

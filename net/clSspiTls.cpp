@@ -13,23 +13,46 @@ namespace {
 
 constexpr int kMaxRecordPlaintext = 16384;
 
-// The status a failed handshake or record reports, from the library's reason.
-int StatusOfReason(unsigned long error, int fallbackStatus) {
+// The status a failed handshake or record reports, from the library's reason and the
+// version the session had agreed on (0 before the server's hello).
+int StatusOfReason(unsigned long error, int version, int fallbackStatus) {
   if (ERR_GET_LIB(error) != ERR_LIB_SSL)
     return fallbackStatus;
-  switch (ERR_GET_REASON(error)) {
+  const int reason = ERR_GET_REASON(error);
+  switch (reason) {
     case SSL_R_WRONG_VERSION_NUMBER:
+    case SSL_R_PACKET_LENGTH_TOO_LONG:
+    case SSL_R_RECORD_LENGTH_MISMATCH:
+      // The first record's header is not TLS: the peer speaks something else.
+      return version == 0 ? kNotTlsCode : kSecEIllegalMessage;
     case SSL_R_UNSUPPORTED_PROTOCOL:
     case SSL_R_NO_PROTOCOLS_AVAILABLE:
+    case SSL_R_UNSUPPORTED_SSL_VERSION:
+    case SSL_R_VERSION_TOO_LOW:
+    case SSL_R_VERSION_TOO_HIGH:
+    case SSL_R_TLSV1_ALERT_PROTOCOL_VERSION:
+      return kNoCommonVersionCode;
+    case SSL_R_LEGACY_SIGALG_DISALLOWED_OR_UNSUPPORTED:
+      // TLS 1.0 and 1.1 sign with MD5 and SHA-1, which the security level refuses: a
+      // server that offers nothing newer has no version in common with us.
+      return version != 0 && version < TLS1_2_VERSION ? kNoCommonVersionCode
+                                                      : kSecEAlgorithmMismatch;
     case SSL_R_NO_CIPHERS_AVAILABLE:
     case SSL_R_NO_SHARED_CIPHER:
-    case SSL_R_TLSV1_ALERT_PROTOCOL_VERSION:
+    case SSL_R_NO_SUITABLE_SIGNATURE_ALGORITHM:
+    case SSL_R_NO_SHARED_SIGNATURE_ALGORITHMS:
+    case SSL_R_NO_SUITABLE_KEY_SHARE:
+    case SSL_R_WRONG_CIPHER_RETURNED:
     case SSL_R_SSLV3_ALERT_HANDSHAKE_FAILURE:
     case SSL_R_TLSV1_ALERT_INSUFFICIENT_SECURITY:
       return kSecEAlgorithmMismatch;
     case SSL_R_DECRYPTION_FAILED_OR_BAD_RECORD_MAC:
+    case SSL_R_DECRYPTION_FAILED:
       return kSecEDecryptFailure;
     default:
+      // Every other alert the server sent (its reason is the alert's name).
+      if (reason >= SSL_AD_REASON_OFFSET && reason < SSL_AD_REASON_OFFSET + 256)
+        return kPeerAlertCode;
       return fallbackStatus;
   }
 }
@@ -137,11 +160,16 @@ void TclTlsSspi::RaiseSessionError(int result, int fallbackStatus) {
   const int error = SSL_get_error(FSsl.get(), result);
   const unsigned long reason = ERR_peek_error();
   std::string detail = TakeOpenSslError();
-  int status = StatusOfReason(reason, fallbackStatus);
+  // Until the server's hello has been read the version is "any".
+  const int negotiated = SSL_version(FSsl.get());
+  const int version = negotiated == TLS_ANY_VERSION ? 0 : negotiated;
+  int status = StatusOfReason(reason, version, fallbackStatus);
   if (error == SSL_ERROR_ZERO_RETURN) {
     detail = "the peer closed the session";
     status = fallbackStatus;
   }
+  if (detail.empty())
+    detail = "the TLS library gave no reason";
   FStatusCode = status;
   throw EclSSPIError(status, detail);
 }
@@ -355,11 +383,11 @@ TclSspiReturnCode TclTlsClientSspi::ContinueHandshake(TMemoryStream* ABuffer) {
       static_cast<std::size_t>(std::min<std::int64_t>(ABuffer->Position(), ABuffer->Size())));
   if (!input.empty() && FCheckFirstReply) {
     // The server's answer starts with a handshake record (22) or an alert (21) of
-    // version 3.x. Anything else is not TLS: typically plain text that was sent, or
-    // injected, before the switch. It must never be read as a reply.
+    // version 3.x. Anything else is not TLS: a server that speaks plain text first, or
+    // plain text sent (or injected) before the switch. It must never be read as a reply.
     const auto type = static_cast<unsigned char>(input[0]);
     if ((type != 21 && type != 22) || (input.size() > 1 && input[1] != 3))
-      throw EclSSPIError(kPlainDataBeforeHandshakeCode);
+      RaiseNotTls(input);
     FCheckFirstReply = false;
   }
   FeedInput(input);
@@ -393,6 +421,44 @@ TclSspiReturnCode TclTlsClientSspi::ContinueHandshake(TMemoryStream* ABuffer) {
     return rcEncodeNeeded;
   }
   return rcOK;
+}
+
+namespace {
+
+// Quoted shows the first bytes of an answer as a person can read them.
+std::string Quoted(std::string_view bytes) {
+  constexpr std::size_t kShown = 40;
+  std::string text = "\"";
+  for (const char c : bytes.substr(0, kShown)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\r') {
+      text += "\\r";
+    } else if (c == '\n') {
+      text += "\\n";
+    } else if (byte < 0x20 || byte > 0x7E || c == '"' || c == '\\') {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+      text += hex;
+    } else {
+      text += c;
+    }
+  }
+  text += bytes.size() > kShown ? "\"..." : "\"";
+  return text;
+}
+
+}  // namespace
+
+void TclTlsClientSspi::RaiseNotTls(std::string_view input) {
+  // The library sees the bytes too, so that it reaches its own verdict and writes the
+  // alert it sends in such a case (for a peer that is not TLS at all, usually none).
+  FeedInput(input);
+  ERR_clear_error();
+  (void)SSL_do_handshake(FSsl.get());
+  std::string reason = TakeOpenSslError();
+  FStatusCode = FUpgrade ? kPlainDataBeforeHandshakeCode : kNotTlsCode;
+  throw EclSSPIError(FStatusCode,
+                     (reason.empty() ? "" : reason + "; ") + "the answer began " + Quoted(input));
 }
 
 TclSspiReturnCode TclTlsClientSspi::EndSession(TMemoryStream* ABuffer) {

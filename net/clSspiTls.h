@@ -92,7 +92,9 @@ class TclTlsSspi : public TclSspi {
   TclSspiReturnCode Decrypt(std::string_view AInput, TStream* ADestination);
 
   // One handshake step: ABuffer carries the received bytes in (from its position) and the
-  // token to send out.
+  // token to send out. A failed step raises EclSSPIError with a status of the table and
+  // the TLS library's reason as Detail; the alert the session wrote for the peer then
+  // waits in TakeOutput().
   virtual TclSspiReturnCode GenContext(TMemoryStream* ABuffer, TclCertificateList* ACertificates,
                                        bool AllowEmptyCred) = 0;
   // EndSession produces the close notification in ABuffer (rcCompleteNeeded) and ends
@@ -138,6 +140,12 @@ class TclTlsClientSspi : public TclTlsSspi {
 
   const std::string& TargetName() const { return FTargetName; }
   void SetTargetName(std::string_view value) { FTargetName = value; }
+  // Upgrade: the session switches a connection that carried plain text before (STARTTLS).
+  // A server answer that is not TLS then reads "Unencrypted data arrived before the TLS
+  // handshake" (-13); on a connection that starts with TLS it means the port does not take
+  // TLS from the first byte (-15).
+  bool Upgrade() const { return FUpgrade; }
+  void SetUpgrade(bool value) { FUpgrade = value; }
 
   TclSspiReturnCode GenContext(TMemoryStream* ABuffer, TclCertificateList* ACertificates,
                                bool AllowEmptyCred) override;
@@ -154,8 +162,10 @@ class TclTlsClientSspi : public TclTlsSspi {
   TclSspiReturnCode StartHandshake(TMemoryStream* ABuffer);
   TclSspiReturnCode ContinueHandshake(TMemoryStream* ABuffer);
   void SetTarget();
+  [[noreturn]] void RaiseNotTls(std::string_view input);
 
   std::string FTargetName;
+  bool FUpgrade = false;
   bool FNewConversation = true;
   bool FCheckFirstReply = false;
   bool FAllowEmptyCred = false;

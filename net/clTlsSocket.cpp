@@ -87,6 +87,10 @@ void TclTlsNetworkStream::CheckNoPlainData() {
 void TclTlsNetworkStream::OpenClientSession() {
   CheckNoPlainData();
   auto context = std::make_unique<TclTlsClientSspi>();
+  // On an open connection the session upgrades a plain dialogue; opened while connecting,
+  // the connection starts with TLS.
+  FUpgrade = Connection() != nullptr && Connection()->Active();
+  context->SetUpgrade(FUpgrade);
   context->SetTargetName(FTargetName);
   context->SetCertificateFlags(FCertificateFlags);
   context->SetTLSFlags(FTLSFlags);
@@ -130,7 +134,7 @@ void TclTlsNetworkStream::Authenticate(TStream* ADestination) {
   for (;;) {
     FPacketSize = 0;
     TclCertificateList certificates(false);
-    FSSPIResult = FSSPI->GenContext(&FSSPIBuffer, &certificates, false);
+    FSSPIResult = Step(&certificates, false);
     if (FSSPIResult == rcCredentialNeeded) {
       TclCertificate* certificate = nullptr;
       bool handled = false;
@@ -138,7 +142,7 @@ void TclTlsNetworkStream::Authenticate(TStream* ADestination) {
         OnGetCertificate(this, certificate, certificates, handled);
       if (certificate != nullptr)
         certificates.Add(certificate);
-      FSSPIResult = FSSPI->GenContext(&FSSPIBuffer, &certificates, handled);
+      FSSPIResult = Step(&certificates, handled);
       if (FSSPIResult == rcCredentialNeeded)
         RaiseSocketError(kNoClientCertificateText, kNoClientCertificateCode);
     }
@@ -167,6 +171,25 @@ void TclTlsNetworkStream::Authenticate(TStream* ADestination) {
   }
 }
 
+TclSspiReturnCode TclTlsNetworkStream::Step(TclCertificateList* ACertificates,
+                                            bool AllowEmptyCred) {
+  try {
+    return FSSPI->GenContext(&FSSPIBuffer, ACertificates, AllowEmptyCred);
+  } catch (const EclSSPIError&) {
+    SendAlert();
+    throw;
+  }
+}
+
+void TclTlsNetworkStream::SendAlert() {
+  // The alert the session wrote about its failure tells the server why we leave. It is a
+  // few bytes on a connection about to close: one attempt, and no failure of its own.
+  const std::string alert = FSSPI->TakeOutput();
+  if (alert.empty() || Connection() == nullptr || !Connection()->Active())
+    return;
+  (void)WriteBuf(std::span<const char>(alert.data(), alert.size()));
+}
+
 void TclTlsNetworkStream::DecryptBuffer(TStream* ADestination) {
   Decrypted(FSSPI->Decrypt(&FSSPIBuffer, ADestination, &FSSPIBuffer));
 }
@@ -178,8 +201,10 @@ void TclTlsNetworkStream::Decrypted(TclSspiReturnCode AResult) {
 
 void TclTlsNetworkStream::ProcessIncoming(std::string_view AIncoming, TStream* ADestination) {
   // Bytes before our first handshake message cannot be the server's answer.
-  if (FNeedAuthenticate)
-    throw EclSSPIError(kPlainDataBeforeHandshakeCode);
+  if (FNeedAuthenticate) {
+    throw EclSSPIError(FUpgrade ? kPlainDataBeforeHandshakeCode : kNotTlsCode,
+                       "the server spoke before the client's first handshake message");
+  }
   switch (FSSPIResult) {
     case rcClosingNeeded:
     case rcReAuthNeeded:
@@ -200,7 +225,12 @@ void TclTlsNetworkStream::ProcessIncoming(std::string_view AIncoming, TStream* A
     }
     default:
       // The context keeps an incomplete record itself, so the bytes go to it directly.
-      Decrypted(FSSPI->Decrypt(AIncoming, ADestination));
+      try {
+        Decrypted(FSSPI->Decrypt(AIncoming, ADestination));
+      } catch (const EclSSPIError&) {
+        SendAlert();
+        throw;
+      }
       return;
   }
 }
@@ -326,10 +356,12 @@ bool TclTlsNetworkStream::Write(TStream* AData) {
 void TclTlsNetworkStream::CheckEndOfStream() {
   if (!FSSPI || FSSPI->PeerClosed() || FSSPIResult == rcReAuthNeeded)
     return;
-  // A connection cut inside a record is a truncation, never a clean end. (A cut during
-  // the handshake closes the connection, which the opening reports.)
-  if (FSSPI->HandshakeComplete() && !InHandshake() && FSSPI->HasPendingInput())
-    throw EclSSPIError(kTruncatedCode);
+  // A connection cut inside the handshake or inside a record is a truncation, never a
+  // clean end.
+  if (FNeedAuthenticate || InHandshake() || !FSSPI->HandshakeComplete())
+    throw EclSSPIError(kTruncatedCode, "the connection ended during the TLS handshake");
+  if (FSSPI->HasPendingInput())
+    throw EclSSPIError(kTruncatedCode, "the connection ended inside a TLS record");
 }
 
 bool TclTlsNetworkStream::Read(TStream* AData) {

@@ -64,6 +64,10 @@ class TclTlsNetworkStream : public TclNetworkStream {
 
  private:
   void Authenticate(TStream* ADestination);
+  // Step runs one handshake step of the context; a failed step sends the session's alert
+  // to the server before its error goes on.
+  TclSspiReturnCode Step(TclCertificateList* ACertificates, bool AllowEmptyCred);
+  void SendAlert();
   void ProcessIncoming(std::string_view AIncoming, TStream* ADestination);
   void DecryptBuffer(TStream* ADestination);
   void Decrypted(TclSspiReturnCode AResult);
@@ -95,6 +99,7 @@ class TclTlsNetworkStream : public TclNetworkStream {
   TclTlsFlags FTLSFlags{tfUseTLS};
   bool FPeerVerified = false;
   bool FVerifyDone = false;
+  bool FUpgrade = false;  // the session switched a connection that carried plain text
   bool FRequireClientCertificate = false;
   bool FSuppressProgress = false;
   std::mutex FSSPIAccess;

@@ -21,6 +21,7 @@
 
 #include "core/StringUtils.h"
 #include "mail/clMailMessage.h"
+#include "net/clErrorReport.h"
 #include "smtp/clSmtp.h"
 
 namespace {
@@ -239,7 +240,7 @@ int main(int argc, char** argv) {
     }
     smtp.Close();
   } catch (const EclError& e) {
-    std::cerr << "smtp-send: " << e.what() << " (code " << e.ErrorCode << ")\n";
+    std::cerr << "smtp-send: " << kz::ErrorReport(e) << "\n";
     return 1;
   } catch (const std::exception& e) {
     std::cerr << "smtp-send: " << e.what() << "\n";

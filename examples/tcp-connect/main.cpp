@@ -5,7 +5,8 @@
 // to the connection and what arrives to standard output until both sides are done. With
 // --tls the connection runs TLS from the first byte and the server's certificate is
 // checked against the system's trust store and HOST; --insecure accepts any certificate.
-// An error prints its text and code on standard error and exits with status 1.
+// An error prints its text, the TLS library's reason when there is one, and its code (statuses
+// in hexadecimal) on standard error and exits with status 1.
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include <string_view>
 
 #include "core/StringUtils.h"
+#include "net/clErrorReport.h"
 #include "net/clFirewallUtils.h"
 #include "net/clSocket.h"
 #include "net/clSocks.h"
@@ -199,16 +201,7 @@ int main(int argc, char** argv) {
     Relay(connection, options.tls);
     connection.Close(true);
   } catch (const EclError& e) {
-    std::cerr << "tcp-connect: " << e.what();
-    if (const auto* sspi = dynamic_cast<const EclSSPIError*>(&e); sspi && !sspi->Detail.empty())
-      std::cerr << ": " << sspi->Detail;
-    // Provider and certificate statuses read best in the hexadecimal they are known by.
-    char code[16];
-    if (e.ErrorCode < -0xFFFF)
-      std::snprintf(code, sizeof code, "0x%X", static_cast<unsigned>(e.ErrorCode));
-    else
-      std::snprintf(code, sizeof code, "%d", e.ErrorCode);
-    std::cerr << " (code " << code << ")\n";
+    std::cerr << "tcp-connect: " << kz::ErrorReport(e) << "\n";
     return 1;
   }
   return 0;

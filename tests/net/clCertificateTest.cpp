@@ -216,6 +216,16 @@ INSTANTIATE_TEST_SUITE_P(
         StatusTextCase{20, "Out of memory"}, StatusTextCase{-12, "Not supported."},
         StatusTextCase{-1, "Could not load the dll (schannel.dll, security.dll or secur32.dll)"},
         StatusTextCase{0, "The unknown error was occured: 0"},
-        StatusTextCase{kz::kSecEIllegalMessage, "The unknown error was occured: 80090326"}));
+        StatusTextCase{kz::kSecEIllegalMessage,
+                       "The message received was unexpected or badly formatted"},
+        StatusTextCase{kz::kSecEAlgorithmMismatch,
+                       "The client and server cannot communicate, because they do not possess a "
+                       "common algorithm"},
+        StatusTextCase{-15,
+                       "The server did not answer in TLS: this port does not take TLS from the "
+                       "first byte"},
+        StatusTextCase{-16, "The server and this client have no TLS protocol version in common"},
+        StatusTextCase{-17, "The server ended the TLS session with an alert"},
+        StatusTextCase{static_cast<int>(0x80090399u), "The unknown error was occured: 80090399"}));
 
 }  // namespace
