@@ -27,6 +27,20 @@ CmsPtr FromDer(std::string_view der) {
   return cms;
 }
 
+// StackOf: a stack holding a reference to every certificate of `list` (none: empty).
+X509StackPtr StackOf(const TclCertificateList* list) {
+  X509StackPtr stack(sk_X509_new_null());
+  if (!stack)
+    EclCryptError::RaiseLast();
+  for (int i = 0; list != nullptr && i < list->Count(); ++i) {
+    X509Ptr cert = UpRef(list->Items(i)->Context());
+    if (sk_X509_push(stack.get(), cert.get()) <= 0)
+      EclCryptError::RaiseLast();
+    cert.release();  // the stack owns it now
+  }
+  return stack;
+}
+
 }  // namespace
 
 std::string TclCertificate::Sign(std::string_view AData, bool ADetached, bool AIncludeCertificates,
@@ -34,15 +48,7 @@ std::string TclCertificate::Sign(std::string_view AData, bool ADetached, bool AI
   if (!FKey)
     throw EclCryptError("The certificate has no private key", kNoKeyCode);
   ERR_clear_error();
-  X509StackPtr extra(sk_X509_new_null());
-  if (!extra)
-    EclCryptError::RaiseLast();
-  for (int i = 0; AIncludeCertificates && AExtraCerts != nullptr && i < AExtraCerts->Count(); ++i) {
-    X509Ptr cert = UpRef(AExtraCerts->Items(i)->Context());
-    if (sk_X509_push(extra.get(), cert.get()) <= 0)
-      EclCryptError::RaiseLast();
-    cert.release();
-  }
+  X509StackPtr extra = StackOf(AIncludeCertificates ? AExtraCerts : nullptr);
   const unsigned flags = CMS_BINARY | CMS_PARTIAL | (ADetached ? CMS_DETACHED : 0u) |
                          (AIncludeCertificates ? 0u : CMS_NOCERTS);
   BioPtr in = MemoryBio(AData);
@@ -63,15 +69,7 @@ std::string TclCertificate::Encrypt(std::string_view AData) const {
 
 std::string TclCertificate::Encrypt(std::string_view AData, const TclCertificateList& ARecipients) {
   ERR_clear_error();
-  X509StackPtr recipients(sk_X509_new_null());
-  if (!recipients)
-    EclCryptError::RaiseLast();
-  for (int i = 0; i < ARecipients.Count(); ++i) {
-    X509Ptr cert = UpRef(ARecipients.Items(i)->Context());
-    if (sk_X509_push(recipients.get(), cert.get()) <= 0)
-      EclCryptError::RaiseLast();
-    cert.release();
-  }
+  X509StackPtr recipients = StackOf(&ARecipients);
   BioPtr in = MemoryBio(AData);
   CmsPtr cms(CMS_encrypt(recipients.get(), in.get(), EVP_aes_256_cbc(), CMS_BINARY));
   if (!cms)

@@ -1,5 +1,7 @@
 #include "net/clConnection.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -70,6 +72,26 @@ std::int64_t TclConnection::ReadBuf(std::span<char> buffer) {
 
 std::int64_t TclConnection::WriteBuf(std::span<const char> buffer) {
   return RequireStream().WriteBuf(buffer);
+}
+
+bool TclConnection::HasUnreadBytes() const {
+  if (FNetworkStream && FNetworkStream->HasReadData())
+    return true;
+  if (!FActive)
+    return false;
+  char probe = 0;
+  ssize_t n;
+  do {
+    n = ::recv(FSocket.Get(), &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  return n > 0;
+}
+
+void TclConnection::SetNoDelay() {
+  if (!FSocket.Valid())
+    return;
+  const int on = 1;
+  ::setsockopt(FSocket.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 bool TclConnection::CloseSession(bool ANotifyPeer) {

@@ -86,6 +86,13 @@ class TclConnection {
   virtual bool Close(bool ANotifyPeer);
   void CloseEnd();
   bool CloseSession(bool ANotifyPeer);
+  // HasUnreadBytes: bytes from the peer wait that nobody has read yet, in the stream
+  // (HasReadData) or on the socket. It never blocks and takes nothing: the probe behind
+  // the rule that plain text must not wait when a TLS handshake starts.
+  bool HasUnreadBytes() const;
+  // SetNoDelay sends each write at once (TCP_NODELAY): a short command that waits for its
+  // reply must not wait in Nagle's buffer for the previous segment's acknowledgement.
+  void SetNoDelay();
   virtual void Abort();
   virtual void DispatchNextAction() {}
   virtual void DoProgress(std::int64_t ABytesProceed, std::int64_t ATotalBytes);

@@ -59,6 +59,25 @@ int StatusOfReason(unsigned long error, int version, int fallbackStatus) {
 
 }  // namespace
 
+// ---- RecordFraming ----
+
+void kz::RecordFraming::Feed(std::string_view bytes) {
+  while (!bytes.empty()) {
+    if (bodyLeft_ > 0) {
+      const std::size_t take = std::min(bodyLeft_, bytes.size());
+      bodyLeft_ -= take;
+      bytes.remove_prefix(take);
+      continue;
+    }
+    header_[headerSeen_++] = static_cast<unsigned char>(bytes.front());
+    bytes.remove_prefix(1);
+    if (headerSeen_ == sizeof header_) {
+      bodyLeft_ = header_[3] * 256u + header_[4];
+      headerSeen_ = 0;
+    }
+  }
+}
+
 // ---- TclTlsSspi ----
 
 TclTlsSspi::TclTlsSspi() : FPlain(kMaxRecordPlaintext) {}
@@ -111,6 +130,7 @@ void TclTlsSspi::NewSession() {
   FCtx = std::move(ctx);
   FSsl = std::move(ssl);
   FStreamSizes = TclStreamSizes();
+  FFraming.Reset();
   FPeerClosed = false;
 }
 
@@ -153,7 +173,7 @@ bool TclTlsSspi::HandshakeComplete() const {
 }
 
 bool TclTlsSspi::HasPendingInput() const {
-  return FSsl && (BIO_ctrl_pending(FInput) > 0 || SSL_has_pending(FSsl.get()));
+  return FSsl && FFraming.InsideRecord();
 }
 
 void TclTlsSspi::RaiseSessionError(int result, int fallbackStatus) {
@@ -248,6 +268,7 @@ TclSspiReturnCode TclTlsSspi::Decrypt(TStream* ASource, TStream* ADestination,
 
 TclSspiReturnCode TclTlsSspi::Decrypt(std::string_view AInput, TStream* ADestination) {
   FeedInput(AInput);
+  FFraming.Feed(AInput);
   bool produced = false;
   // A successful read leaves the error queue as it was, so clearing it once suffices.
   ERR_clear_error();

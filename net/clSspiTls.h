@@ -6,40 +6,16 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/EnumSet.h"
 #include "core/Stream.h"
 #include "net/clCertificate.h"
 #include "net/clCryptAPI.h"
 #include "net/clSspi.h"
-
-namespace kz {
-
-// EnumSet: a set of the values of a small enumeration, as the flag properties hold them.
-template <class E>
-class EnumSet {
- public:
-  constexpr EnumSet() = default;
-  constexpr EnumSet(std::initializer_list<E> values) {
-    for (const E value : values)
-      bits_ |= Bit(value);
-  }
-  constexpr bool Contains(E value) const { return (bits_ & Bit(value)) != 0; }
-  constexpr void Include(E value) { bits_ |= Bit(value); }
-  constexpr void Exclude(E value) { bits_ &= ~Bit(value); }
-  constexpr bool Empty() const { return bits_ == 0; }
-  constexpr bool operator==(const EnumSet&) const = default;
-
- private:
-  static constexpr unsigned Bit(E value) { return 1u << static_cast<unsigned>(value); }
-  unsigned bits_ = 0;
-};
-
-}  // namespace kz
 
 enum TclTlsFlag { tfUseSSL2, tfUseSSL3, tfUseTLS };
 using TclTlsFlags = kz::EnumSet<TclTlsFlag>;
@@ -62,6 +38,25 @@ struct TclStreamSizes {
   int cBuffers = 0;
   int cbBlockSize = 0;
 };
+
+namespace kz {
+
+// RecordFraming follows the record boundaries (RFC 8446 5.1: a 5-byte header whose last two
+// bytes give the body's length) of a byte stream that starts at a boundary, so that it can
+// tell whether the bytes so far end inside a record.
+class RecordFraming {
+ public:
+  void Feed(std::string_view bytes);
+  bool InsideRecord() const { return headerSeen_ > 0 || bodyLeft_ > 0; }
+  void Reset() { *this = RecordFraming(); }
+
+ private:
+  unsigned char header_[5] = {};
+  std::size_t headerSeen_ = 0;
+  std::size_t bodyLeft_ = 0;
+};
+
+}  // namespace kz
 
 class TclTlsSspi : public TclSspi {
  public:
@@ -103,7 +98,7 @@ class TclTlsSspi : public TclSspi {
 
   // HandshakeComplete: the session is established (a last token may still wait to be sent).
   bool HandshakeComplete() const;
-  // HasPendingInput: part of a record arrived and waits for the rest.
+  // HasPendingInput: part of a record given to Decrypt arrived and waits for the rest.
   bool HasPendingInput() const;
   // TakeOutput: bytes the session produced on its own while decrypting (a key update, an
   // alert) that must be sent.
@@ -132,6 +127,10 @@ class TclTlsSspi : public TclSspi {
   TclCertificateVerifyFlags FCertificateFlags;
   TclTlsFlags FTLSFlags{tfUseTLS};
   std::vector<char> FPlain;
+  // The records Decrypt was given. The library reads a record's header before its body
+  // and keeps the header to itself, so its own buffers cannot tell a record cut right
+  // after its header from a clean end.
+  kz::RecordFraming FFraming;
 };
 
 class TclTlsClientSspi : public TclTlsSspi {

@@ -28,27 +28,23 @@ TclTlsNetworkStream::TclTlsNetworkStream() = default;
 TclTlsNetworkStream::~TclTlsNetworkStream() = default;
 
 TclTlsSspi* TclTlsNetworkStream::SSPI() {
-  std::lock_guard<std::mutex> lock(FSSPIAccess);
   return FSSPI.get();
 }
 
 void TclTlsNetworkStream::SetTargetName(std::string_view value) {
   FTargetName = value;
-  std::lock_guard<std::mutex> lock(FSSPIAccess);
   if (FSSPI)
     FSSPI->SetTargetName(value);
 }
 
 void TclTlsNetworkStream::SetCertificateFlags(TclCertificateVerifyFlags value) {
   FCertificateFlags = value;
-  std::lock_guard<std::mutex> lock(FSSPIAccess);
   if (FSSPI)
     FSSPI->SetCertificateFlags(value);
 }
 
 void TclTlsNetworkStream::SetTLSFlags(TclTlsFlags value) {
   FTLSFlags = value;
-  std::lock_guard<std::mutex> lock(FSSPIAccess);
   if (FSSPI)
     FSSPI->SetTLSFlags(value);
 }
@@ -67,46 +63,114 @@ void TclTlsNetworkStream::Assign(const TclNetworkStream& source) {
 // application's bytes itself.
 void TclTlsNetworkStream::UpdateProgress(std::int64_t /*n*/) {}
 
+TclTlsNetworkStream::Phase TclTlsNetworkStream::PhaseAfter(TclSspiReturnCode AResult) {
+  switch (AResult) {
+    case rcOK:
+      return Phase::kEstablished;
+    case rcAuthContinueNeeded:
+      return Phase::kTokenToSend;
+    case rcAuthDataNeeded:
+      return Phase::kAwaitingServer;
+    case rcAuthMoreDataNeeded:
+      return Phase::kHandshakePart;
+    case rcCredentialNeeded:
+      return Phase::kCredentialNeeded;
+    case rcEncodeNeeded:
+      return Phase::kDataWithHandshake;
+    case rcMoreDataNeeded:
+    case rcContinueAndMoreDataNeeded:
+      return Phase::kRecordPart;
+    case rcClosingNeeded:
+      return Phase::kPeerClosed;
+    case rcCompleteNeeded:
+      return Phase::kCloseNotifyToSend;
+    case rcReAuthNeeded:
+      return Phase::kRenegotiationRequested;
+    default:
+      return Phase::kFailed;
+  }
+}
+
+void TclTlsNetworkStream::MoveTo(Phase APhase) {
+  switch (APhase) {
+    case Phase::kSessionOpened:
+    case Phase::kEstablished:
+      FSSPIResult = rcOK;
+      break;
+    case Phase::kTokenToSend:
+      FSSPIResult = rcAuthContinueNeeded;
+      break;
+    case Phase::kAwaitingServer:
+      FSSPIResult = rcAuthDataNeeded;
+      break;
+    case Phase::kHandshakePart:
+      FSSPIResult = rcAuthMoreDataNeeded;
+      break;
+    case Phase::kCredentialNeeded:
+      FSSPIResult = rcCredentialNeeded;
+      break;
+    case Phase::kDataWithHandshake:
+      FSSPIResult = rcEncodeNeeded;
+      break;
+    case Phase::kRecordPart:
+      FSSPIResult = rcMoreDataNeeded;
+      break;
+    case Phase::kPeerClosed:
+      FSSPIResult = rcClosingNeeded;
+      break;
+    case Phase::kCloseNotifyToSend:
+      FSSPIResult = rcCompleteNeeded;
+      break;
+    case Phase::kRenegotiationRequested:
+    case Phase::kClosed:
+      FSSPIResult = rcReAuthNeeded;
+      break;
+    case Phase::kFailed:
+      FSSPIResult = rcError;
+      break;
+  }
+  FNeedAuthenticate = APhase == Phase::kSessionOpened || APhase == Phase::kRenegotiationRequested;
+}
+
 bool TclTlsNetworkStream::InHandshake() const {
   return FSSPIResult == rcAuthContinueNeeded || FSSPIResult == rcAuthDataNeeded ||
          FSSPIResult == rcAuthMoreDataNeeded;
 }
 
+bool TclTlsNetworkStream::SwitchesOpenConnection() const {
+  // Inside a SOCKS tunnel the connection's stream is the tunnel's, and this session is the
+  // first thing the tunnel carries.
+  return Connection() != nullptr && Connection()->Active() && Connection()->NetworkStream() == this;
+}
+
 void TclTlsNetworkStream::CheckNoPlainData() {
-  if (Connection() == nullptr || !Connection()->Active())
+  if (!FUpgrade)
     return;
-  char byte;
-  ssize_t n;
-  do {
-    n = ::recv(Connection()->Socket(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-  } while (n < 0 && errno == EINTR);
-  if (HasReadData() || n > 0)
-    throw EclSSPIError(kPlainDataBeforeHandshakeCode);
+  if (HasReadData() || Connection()->HasUnreadBytes()) {
+    throw EclSSPIError(kPlainDataBeforeHandshakeCode,
+                       "the server sent plain text after agreeing to switch to TLS");
+  }
 }
 
 void TclTlsNetworkStream::OpenClientSession() {
+  // On an open connection the session upgrades a plain dialogue; opened while connecting
+  // (or as the first thing a tunnel carries), the connection starts with TLS.
+  FUpgrade = SwitchesOpenConnection();
   CheckNoPlainData();
   auto context = std::make_unique<TclTlsClientSspi>();
-  // On an open connection the session upgrades a plain dialogue; opened while connecting,
-  // the connection starts with TLS.
-  FUpgrade = Connection() != nullptr && Connection()->Active();
   context->SetUpgrade(FUpgrade);
   context->SetTargetName(FTargetName);
   context->SetCertificateFlags(FCertificateFlags);
   context->SetTLSFlags(FTLSFlags);
-  {
-    std::lock_guard<std::mutex> lock(FSSPIAccess);
-    FSSPI = std::move(context);
-  }
+  FSSPI = std::move(context);
   FSSPIBuffer.Clear();
   FWriteData.Clear();
   FReadData.Clear();
-  FSSPIResult = rcOK;
   FPacketSize = 0;
   FWriteSize = 0;
   FPeerVerified = false;
   FVerifyDone = false;
-  FNeedAuthenticate = true;
+  MoveTo(Phase::kSessionOpened);
   ClearNextAction();
   SetNextAction(saWrite);
 }
@@ -134,7 +198,7 @@ void TclTlsNetworkStream::Authenticate(TStream* ADestination) {
   for (;;) {
     FPacketSize = 0;
     TclCertificateList certificates(false);
-    FSSPIResult = Step(&certificates, false);
+    MoveTo(PhaseAfter(Step(&certificates, false)));
     if (FSSPIResult == rcCredentialNeeded) {
       TclCertificate* certificate = nullptr;
       bool handled = false;
@@ -142,7 +206,7 @@ void TclTlsNetworkStream::Authenticate(TStream* ADestination) {
         OnGetCertificate(this, certificate, certificates, handled);
       if (certificate != nullptr)
         certificates.Add(certificate);
-      FSSPIResult = Step(&certificates, handled);
+      MoveTo(PhaseAfter(Step(&certificates, handled)));
       if (FSSPIResult == rcCredentialNeeded)
         RaiseSocketError(kNoClientCertificateText, kNoClientCertificateCode);
     }
@@ -154,14 +218,14 @@ void TclTlsNetworkStream::Authenticate(TStream* ADestination) {
       const bool sent = SendEncrypted(nullptr, 0);
       if (!sent)
         SetNextAction(saWrite);
-      FSSPIResult = rcAuthDataNeeded;
+      MoveTo(Phase::kAwaitingServer);
       // The last token of a handshake (the client's Finished in TLS 1.3) leaves nothing
       // to wait for: the next step completes the session.
       again = sent && FSSPI->HandshakeComplete();
     } else if (FSSPIResult == rcEncodeNeeded) {
       DecryptBuffer(ADestination);
       if (FSSPIResult != rcMoreDataNeeded)
-        FSSPIResult = rcOK;
+        MoveTo(Phase::kEstablished);
     }
     FSSPIBuffer.Clear();
     if (established)
@@ -195,7 +259,7 @@ void TclTlsNetworkStream::DecryptBuffer(TStream* ADestination) {
 }
 
 void TclTlsNetworkStream::Decrypted(TclSspiReturnCode AResult) {
-  FSSPIResult = AResult == rcContinueAndMoreDataNeeded ? rcMoreDataNeeded : AResult;
+  MoveTo(PhaseAfter(AResult));
   SendOutput();
 }
 
@@ -312,7 +376,6 @@ bool TclTlsNetworkStream::Write(TStream* AData) {
   ClearNextAction();
   bool complete = true;
   if (FNeedAuthenticate) {
-    FNeedAuthenticate = false;
     Authenticate(&FReadData);
   } else if (AData != nullptr) {
     const std::int64_t start = TickCount();
@@ -388,7 +451,6 @@ bool TclTlsNetworkStream::Read(TStream* AData) {
 
 void TclTlsNetworkStream::Close(bool ANotifyPeer) {
   TclNetworkStream::Close(ANotifyPeer);
-  FSSPIResult = rcOK;
   FSSPIBuffer.Clear();
   TclSspiReturnCode result = rcOK;
   if (FSSPI) {
@@ -399,7 +461,7 @@ void TclTlsNetworkStream::Close(bool ANotifyPeer) {
     }
   }
   if (ANotifyPeer && result == rcCompleteNeeded) {
-    FSSPIResult = rcCompleteNeeded;
+    MoveTo(Phase::kCloseNotifyToSend);
     try {
       if (!SendEncrypted(nullptr, 0))
         SetNextAction(saWrite);
@@ -410,8 +472,7 @@ void TclTlsNetworkStream::Close(bool ANotifyPeer) {
     }
   }
   FSSPIBuffer.Clear();
-  FNeedAuthenticate = false;
-  FSSPIResult = rcReAuthNeeded;
+  MoveTo(Phase::kClosed);
   DiscardUnread();
 }
 

@@ -5,11 +5,13 @@
 // read and write dispatch; afterwards every write becomes one record per batch and reads
 // hand out the decrypted bytes. The server is accepted through its certificate check and
 // the OnVerifyPeer event; closing sends the close notification.
+//
+// A stream and its context belong to the connection's thread: every call, the events
+// included, runs there, and nothing in them locks.
 #pragma once
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,6 +65,27 @@ class TclTlsNetworkStream : public TclNetworkStream {
   void StreamReady() override {}
 
  private:
+  // The phases a session passes through, each stored as the FSSPIResult (and, for the
+  // two that make the next write run a handshake step, FNeedAuthenticate) that names it.
+  // MoveTo is the only place either field changes.
+  enum class Phase {
+    kSessionOpened,           // rcOK, FNeedAuthenticate: the next write starts the handshake
+    kTokenToSend,             // rcAuthContinueNeeded: a handshake token waits in FSSPIBuffer
+    kAwaitingServer,          // rcAuthDataNeeded: our token went out; the server answers next
+    kHandshakePart,           // rcAuthMoreDataNeeded: part of a handshake message arrived
+    kCredentialNeeded,        // rcCredentialNeeded: the server asks for a client certificate
+    kDataWithHandshake,       // rcEncodeNeeded: application data came with the last message
+    kEstablished,             // rcOK: records go both ways
+    kRecordPart,              // rcMoreDataNeeded: part of a record arrived
+    kPeerClosed,              // rcClosingNeeded: the server's close notification arrived
+    kCloseNotifyToSend,       // rcCompleteNeeded: our close notification waits in FSSPIBuffer
+    kRenegotiationRequested,  // rcReAuthNeeded, FNeedAuthenticate: the next write renegotiates
+    kClosed,                  // rcReAuthNeeded: the session has ended
+    kFailed,                  // rcError: the context could not run the step
+  };
+  // PhaseAfter is the phase a context result leads to.
+  static Phase PhaseAfter(TclSspiReturnCode AResult);
+  void MoveTo(Phase APhase);
   void Authenticate(TStream* ADestination);
   // Step runs one handshake step of the context; a failed step sends the session's alert
   // to the server before its error goes on.
@@ -80,6 +103,8 @@ class TclTlsNetworkStream : public TclNetworkStream {
   void SendOutput();
   void VerifyPeer();
   void HandshakeDone();
+  // SwitchesOpenConnection: the session starts on a connection that carried plain text.
+  bool SwitchesOpenConnection() const;
   void CheckNoPlainData();
   void CheckEndOfStream();
   void DiscardUnread();
@@ -101,6 +126,4 @@ class TclTlsNetworkStream : public TclNetworkStream {
   bool FVerifyDone = false;
   bool FUpgrade = false;  // the session switched a connection that carried plain text
   bool FRequireClientCertificate = false;
-  bool FSuppressProgress = false;
-  std::mutex FSSPIAccess;
 };

@@ -1,9 +1,5 @@
 #include "smtp/clTcpClient.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-
 #include "core/Store.h"
 #include "net/clSocks.h"
 
@@ -153,13 +149,10 @@ std::unique_ptr<TclNetworkStream> TclTcpClient::CreateSocksStream(
   return socks;
 }
 
-// Commands are short and wait for their reply: without TCP_NODELAY each would sit in
-// Nagle's buffer until the previous segment is acknowledged.
+// Commands are short and wait for their reply: each goes out at once.
 void TclTcpClient::SetNoDelay() {
-  if (!FConnection.Active())
-    return;
-  const int on = 1;
-  ::setsockopt(FConnection.Socket(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  if (FConnection.Active())
+    FConnection.SetNoDelay();
 }
 
 bool TclTcpClient::ExplicitStartTls() {

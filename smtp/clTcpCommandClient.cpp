@@ -1,9 +1,5 @@
 #include "smtp/clTcpCommandClient.h"
 
-#include <sys/socket.h>
-
-#include <cerrno>
-
 #include "core/CodePage.h"
 #include "core/Store.h"
 #include "core/StringUtils.h"
@@ -272,13 +268,7 @@ void TclTcpCommandClient::ReadChunk(std::int64_t ADeadline) {
 bool TclTcpCommandClient::HasUnreadData() {
   if (FReader.HasPending())
     return true;
-  TclNetworkStream* stream = Connection().NetworkStream();
-  if (stream != nullptr && stream->HasReadData())
-    return true;
-  if (!Active())
-    return false;
-  char probe = 0;
-  return ::recv(Connection().Socket(), &probe, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+  return Connection().HasUnreadBytes();
 }
 
 void TclTcpCommandClient::ForwardProgress(std::int64_t ABytesProceed, std::int64_t ATotalBytes) {

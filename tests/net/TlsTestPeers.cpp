@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
 namespace tlstest {
 
@@ -38,6 +39,11 @@ void SendBytes(int fd, const char* data, std::size_t n, bool oneAtATime) {
   }
 }
 
+std::string& MadeFolderOfThisProgram() {
+  static std::string folder;
+  return folder;
+}
+
 }  // namespace
 
 TestCertificates::TestCertificates() {
@@ -51,8 +57,35 @@ TestCertificates::TestCertificates() {
   // Only the test CA is trusted, as a system store holding just that CA would be.
   ::setenv("SSL_CERT_FILE", Path("ca").c_str(), 1);
   ::setenv("SSL_CERT_DIR", dir_.c_str(), 1);
-  std::atexit([] { std::filesystem::remove_all(Get().dir_); });
+  MadeFolderOfThisProgram() = dir_;
 }
+
+std::string TestCertificates::MadeFolder() {
+  return MadeFolderOfThisProgram();
+}
+
+namespace {
+
+// The folder goes when the program's tests are done, while everything is still alive (a
+// clean-up at exit would run after the objects that know the folder are gone). A folder
+// that cannot be removed fails the program.
+class RemoveCertificates : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    const std::string folder = TestCertificates::MadeFolder();
+    if (folder.empty())
+      return;
+    std::error_code error;
+    std::filesystem::remove_all(folder, error);
+    EXPECT_FALSE(error) << "cannot remove " << folder << ": " << error.message();
+    EXPECT_FALSE(std::filesystem::exists(folder)) << folder << " is left behind";
+  }
+};
+
+[[maybe_unused]] ::testing::Environment* const kRemoveCertificates =
+    ::testing::AddGlobalTestEnvironment(new RemoveCertificates);
+
+}  // namespace
 
 const TestCertificates& TestCertificates::Get() {
   static const TestCertificates certificates;

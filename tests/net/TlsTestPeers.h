@@ -16,8 +16,9 @@
 
 namespace tlstest {
 
-// TestCertificates made once per test program: Path("good") is good.pem, Key("good")
-// good.key. Creating them also points OpenSSL's trust store at the test CA.
+// TestCertificates made once per test program, in a folder of their own that is removed
+// when the program's tests are done: Path("good") is good.pem, Key("good") good.key.
+// Creating them also points OpenSSL's trust store at the test CA.
 class TestCertificates {
  public:
   static const TestCertificates& Get();
@@ -25,6 +26,8 @@ class TestCertificates {
   std::string Key(const std::string& name) const { return dir_ + "/" + name + ".key"; }
   const std::string& Dir() const { return dir_; }
   bool Ready() const { return ready_; }
+  // MadeFolder: the folder of the certificates once they were made, else empty.
+  static std::string MadeFolder();
 
  private:
   TestCertificates();
