@@ -13,6 +13,7 @@
 #include "app/IniFile.h"
 #include "app/Installed.h"
 #include "app/MissedSends.h"
+#include "app/PasswordStore.h"
 #include "app/QtText.h"
 #include "app/SendHistory.h"
 #include "app/SendJob.h"
@@ -107,6 +108,7 @@ void Tmain::FormShow() {
     WriteRunEntry();
     // Settings others could read, or that are no file at all, are refused before use.
     settings::PrepareDataFolder();
+    MovePasswordToKeyring();
     // A send cut off before its outcome (power loss, a kill) is named, never repeated.
     const std::string unknown = sendrecord::ReportOrphans();
     if (!unknown.empty())
@@ -131,6 +133,15 @@ void Tmain::FormShow() {
     NoteTick(ini, stored, now);
     ServeSendMinute(ini, stored, now);
   });
+}
+
+void Tmain::MovePasswordToKeyring() {
+  try {
+    passwords::MigrateFromFile();
+  } catch (const std::exception& e) {
+    // The file keeps the password and sends go on with it; the setup window tells why.
+    std::fprintf(stderr, "Kadenza: heslo zůstává v souboru nastavení: %s\n", e.what());
+  }
 }
 
 void Tmain::WriteRunEntry() {

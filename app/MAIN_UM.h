@@ -40,11 +40,15 @@ class Tmain : public QObject {
   Tfrm_main* SetupForm() const { return frm_main_; }
 
   // FormShow runs the start-up steps: autostart entry, the data folder made owner-only and
-  // cleared of stale temporary files, sends cut off before their outcome named, then either
-  // the schedule (setup.dat exists: a missed send named, the current send minute served) or
-  // the setup window. An error is reported and skips the rest.
+  // cleared of stale temporary files, a password in setup.dat moved into the keyring, sends
+  // cut off before their outcome named, then either the schedule (setup.dat exists: a missed
+  // send named, the current send minute served) or the setup window. An error is reported
+  // and skips the rest.
   void FormShow();
   void WriteRunEntry();
+  // MovePasswordToKeyring moves a password still kept in setup.dat into the keyring, unless
+  // the user chose the file; a keyring that fails leaves the file as it is.
+  void MovePasswordToKeyring();
   // WriteIconFile stores the application icon as a PNG file and answers its path ("" when
   // it cannot be written).
   std::string WriteIconFile();

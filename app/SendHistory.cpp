@@ -100,6 +100,8 @@ std::string_view KindText(Kind kind) {
       return "zmeškané odeslání";
     case Kind::kTray:
       return "oznamovací oblast";
+    case Kind::kKeyring:
+      return "klíčenka";
   }
   return "?";
 }

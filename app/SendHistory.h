@@ -1,8 +1,8 @@
 // The send history: historie.log in the data folder, one line per event (a scheduled send,
 // a test message, `kadenza --send-now`, a missed send, a desktop without a notification
-// area). Lines are appended whole to an owner-only file; past the size cap the file starts
-// anew and the previous one is kept as historie.log.1. Neither the password nor the message text is
-// ever written.
+// area, the password moved into the keyring). Lines are appended whole to an owner-only
+// file; past the size cap the file starts anew and the previous one is kept as
+// historie.log.1. Neither the password nor the message text is ever written.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +18,7 @@ inline constexpr std::string_view kOldHistoryFile = "historie.log.1";
 inline constexpr std::size_t kMaxBytes = 1 << 20;
 inline constexpr std::string_view kOk = "OK";
 
-enum class Kind { kScheduled, kTest, kSendNow, kMissed, kTray };
+enum class Kind { kScheduled, kTest, kSendNow, kMissed, kTray, kKeyring };
 
 // KindText is the kind as the history shows it.
 std::string_view KindText(Kind kind);

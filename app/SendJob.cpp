@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "app/IniFile.h"
+#include "app/PasswordStore.h"
 #include "app/SettingsStore.h"
 #include "core/AtomicFile.h"
 #include "core/Error.h"
@@ -139,7 +140,8 @@ Outcome SendStored(TclSmtp& smtp, TclMailMessage& message,
                    const std::function<void(const StoredSend&)>& loaded, const Starting& starting) {
   if (!settings::SetupFileExists())
     return Outcome::kNoSettings;
-  const StoredSend stored = ReadStoredSend(IniFile(settings::SetupFilePath()));
+  const IniFile ini(settings::SetupFilePath());
+  const StoredSend stored = ReadStoredSend(ini);
   if (loaded)
     loaded(stored);
   if (smtp.Active())
@@ -150,7 +152,7 @@ Outcome SendStored(TclSmtp& smtp, TclMailMessage& message,
   const std::string sender = settings::SenderAddress(v.user, v.ownAddress);
   ComposeMessage(message, kz::JoinLines(stored.text, "\r\n"), "", Attachments(v.attachments));
   Address(message, sender, v.recipients, v.subject);
-  Connect(smtp, v.server, v.user, v.password, PortNumber(v.port), v.ssl);
+  Connect(smtp, v.server, v.user, passwords::Resolve(ini, v), PortNumber(v.port), v.ssl);
   OpenSendClose(smtp, message);
   return Outcome::kSent;
 }

@@ -89,7 +89,8 @@ enum class Outcome {
 // it raises ends the job before anything goes out.
 using Starting = std::function<void(std::string_view recipients, std::string_view subject)>;
 
-// SendStored runs the whole job with the given components: settings, message, dialogue.
+// SendStored runs the whole job with the given components: settings, message, the password
+// (passwords::Resolve: setup.dat or the keyring), dialogue.
 // `loaded`, when set, sees the stored values before the message is composed. The sender is
 // settings::SenderAddress: with no address to send from nothing is composed or sent.
 Outcome SendStored(TclSmtp& smtp, TclMailMessage& message,

@@ -16,6 +16,7 @@
 #include "app/Dialogs.h"
 #include "app/HexText.h"
 #include "app/IniFile.h"
+#include "app/PasswordStore.h"
 #include "app/QtText.h"
 #include "app/Schedule.h"
 #include "app/SendJob.h"
@@ -79,6 +80,8 @@ Tfrm_main::Tfrm_main(QWidget* parent) : QDialog(parent) {
   root->setContentsMargins(8, 8, 8, 8);
   root->setSpacing(4);
   BuildAccountPanel(root);
+  pn_heslo = new TPasswordPanel(this);
+  root->addWidget(pn_heslo);
   BuildRecipientsPanel(root);
   BuildMessagePanel(root);
   BuildButtonPanel(root);
@@ -389,7 +392,7 @@ void Tfrm_main::FormShow() {
     };
     ed_smtp->setText(read(settings::kServerKey));
     ed_user->setText(read(settings::kUserKey));
-    ed_pass->setText(read(settings::kPasswordKey));
+    ed_pass->setText(pn_heslo->Load(&ini));
     ed_predmet->setText(read(settings::kSubjectKey));
     edPort->setText(read(settings::kPortKey));
     cbSSL->setChecked(read(settings::kSslKey) == QStringLiteral("1"));
@@ -410,6 +413,8 @@ void Tfrm_main::FormShow() {
       do_data->setDate(QDate(int(d.year()), int(unsigned(d.month())), int(unsigned(d.day()))));
     } catch (const EConvertError&) {
     }
+  } else {
+    pn_heslo->Load(nullptr);
   }
   ShowStoredDays();
   bool exists = false;
@@ -432,6 +437,7 @@ void Tfrm_main::FormClose() {
     return;
   dialogs::ShowMessage(
       QStringLiteral("Nebyla vyplněna všechna potřebná pole. Vymažu vše a ukončím nastavení"));
+  passwords::ForgetStored();
   settings::DeleteDataFiles();
 }
 
@@ -621,6 +627,20 @@ void Tfrm_main::priloha3Change() {
   priloha3->setEnabled(!priloha3->text().isEmpty());
 }
 
+std::optional<std::string> Tfrm_main::KeepPassword() {
+  std::optional<keyring::Account> previous;
+  if (settings::SetupFileExists()) {
+    try {
+      const IniFile ini(settings::SetupFilePath());
+      previous = keyring::Account{settings::ReadSetting(ini, settings::kServerKey),
+                                  settings::ReadSetting(ini, settings::kUserKey)};
+    } catch (const EConvertError&) {
+    }
+  }
+  return pn_heslo->Keep({Std(ed_smtp->text()), Std(ed_user->text())}, Std(ed_pass->text()),
+                        previous);
+}
+
 void Tfrm_main::btn_saveClick() {
   const bool haveRecipients = !mem_prijemce->toPlainText().isEmpty();
   settings::StoredSettings stored;
@@ -642,6 +662,16 @@ void Tfrm_main::btn_saveClick() {
     // Settings that could never be sent are refused before anything is stored; the window
     // stays open with the user's entries, and the message says which field to mend.
     stored.Check();
+    // The password goes next: a keyring that fails keeps the window open, with the reason
+    // and the choice of the file shown, and the stored settings as they are.
+    const std::optional<std::string> fileValue = KeepPassword();
+    if (!fileValue) {
+      dialogs::ShowError(pn_heslo->lbState->text() +
+                         QStringLiteral(" Nastavení nebylo uloženo. Zkuste to znovu, nebo "
+                                        "zvolte „uložit heslo do souboru“."));
+      return;
+    }
+    stored.password = *fileValue;
   }
 
   // Whatever happens while storing, the schedule starts and the window closes; an error is
@@ -652,7 +682,9 @@ void Tfrm_main::btn_saveClick() {
   });
 
   if (haveRecipients) {
-    stored.Save(IniFile(settings::SetupFilePath()));
+    const IniFile ini(settings::SetupFilePath());
+    stored.Save(ini);
+    pn_heslo->StoreChoice(ini);
   } else {
     dialogs::ShowMessage(QStringLiteral("Nemáte žádného příjemce. Doplňte jej."));
   }
@@ -666,6 +698,7 @@ void Tfrm_main::btn_saveClick() {
 }
 
 void Tfrm_main::btn_closeClick() {
+  passwords::ForgetStored();
   settings::DeleteDataFiles();
   ed_smtp->clear();
   ed_user->clear();

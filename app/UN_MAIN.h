@@ -24,8 +24,10 @@
 #include <array>
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <string>
 
+#include "app/PasswordPanel.h"
 #include "app/Widgets.h"
 #include "mail/clMailMessage.h"
 #include "smtp/clSmtp.h"
@@ -97,6 +99,8 @@ class Tfrm_main : public QDialog {
   QCheckBox* cbSSL;
   QLineEdit* edPort;
   QComboBox* cbSMTP;
+  // Where the password is kept (shown when no keyring answers, or the file was chosen).
+  TPasswordPanel* pn_heslo;
   // Recipients panel.
   QPlainTextEdit* mem_prijemce;
   QLineEdit* ed_my_mail;
@@ -174,6 +178,9 @@ class Tfrm_main : public QDialog {
   std::array<QCheckBox*, 7> DayBoxes() const;
   bool EntriesComplete() const;
   void ShowStored(const sendjob::StoredSend& stored);
+  // KeepPassword stores the password where the password panel says (keyring or setup.dat)
+  // and answers what setup.dat gets; nothing when the keyring failed (the panel says why).
+  std::optional<std::string> KeepPassword();
 
   bool sized_ = false;
   // A dialogue runs while the window keeps handling events; these keep a second one of the

@@ -1,5 +1,6 @@
-// A running application for window tests: a private home, the main part and the setup window,
-// messages captured instead of shown, balloons recorded, a settable clock.
+// A running application for window tests: a private home with an unlocked keyring on a
+// private session bus (as on a desktop), the main part and the setup window, messages
+// captured instead of shown, balloons recorded, a settable clock.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@
 #include "app/MAIN_UM.h"
 #include "app/SettingsStore.h"
 #include "app/UN_MAIN.h"
+#include "support/KeyringBus.h"
 
 class AppFixture : public testing::Test {
  protected:
@@ -55,6 +57,7 @@ class AppFixture : public testing::Test {
   };
 
   TempHome home;
+  testsupport::KeyringBus keyring;
   std::unique_ptr<Tmain> main;
   std::unique_ptr<Tfrm_main> form;
   std::vector<std::pair<dialogs::MessageKind, QString>> messages;

@@ -212,8 +212,10 @@ TEST_F(SetupFormTest, SaveStoresEverythingAndStartsTheSchedule) {
   EXPECT_EQ(Read("SMTP", "port"), "587");
   EXPECT_EQ(Read("SMTP", "ssl"), "0");
   EXPECT_EQ(HexToText(Read("User", "name")), "jan@example.cz");
-  EXPECT_EQ(HexToText(Read("Heslo", "pass")), "tajné-heslo");
-  EXPECT_EQ(Read("Heslo", "pass"), TextToHex("tajné-heslo"));
+  // The password went into the keyring, none into the file.
+  EXPECT_EQ(Read("Heslo", "pass"), "");
+  EXPECT_EQ(Read("Heslo", "soubor"), "0");
+  EXPECT_EQ(keyring.Lookup("smtp.example.cz", "jan@example.cz"), "tajné-heslo");
   EXPECT_EQ(HexToText(Read("Prijemce", "komu")), "a@example.cz,\r\nb@example.cz");
   EXPECT_EQ(HexToText(Read("Email", "myMail")), "jan@example.cz");
   EXPECT_EQ(Read("Predmet", "predmet"), "Týdenní hlášení");

@@ -29,4 +29,12 @@ inline ScopedEnv SetEnvForScope(const std::string& name, const std::optional<std
   });
 }
 
+// EnvForScope is SetEnvForScope as an object that can be made later in place, e.g. in a
+// std::optional (the guard itself cannot be moved): env.emplace("NAME", "value").
+struct EnvForScope {
+  EnvForScope(const std::string& name, const std::optional<std::string>& value)
+      : guard(SetEnvForScope(name, value)) {}
+  ScopedEnv guard;
+};
+
 }  // namespace testsupport
