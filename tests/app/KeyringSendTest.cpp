@@ -97,7 +97,8 @@ TEST_F(KeyringSendTest, SavedPasswordIsInTheKeyringAndEverySendLogsInWithIt) {
   EXPECT_TRUE(form->pn_heslo->isHidden());
 }
 
-// --send-now where no keyring answers: one row per state, with what it prints.
+// --send-now and the schedule's send where no keyring answers: one row per state, with what
+// each reports.
 struct SendNowRow {
   const char* name;
   int code;
@@ -141,6 +142,19 @@ TEST_P(SendNowWithoutKeyringTest, FailsWithItsTextUnlessTheFileWasChosen) {
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].kind, "--send-now");
   EXPECT_EQ(events[0].result, text + " (" + std::to_string(row.code) + ")");
+
+  // The schedule's send in the same state: its error box and its history line.
+  now = {std::chrono::year{2026} / 12 / 7, {8, 0, 0}};
+  dialogs::Guarded([this] { main->Timer1Timer(); });
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].first, dialogs::MessageKind::Error);
+  EXPECT_EQ(messages[0].second.toStdString(), text);
+  const auto tick = history::ReadLast(settings::DataFolder(), 1);
+  ASSERT_EQ(tick.size(), 1u);
+  EXPECT_EQ(tick[0].kind, "naplánované odeslání");
+  EXPECT_EQ(tick[0].result, events[0].result);
+  EXPECT_EQ(server_.Message(1), "");
+  messages.clear();
 
   // The user's explicit choice of the file: the same state sends.
   Save(true);
