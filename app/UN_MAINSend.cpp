@@ -6,6 +6,7 @@
 #include <climits>
 #include <optional>
 
+#include "app/IniFile.h"
 #include "app/QtText.h"
 #include "app/SendHistory.h"
 #include "app/SendJob.h"
@@ -21,7 +22,9 @@ void Tfrm_main::ShowStored(const sendjob::StoredSend& stored) {
   const settings::StoredSettings& v = stored.settings;
   ed_smtp->setText(QStr(v.server));
   ed_user->setText(QStr(v.user));
-  ed_pass->setText(QStr(v.password));
+  // The password as the window shows it on opening: the file's, else the keyring's.
+  const IniFile ini(settings::SetupFilePath());
+  ed_pass->setText(pn_heslo->Load(&ini));
   ed_predmet->setText(QStr(v.subject));
   edPort->setText(QStr(v.port));
   cbSSL->setChecked(v.ssl);
