@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QPointer>
 
 #include "app/AppIcon.h"
 #include "app/Autostart.h"
@@ -90,6 +91,12 @@ void Tmain::SetSetupForm(Tfrm_main* form) {
   });
   connect(form, &Tfrm_main::Sent, this,
           [this] { ShowBalloon(QStringLiteral("Kadenza"), QStr(sendjob::kSentText), 5000); });
+  connect(form, &Tfrm_main::SendFailed, this, [this](const QString& text) {
+    ShowBalloon(QStringLiteral("Kadenza"), text, 10000, BalloonAction::kShowHistory);
+  });
+  // The window may outlive the tray part (in tests): then it reads the system clock.
+  form->SetClock(
+      [self = QPointer<Tmain>(this)] { return self ? self->clock() : schedule::NowLocal(); });
   connect(form, &Tfrm_main::TestSent, this, [this] {
     RefreshToolTip();
     ShowBalloon(QStringLiteral("Kadenza"), QStringLiteral("Testovací zpráva byla odeslána"), 5000);

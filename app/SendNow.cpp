@@ -1,10 +1,12 @@
 #include "app/SendNow.h"
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <string>
 
+#include "app/FailureText.h"
 #include "app/SendJob.h"
 #include "app/SendRecord.h"
 #include "app/SettingsStore.h"
@@ -26,21 +28,31 @@ std::string ForTerminal(std::string_view text) {
 }  // namespace
 
 int SendNow() {
+  std::array<std::string, 3> attachments;
+  TclSmtp smtp;
+  const failure::SendWatch watch(smtp);
+  const auto describe = [&](const std::exception_ptr& error) {
+    return failure::Describe(error, watch.Context(attachments));
+  };
   // Once the message's data is going out, a failure may follow its delivery (the server's
   // reply lost): trying again could send it twice, so that is never a "try later".
   bool dataStarted = false;
   try {
-    TclSmtp smtp;
     sendjob::SetUpSmtp(smtp);
     smtp.OnProgress = [&dataStarted](TclTcpCommandClient*, std::int64_t done, std::int64_t) {
       dataStarted = dataStarted || done > 0;
     };
     TclMailMessage message;
     sendjob::SetUpMessage(message);
-    const sendjob::Outcome outcome =
-        sendrecord::Run(history::Kind::kSendNow, [&](const sendjob::Starting& starting) {
-          return sendjob::SendStored(smtp, message, {}, starting);
-        });
+    const sendjob::Outcome outcome = sendrecord::Run(
+        history::Kind::kSendNow,
+        [&](const sendjob::Starting& starting) {
+          return sendjob::SendStored(
+              smtp, message,
+              [&](const sendjob::StoredSend& stored) { attachments = stored.settings.attachments; },
+              starting);
+        },
+        [&](const std::exception_ptr& error) { return describe(error).HistoryText(); });
     switch (outcome) {
       case sendjob::Outcome::kSent:
         std::printf("%s\n", ForTerminal(sendjob::kSentText).c_str());
@@ -53,9 +65,12 @@ int SendNow() {
         break;
     }
     return kSendNowFailed;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "Kadenza: %s\n", ForTerminal(e.what()).c_str());
-    return !dataStarted && sendjob::IsTemporaryFailure(std::current_exception()) ? kSendNowTryLater
-                                                                                 : kSendNowFailed;
+  } catch (...) {
+    const std::exception_ptr error = std::current_exception();
+    const failure::Failure f = describe(error);
+    std::fprintf(stderr, "Kadenza: %s\n", ForTerminal(f.Shown()).c_str());
+    if (!f.detail.empty())
+      std::fprintf(stderr, "Podrobnosti: %s\n", ForTerminal(f.detail).c_str());
+    return !dataStarted && sendjob::IsTemporaryFailure(error) ? kSendNowTryLater : kSendNowFailed;
   }
 }

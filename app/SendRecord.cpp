@@ -9,7 +9,8 @@
 namespace sendrecord {
 
 sendjob::Outcome Run(history::Kind kind,
-                     const std::function<sendjob::Outcome(const sendjob::Starting&)>& send) {
+                     const std::function<sendjob::Outcome(const sendjob::Starting&)>& send,
+                     const Describer& describe) {
   history::Event event{{}, std::string(history::KindText(kind)), std::string(kUnderWay), 0, {}};
   std::optional<sendslots::Attempt> attempt;
   const sendjob::Starting starting = [&](std::string_view recipients, std::string_view subject) {
@@ -38,7 +39,8 @@ sendjob::Outcome Run(history::Kind kind,
   try {
     outcome = send(starting);
   } catch (...) {
-    finish(history::ResultText(std::current_exception()));
+    const std::exception_ptr error = std::current_exception();
+    finish(describe ? describe(error) : history::ResultText(error));
     throw;
   }
   if (outcome == sendjob::Outcome::kSent)

@@ -303,6 +303,9 @@ void Tfrm_main::BuildButtonPanel(QVBoxLayout* root) {
   gau->setRange(0, 100);
   gau->setValue(0);
   gau->setFormat(QStringLiteral("%p% odesláno"));
+  lbl_chyba = new TElidedLabel(sPanel1);
+  lbl_chyba->setObjectName(QStringLiteral("lbl_chyba"));
+  lbl_chyba->hide();
   led2 = new Lamp(Qt::red, Qt::green, sPanel1);
   btn_close = new QPushButton(QStringLiteral("Vymazat vše"), sPanel1);
   btn_close->setToolTip(QStringLiteral("Vymaže všechna data a ukončí nastavení"));
@@ -314,6 +317,7 @@ void Tfrm_main::BuildButtonPanel(QVBoxLayout* root) {
   btn_save->setEnabled(false);
   h->addWidget(led1);
   h->addWidget(gau, 1);
+  h->addWidget(lbl_chyba, 1);
   h->addWidget(led2);
   h->addWidget(btn_close);
   h->addWidget(btn_test);

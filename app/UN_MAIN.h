@@ -24,16 +24,22 @@
 #include <array>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "app/PasswordPanel.h"
+#include "app/Schedule.h"
 #include "app/Widgets.h"
 #include "mail/clMailMessage.h"
 #include "smtp/clSmtp.h"
 
 namespace sendjob {
 struct StoredSend;
+}
+namespace failure {
+struct Failure;
 }
 
 class Tfrm_main : public QDialog {
@@ -43,12 +49,19 @@ class Tfrm_main : public QDialog {
 
  signals:
   // What the window tells the tray part, which connects to them (the window knows nothing
-  // of it): Save ended (the schedule starts again), the send job sent, the test was sent.
+  // of it): Save ended (the schedule starts again), the send job sent, the test was sent,
+  // the send job failed (`text` names the send and says why; the error box says the same).
   void Saved();
   void Sent();
   void TestSent();
+  void SendFailed(const QString& text);
 
  public:
+  // The clock whose minute a failed send job names; the tray part gives its own, so the
+  // failure names the minute its tick served.
+  using Clock = std::function<schedule::LocalDateTime()>;
+  void SetClock(Clock clock) { clock_ = std::move(clock); }
+
   // The word that "Vymazat vše" puts into the password field; the close check treats it as a
   // password not filled in.
   static inline const QString kPasswordPlaceholder = QStringLiteral("vymazano");
@@ -141,6 +154,7 @@ class Tfrm_main : public QDialog {
   // Button panel.
   Lamp* led1;
   QProgressBar* gau;
+  TElidedLabel* lbl_chyba;  // a failed test's sentence, shown in the gauge's place
   Lamp* led2;
   QPushButton* btn_close;
   QPushButton* btn_test;
@@ -181,7 +195,12 @@ class Tfrm_main : public QDialog {
   // KeepPassword stores the password where the password panel says (keyring or setup.dat)
   // and answers what setup.dat gets; nothing when the keyring failed (the panel says why).
   std::optional<std::string> KeepPassword();
+  // ShowTestFailure shows a failed test's text where the gauge is; empty brings the gauge back.
+  void ShowTestFailure(const QString& text);
+  // ScheduledFailureText: "Naplánované odeslání <date time> se nezdařilo: <sentence>".
+  QString ScheduledFailureText(const failure::Failure& f) const;
 
+  Clock clock_ = &schedule::NowLocal;
   bool sized_ = false;
   // A dialogue runs while the window keeps handling events; these keep a second one of the
   // same kind from starting meanwhile.

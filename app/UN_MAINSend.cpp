@@ -1,17 +1,20 @@
 // The setup window's sending: the send job behind the hidden send button, the test button
 // and the gauge that follows the test's progress.
+#include <QDateTime>
 #include <QStringList>
 
 #include <algorithm>
 #include <climits>
 #include <optional>
 
+#include "app/FailureText.h"
 #include "app/IniFile.h"
 #include "app/QtText.h"
 #include "app/SendHistory.h"
 #include "app/SendJob.h"
 #include "app/SendRecord.h"
 #include "app/UN_MAIN.h"
+#include "core/Error.h"
 #include "core/ScopeGuard.h"
 
 const std::string Tfrm_main::kTestHtml =
@@ -55,18 +58,43 @@ void Tfrm_main::btnSendClick() {
     sendjob::SetUpMessage(*message);
   }
   // The stored values are what is sent; an open window keeps what the user is typing.
-  const sendjob::Outcome outcome =
-      sendrecord::Run(history::Kind::kScheduled, [&](const sendjob::Starting& starting) {
-        return sendjob::SendStored(
-            clSmtp1, *message,
-            [&](const auto& stored) {
-              if (isHidden())
-                ShowStored(stored);
-            },
-            starting);
-      });
+  std::array<std::string, 3> attachments;
+  const failure::SendWatch watch(clSmtp1);
+  const auto describe = [&](const std::exception_ptr& error) {
+    return failure::Describe(error, watch.Context(attachments));
+  };
+  sendjob::Outcome outcome = sendjob::Outcome::kNoSettings;
+  try {
+    outcome = sendrecord::Run(
+        history::Kind::kScheduled,
+        [&](const sendjob::Starting& starting) {
+          return sendjob::SendStored(
+              clSmtp1, *message,
+              [&](const auto& stored) {
+                attachments = stored.settings.attachments;
+                if (isHidden())
+                  ShowStored(stored);
+              },
+              starting);
+        },
+        [&](const std::exception_ptr& error) { return describe(error).HistoryText(); });
+  } catch (...) {
+    // The failure takes the place of the sending notice, and the error box says the same.
+    const QString text = ScheduledFailureText(describe(std::current_exception()));
+    emit SendFailed(text);
+    throw EclError(text.toStdString());
+  }
   if (outcome == sendjob::Outcome::kSent)
     emit Sent();
+}
+
+QString Tfrm_main::ScheduledFailureText(const failure::Failure& f) const {
+  const schedule::LocalDateTime now = clock_();
+  const QString when = QDateTime(QDate(int(now.date.year()), int(unsigned(now.date.month())),
+                                       int(unsigned(now.date.day()))),
+                                 QTime(now.time.hour, now.time.minute))
+                           .toString(QStringLiteral("dd.MM.yyyy HH:mm"));
+  return QStringLiteral("Naplánované odeslání %1 se nezdařilo: %2").arg(when, QStr(f.Shown()));
 }
 
 void Tfrm_main::ClickSend() {
@@ -87,14 +115,41 @@ void Tfrm_main::btn_testClick() {
   testRunning_ = true;
   kz::ScopeGuard done([this] { testRunning_ = false; });
   const std::string ownAddress = ed_my_mail->text().toStdString();
-  sendrecord::Run(history::Kind::kTest, [&](const sendjob::Starting& starting) {
-    starting(ownAddress, "Kadenza");
-    SendTestMessage();
-    return sendjob::Outcome::kSent;
-  });
+  const std::array<std::string, 3> attachments = {priloha1->text().toStdString(),
+                                                  priloha2->text().toStdString(),
+                                                  priloha3->text().toStdString()};
+  ShowTestFailure({});
+  const failure::SendWatch watch(clSMTP);
+  const auto describe = [&](const std::exception_ptr& error) {
+    return failure::Describe(error, watch.Context(attachments));
+  };
+  try {
+    sendrecord::Run(
+        history::Kind::kTest,
+        [&](const sendjob::Starting& starting) {
+          starting(ownAddress, "Kadenza");
+          SendTestMessage();
+          return sendjob::Outcome::kSent;
+        },
+        [&](const std::exception_ptr& error) { return describe(error).HistoryText(); });
+  } catch (...) {
+    const failure::Failure f = describe(std::current_exception());
+    // A failed test is no test in progress: the lamps stop and the failure stands where the
+    // gauge was, until the next test.
+    led1->SetBlinking(false);
+    led2->SetBlinking(false);
+    ShowTestFailure(QStringLiteral("Test se nezdařil: ") + QStr(f.Shown()));
+    throw EclError(f.Shown());
+  }
   emit TestSent();
   led1->SetBlinking(false);
   led2->SetBlinking(false);
+}
+
+void Tfrm_main::ShowTestFailure(const QString& text) {
+  lbl_chyba->SetFullText(text);
+  lbl_chyba->setVisible(!text.isEmpty());
+  gau->setVisible(text.isEmpty());
 }
 
 void Tfrm_main::SendTestMessage() {

@@ -41,6 +41,32 @@ void Lamp::paintEvent(QPaintEvent*) {
   p.drawEllipse(rect().adjusted(1, 1, -1, -1));
 }
 
+TElidedLabel::TElidedLabel(QWidget* parent) : QLabel(parent) {
+  setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+}
+
+void TElidedLabel::SetFullText(const QString& text) {
+  full_ = text;
+  setToolTip(text);
+  setAccessibleName(text);
+  Elide();
+}
+
+QSize TElidedLabel::minimumSizeHint() const {
+  return {0, QLabel::minimumSizeHint().height()};
+}
+
+void TElidedLabel::resizeEvent(QResizeEvent* event) {
+  QLabel::resizeEvent(event);
+  Elide();
+}
+
+void TElidedLabel::Elide() {
+  QString line = full_;
+  line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+  setText(fontMetrics().elidedText(line, Qt::ElideRight, width()));
+}
+
 namespace {
 TFileNameEdit::FilePicker& Picker() {
   static TFileNameEdit::FilePicker picker;

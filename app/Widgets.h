@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QColor>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QTimer>
@@ -32,6 +33,24 @@ class Lamp : public QWidget {
   QColor off_;
   bool lit_ = true;
   QTimer timer_;
+};
+
+// TElidedLabel shows one line of text, cut with "…" where it does not fit; the whole text is
+// its tooltip. It never asks for more width than it gets, so a long text leaves the layout
+// as it is.
+class TElidedLabel : public QLabel {
+ public:
+  explicit TElidedLabel(QWidget* parent = nullptr);
+  void SetFullText(const QString& text);
+  QString FullText() const { return full_; }
+  QSize minimumSizeHint() const override;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void Elide();
+  QString full_;
 };
 
 // TPasswordStyle draws the characters of a password field as "*".

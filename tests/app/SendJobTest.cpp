@@ -451,7 +451,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         FailureRow{"NoSettingsFile", [](Entries&, const fs::path&) {}, "", true},
         FailureRow{"PortNotANumber", [](Entries& e, const fs::path&) { e.port = "4x65"; },
-                   "'4x65' is not a valid integer value"},
+                   "Port „4x65“ není číslo"},
         FailureRow{"RefusedPassword", [](Entries& e, const fs::path&) { e.password = "spatne"; },
                    "535"},
         FailureRow{
@@ -484,7 +484,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "Zpráva nemá žádný text ani přílohu."},
         FailureRow{"ServerNotThere",
                    [](Entries& e, const fs::path&) { e.port = QString::number(ClosedPort()); },
-                   "refused"}),
+                   "odmítl spojení"}),
     [](const auto& info) { return info.param.name; });
 
 // How a send is started for the history rows.

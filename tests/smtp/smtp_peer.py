@@ -2,13 +2,15 @@
 
 Usage: smtp_peer.py --port-file F --outdir D [--mode plain|starttls|tls]
                     [--cert C --key K] [--user U --password P] [--stall-after-data]
+                    [--size-limit N]
 
 Writes the port it listens on to F once it accepts connections. Every message that arrives
 is stored as D/N.eml (the data after un-stuffing, byte for byte) and D/N.env (the sender
 and the recipients, one per line). With --user, log-in is required (LOGIN and CRAM-MD5).
-A recipient whose address starts with "nobody@" is refused with 550. With --stall-after-data
-the message is stored but the reply to its final dot never comes (a client cut off between
-the dot and the reply). Runs until killed.
+A recipient whose address starts with "nobody@" is refused with 550, a sender whose address
+starts with "blocked@" with 553; with --size-limit, a message of more than N bytes is refused
+with 552. With --stall-after-data the message is stored but the reply to its final dot never
+comes (a client cut off between the dot and the reply). Runs until killed.
 """
 import argparse
 import asyncio
@@ -33,6 +35,13 @@ class Handler:
         self.count = 0
         self.user = user.encode() if user else None
         self.password = password.encode() if password else None
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        if address.startswith("blocked@"):
+            return "553 5.7.1 Sender address rejected: not owned by user"
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address.startswith("nobody@"):
@@ -102,11 +111,14 @@ def main():
     p.add_argument("--user")
     p.add_argument("--password")
     p.add_argument("--stall-after-data", action="store_true")
+    p.add_argument("--size-limit", type=int)
     a = p.parse_args()
 
     handler = Handler(a.outdir, a.user, a.password, a.stall_after_data)
     kwargs = dict(hostname="127.0.0.1", port=free_port())
     smtp_kwargs = {}
+    if a.size_limit:
+        smtp_kwargs["data_size_limit"] = a.size_limit
     if a.mode != "plain":
         ctx = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         ctx.load_cert_chain(a.cert, a.key)
