@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QTableWidget>
 
+#include <string_view>
 #include <vector>
 
 #include "app/SendHistory.h"
@@ -15,6 +16,9 @@ class THistoryWindow : public QDialog {
   static constexpr std::size_t kShown = 100;
 
   explicit THistoryWindow(QWidget* parent = nullptr);
+
+  // KindName is the kind as people read it ("ruční odeslání" for `kadenza --send-now`).
+  static QString KindName(std::string_view kind);
 
   // Fill shows the events in the given order, one row each.
   void Fill(const std::vector<history::Event>& events);

@@ -55,7 +55,7 @@ int SendNow() {
         [&](const std::exception_ptr& error) { return describe(error).HistoryText(); });
     switch (outcome) {
       case sendjob::Outcome::kSent:
-        std::printf("%s\n", ForTerminal(sendjob::kSentText).c_str());
+        std::printf("%s\n", ForTerminal(kSentNowText).c_str());
         return kSendNowSent;
       case sendjob::Outcome::kNoSettings:
         std::fprintf(stderr, "Kadenza: soubor nastavení %s neexistuje, nic nebylo odesláno.\n",

@@ -6,7 +6,9 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QScrollBar>
 #include <QShowEvent>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <string_view>
@@ -17,6 +19,7 @@
 #include "app/HexText.h"
 #include "app/IniFile.h"
 #include "app/PasswordStore.h"
+#include "app/Providers.h"
 #include "app/QtText.h"
 #include "app/Schedule.h"
 #include "app/SendJob.h"
@@ -26,9 +29,12 @@
 
 namespace {
 
+// Label makes a field's label: its "&" marks the Alt key that moves to the field, and its
+// text (without the "&") is the field's accessible name, so screen readers name the field.
 QLabel* Label(const QString& text, QWidget* buddy) {
   auto* label = new QLabel(text);
   label->setBuddy(buddy);
+  buddy->setAccessibleName(QString(text).remove(QLatin1Char('&')));
   return label;
 }
 
@@ -90,9 +96,9 @@ Tfrm_main::Tfrm_main(QWidget* parent) : QDialog(parent) {
            mem_text, cas, do_data, priloha1->Edit(), priloha2->Edit(), priloha3->Edit()}) {
     PaintField(field);
   }
-  // The width is fixed; the height may grow, but never below the client height of 396.
-  setFixedWidth(kClientWidth);
-  setMinimumHeight(kClientHeight);
+  // The window opens at the client size and may grow, never shrink below it; the
+  // recipients and the message text take the extra room.
+  setMinimumSize(kClientWidth, kClientHeight);
   SetUpKeyboard();
 
   T = new QTimer(this);
@@ -107,14 +113,17 @@ void Tfrm_main::BuildAccountPanel(QVBoxLayout* root) {
   ed_smtp = new QLineEdit(pn);
   ed_smtp->setPlaceholderText(QStringLiteral("Váš SMTP server"));
   ed_user = new QLineEdit(pn);
-  ed_user->setPlaceholderText(QStringLiteral("Uživatelské jméno emailu"));
+  ed_user->setPlaceholderText(QStringLiteral("Jméno k emailu"));
+  ed_user->setToolTip(QStringLiteral("Uživatelské jméno emailu"));
   ed_pass = new QLineEdit(pn);
   ed_pass->setEchoMode(QLineEdit::Password);
   auto* stars = new TPasswordStyle;
   stars->setParent(ed_pass);
   ed_pass->setStyle(stars);
-  ed_pass->setPlaceholderText(QStringLiteral("Heslo k emailovému účtu"));
-  cbSSL = new QCheckBox(QStringLiteral("TLS/SSL"), pn);
+  ed_pass->setPlaceholderText(QStringLiteral("Heslo k účtu"));
+  ed_pass->setToolTip(QStringLiteral("Heslo k emailovému účtu"));
+  cbSSL = new QCheckBox(QStringLiteral("T&LS/SSL"), pn);
+  cbSSL->setAccessibleName(QStringLiteral("TLS/SSL"));
   cbSSL->setChecked(true);
   edPort = new QLineEdit(QStringLiteral("465"), pn);
   edPort->setMaximumWidth(60);
@@ -123,20 +132,24 @@ void Tfrm_main::BuildAccountPanel(QVBoxLayout* root) {
     cbSMTP->addItem(QString::fromLatin1(p.domain));
   cbSMTP->setCurrentIndex(-1);
 
-  g->addWidget(Label(QStringLiteral("smtp server"), ed_smtp), 0, 0);
+  g->addWidget(Label(QStringLiteral("&smtp server"), ed_smtp), 0, 0);
   g->addWidget(ed_smtp, 0, 1);
-  g->addWidget(Label(QStringLiteral("uživatel"), ed_user), 0, 2);
+  g->addWidget(Label(QStringLiteral("už&ivatel"), ed_user), 0, 2);
   g->addWidget(ed_user, 0, 3);
-  g->addWidget(Label(QStringLiteral("heslo"), ed_pass), 0, 4);
+  g->addWidget(Label(QStringLiteral("&heslo"), ed_pass), 0, 4);
   g->addWidget(ed_pass, 0, 5);
   g->addWidget(cbSSL, 1, 1);
   auto* port = new QHBoxLayout;
-  port->addWidget(Label(QStringLiteral("Port"), edPort));
+  port->addWidget(Label(QStringLiteral("Po&rt"), edPort));
   port->addWidget(edPort);
   port->addStretch();
   g->addLayout(port, 1, 3);
-  g->addWidget(Label(QStringLiteral("SMTP - výběr"), cbSMTP), 1, 4);
+  g->addWidget(Label(QStringLiteral("SMTP - &výběr"), cbSMTP), 1, 4);
   g->addWidget(cbSMTP, 1, 5);
+  lbl_tip = new QLabel(pn);
+  lbl_tip->setObjectName(QStringLiteral("lbl_tip"));
+  lbl_tip->hide();
+  g->addWidget(lbl_tip, 2, 0, 1, 6);
   root->addWidget(pn);
 }
 
@@ -148,20 +161,26 @@ void Tfrm_main::BuildRecipientsPanel(QVBoxLayout* root) {
   mem_prijemce->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   mem_prijemce->setToolTip(
       QStringLiteral("Zadejte všechny příjemce zprávy vedle sebe oddělené čárkou a mezerou"));
-  mem_prijemce->setFixedHeight(44);
+  // At least three lines; the box takes a share of any height the window grows by.
+  mem_prijemce->setMinimumHeight(3 * mem_prijemce->fontMetrics().lineSpacing() + 8 +
+                                 mem_prijemce->horizontalScrollBar()->sizeHint().height());
+  mem_prijemce->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   ed_my_mail = new QLineEdit(pn2);
   ed_my_mail->setPlaceholderText(QStringLiteral("Váš email "));
+  // Room for an ordinary address.
+  ed_my_mail->setMinimumWidth(
+      ed_my_mail->fontMetrics().horizontalAdvance(QStringLiteral("jan.novak@example.cz")) + 24);
   // The own address shares the row of the list's label, which keeps the window low.
   g->addWidget(
-      Label(QStringLiteral("Seznam příjemců - vkládejte vedle sebe oddělené čárkou a mezerou"),
+      Label(QStringLiteral("Seznam &příjemců - vkládejte vedle sebe oddělené čárkou a mezerou"),
             mem_prijemce),
       0, 0);
-  g->addWidget(Label(QStringLiteral("váš email"), ed_my_mail), 0, 1, Qt::AlignRight);
+  g->addWidget(Label(QStringLiteral("váš e&mail"), ed_my_mail), 0, 1, Qt::AlignRight);
   g->addWidget(ed_my_mail, 0, 2);
   g->addWidget(mem_prijemce, 1, 0, 1, 3);
   g->setColumnStretch(0, 1);
   g->setVerticalSpacing(2);
-  root->addWidget(pn2);
+  root->addWidget(pn2, 1);
 }
 
 void Tfrm_main::BuildMessagePanel(QVBoxLayout* root) {
@@ -192,13 +211,25 @@ void Tfrm_main::BuildMessagePanel(QVBoxLayout* root) {
   do_data->setAlignment(Qt::AlignCenter);
   do_data->setToolTip(QStringLiteral("Vyberte do kdy se mají opakovaně zprávy odesílat\n") +
                       QStringLiteral("Vyberte konečné datum pro deaktivaci časovače"));
+  // The pop-up calendar reads in the window's font, not the field's large bold one.
+  QFont calendarFont = font();
+  calendarFont.setBold(false);
+  calendarFont.setPixelSize(font().pixelSize());
+  do_data->calendarWidget()->setFont(calendarFont);
+  KeepOnScreen(do_data->calendarWidget()->window());
+  SelectSectionOnClick(cas);
+  SelectSectionOnClick(do_data);
 
+  // The full hint is the tooltip; the placeholder is what fits the field.
   const QString fileHint = QStringLiteral("Klepněte na ikonu a vyberte soubor");
+  int number = 1;
   for (TFileNameEdit** field : {&priloha1, &priloha2, &priloha3}) {
     *field = new TFileNameEdit(pn3);
     (*field)->Edit()->setMaxLength(255);
-    (*field)->Edit()->setPlaceholderText(fileHint);
-    (*field)->setToolTip(fileHint);
+    (*field)->Edit()->setPlaceholderText(QStringLiteral("Vyberte soubor"));
+    (*field)->SetHint(fileHint);
+    (*field)->Button()->setAccessibleName(
+        QStringLiteral("Vybrat soubor pro přílohu %1").arg(number++));
   }
   priloha2->setEnabled(false);
   priloha3->setEnabled(false);
@@ -207,30 +238,31 @@ void Tfrm_main::BuildMessagePanel(QVBoxLayout* root) {
 
   // Three columns: subject and text; time, date and the days; the attachments.
   g->setVerticalSpacing(2);
-  g->addWidget(Label(QStringLiteral("Předmět"), ed_predmet), 0, 0);
+  g->addWidget(Label(QStringLiteral("Předmě&t"), ed_predmet), 0, 0);
   g->addWidget(ed_predmet, 1, 0);
-  g->addWidget(Label(QStringLiteral("Text zprávy"), mem_text), 2, 0);
+  g->addWidget(Label(QStringLiteral("Te&xt zprávy"), mem_text), 2, 0);
   g->addWidget(mem_text, 3, 0, 3, 1);
-  g->addWidget(Label(QStringLiteral("Čas odesílání"), cas), 0, 1);
+  g->addWidget(Label(QStringLiteral("Čas &odesílání"), cas), 0, 1);
   g->addWidget(cas, 1, 1);
-  g->addWidget(Label(QStringLiteral("Do data"), do_data), 2, 1);
+  g->addWidget(Label(QStringLiteral("&Do data"), do_data), 2, 1);
   g->addWidget(do_data, 3, 1);
   BuildDayPanels(g, 4, 1);
-  g->addWidget(Label(QStringLiteral("Příloha 1"), priloha1->Edit()), 0, 2);
+  g->addWidget(Label(QStringLiteral("Příloha &1"), priloha1->Edit()), 0, 2);
   g->addWidget(priloha1, 1, 2);
-  g->addWidget(Label(QStringLiteral("Příloha 2"), priloha2->Edit()), 2, 2);
+  g->addWidget(Label(QStringLiteral("Příloha &2"), priloha2->Edit()), 2, 2);
   g->addWidget(priloha2, 3, 2);
   auto* third = new QVBoxLayout;
   third->setSpacing(2);
-  third->addWidget(Label(QStringLiteral("Příloha 3"), priloha3->Edit()));
+  third->addWidget(Label(QStringLiteral("Příloha &3"), priloha3->Edit()));
   third->addWidget(priloha3);
   third->addStretch();
   g->addLayout(third, 4, 2, 2, 1);
+  // Extra width goes to the subject and the text; the other columns keep their size.
   g->setRowStretch(5, 1);
-  g->setColumnStretch(0, 5);
-  g->setColumnStretch(1, 4);
-  g->setColumnStretch(2, 3);
-  root->addWidget(pn3, 1);
+  g->setColumnStretch(0, 1);
+  g->setColumnMinimumWidth(0, 170);
+  g->setColumnMinimumWidth(2, 140);
+  root->addWidget(pn3, 2);
 }
 
 void Tfrm_main::BuildDayPanels(QGridLayout* grid, int row, int column) {
@@ -238,7 +270,7 @@ void Tfrm_main::BuildDayPanels(QGridLayout* grid, int row, int column) {
   pn_vyber = new QGroupBox(QStringLiteral("Volba kombinací"));
   rb_combi = new QRadioButton(QStringLiteral("Výběr kombinací dní"));
   rb_jednotlive = new QRadioButton(QStringLiteral("Výběr jednotlivých dní"));
-  btn_Vybrat = new QPushButton(QStringLiteral("Vybrat"));
+  btn_Vybrat = new QPushButton(QStringLiteral("Vy&brat"));
   auto* v = new QGridLayout(pn_vyber);
   v->addWidget(rb_combi, 0, 0);
   v->addWidget(rb_jednotlive, 1, 0);
@@ -287,7 +319,7 @@ void Tfrm_main::BuildDayPanels(QGridLayout* grid, int row, int column) {
     panel->setSizePolicy(policy);
     static_cast<QGridLayout*>(panel->layout())->setVerticalSpacing(0);
     static_cast<QGridLayout*>(panel->layout())->setContentsMargins(4, 2, 4, 2);
-    grid->addWidget(panel, row, column, 2, 1);
+    grid->addWidget(panel, row, column, 2, 1, Qt::AlignTop);
   }
   pn_jednotlive->hide();
   pn_combi->hide();
@@ -307,14 +339,16 @@ void Tfrm_main::BuildButtonPanel(QVBoxLayout* root) {
   lbl_chyba->setObjectName(QStringLiteral("lbl_chyba"));
   lbl_chyba->hide();
   led2 = new Lamp(Qt::red, Qt::green, sPanel1);
-  btn_close = new QPushButton(QStringLiteral("Vymazat vše"), sPanel1);
+  btn_close = new QPushButton(QStringLiteral("Vyma&zat vše"), sPanel1);
   btn_close->setToolTip(QStringLiteral("Vymaže všechna data a ukončí nastavení"));
-  btn_test = new QPushButton(QStringLiteral("Test nastavení"), sPanel1);
+  btn_test = new QPushButton(QStringLiteral("T&est nastavení"), sPanel1);
   btn_test->setToolTip(QStringLiteral("Odešle testovací zprávu pouze na váš email"));
   btn_test->setEnabled(false);
-  btn_save = new QPushButton(QStringLiteral("Uložit nastavení a spustit časovač"), sPanel1);
+  btn_save = new QPushButton(QStringLiteral("&Uložit nastavení a spustit časovač"), sPanel1);
   btn_save->setToolTip(QStringLiteral("Uloží nastavení a spustí opakované odesílání zprávy"));
   btn_save->setEnabled(false);
+  // Enter in a one-line field saves, while saving is possible.
+  btn_save->setDefault(true);
   h->addWidget(led1);
   h->addWidget(gau, 1);
   h->addWidget(lbl_chyba, 1);
@@ -330,6 +364,7 @@ void Tfrm_main::ConnectHandlers() {
   connect(T, &QTimer::timeout, this, Guard([this] { TTimer(); }));
   connect(cbSMTP, &QComboBox::activated, this,
           [this](int i) { dialogs::Guarded([&] { cbSMTPChange(i); }); });
+  connect(ed_user, &QLineEdit::textChanged, this, Guard([this] { ed_userChange(); }));
   connect(btn_Vybrat, &QPushButton::clicked, this, Guard([this] { btn_VybratClick(); }));
   connect(btn_back, &QPushButton::clicked, this, Guard([this] { btn_backClick(); }));
   connect(sButton1, &QPushButton::clicked, this, Guard([this] { sButton1Click(); }));
@@ -467,6 +502,26 @@ void Tfrm_main::cbSMTPChange(int index) {
   cbSSL->setChecked(true);
 }
 
+void Tfrm_main::ed_userChange() {
+  const providers::Provider* p = providers::ForAddress(Std(ed_user->text()));
+  const QString server = ed_smtp->text();
+  if (server.isEmpty() || server == offeredServer_) {
+    if (p) {
+      offeredServer_ = QStr(std::string(p->host));
+      ed_smtp->setText(offeredServer_);
+      edPort->setText(QStr(std::string(p->port)));
+      cbSSL->setChecked(p->ssl);
+    } else if (!offeredServer_.isEmpty()) {
+      // The address no longer names that provider: its offer goes again.
+      ed_smtp->clear();
+      offeredServer_.clear();
+    }
+  }
+  const bool hint = p && !p->hint.empty();
+  lbl_tip->setText(hint ? QStr(std::string(p->hint)) : QString());
+  lbl_tip->setVisible(hint);
+}
+
 void Tfrm_main::UntickAllDays() {
   for (QRadioButton* rb : DayRadios()) {
     // An exclusive group never lets its last ticked button go; lift that for the moment.
@@ -578,6 +633,25 @@ void Tfrm_main::SetUpKeyboard() {
   mem_text->setTabChangesFocus(true);
   mem_text->installEventFilter(this);
   ed_pass->installEventFilter(this);
+  // Tab goes through the window as it reads: the account, the recipients, the message, the
+  // time, date and days, each attachment with its button, then the buttons.
+  std::vector<QWidget*> chain = {ed_smtp, ed_user,      ed_pass,    cbSSL,         edPort,
+                                 cbSMTP,  mem_prijemce, ed_my_mail, ed_predmet,    mem_text,
+                                 cas,     do_data,      rb_combi,   rb_jednotlive, btn_Vybrat};
+  for (QRadioButton* rb : DayRadios())
+    chain.push_back(rb);
+  chain.push_back(btn_back);
+  for (QCheckBox* cb : DayBoxes())
+    chain.push_back(cb);
+  chain.push_back(sButton1);
+  for (TFileNameEdit* field : {priloha1, priloha2, priloha3}) {
+    chain.push_back(field->Edit());
+    chain.push_back(field->Button());
+  }
+  for (QWidget* button : {btn_close, btn_test, btn_save})
+    chain.push_back(button);
+  for (std::size_t i = 1; i < chain.size(); ++i)
+    setTabOrder(chain[i - 1], chain[i]);
 }
 
 bool Tfrm_main::eventFilter(QObject* watched, QEvent* event) {

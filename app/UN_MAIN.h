@@ -81,6 +81,10 @@ class Tfrm_main : public QDialog {
   void FormClose();
   void TTimer();
   void cbSMTPChange(int index);
+  // ed_userChange offers the provider's server, port and "TLS/SSL" for a user name whose
+  // domain is known, while the server field is empty (or still holds the offer), and shows
+  // the provider's hint.
+  void ed_userChange();
   void btn_VybratClick();
   void btn_backClick();
   void sButton1Click();
@@ -114,6 +118,7 @@ class Tfrm_main : public QDialog {
   QComboBox* cbSMTP;
   // Where the password is kept (shown when no keyring answers, or the file was chosen).
   TPasswordPanel* pn_heslo;
+  QLabel* lbl_tip;  // the provider's one-line hint, hidden when there is none
   // Recipients panel.
   QPlainTextEdit* mem_prijemce;
   QLineEdit* ed_my_mail;
@@ -202,6 +207,7 @@ class Tfrm_main : public QDialog {
 
   Clock clock_ = &schedule::NowLocal;
   bool sized_ = false;
+  QString offeredServer_;  // the server ed_userChange filled in, while it stands
   // A dialogue runs while the window keeps handling events; these keep a second one of the
   // same kind from starting meanwhile.
   bool testRunning_ = false;

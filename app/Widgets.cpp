@@ -1,11 +1,19 @@
 #include "app/Widgets.h"
 
+#include <QDateTimeEdit>
+#include <QDir>
 #include <QEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QStyle>
 #include <QToolButton>
+
+#include <algorithm>
 
 #include "app/Dialogs.h"
 
@@ -83,10 +91,52 @@ TFileNameEdit::TFileNameEdit(QWidget* parent)
   layout->addWidget(button_);
   button_->setText(QStringLiteral("…"));
   button_->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
-  button_->setFocusPolicy(Qt::NoFocus);
+  button_->setFocusPolicy(Qt::StrongFocus);
+  // The path is chosen, not typed: the field shows the file's name, the dialog picks it.
+  edit_->setReadOnly(true);
   edit_->installEventFilter(this);
-  connect(edit_, &QLineEdit::textChanged, this, &TFileNameEdit::textChanged);
   connect(button_, &QToolButton::clicked, this, dialogs::Guard([this] { Browse(); }));
+}
+
+namespace {
+QString& LastFolder() {
+  static QString folder;
+  return folder;
+}
+}  // namespace
+
+void TFileNameEdit::setText(const QString& text) {
+  if (text == path_)
+    return;
+  path_ = text;
+  edit_->setText(text.isEmpty() ? QString() : QFileInfo(text).fileName());
+  edit_->setCursorPosition(0);
+  edit_->setToolTip(text.isEmpty() ? hint_ : text);
+  setToolTip(edit_->toolTip());
+  emit textChanged(text);
+}
+
+void TFileNameEdit::SetHint(const QString& hint) {
+  hint_ = hint;
+  if (path_.isEmpty()) {
+    edit_->setToolTip(hint);
+    setToolTip(hint);
+  }
+}
+
+QString TFileNameEdit::StartFolder() const {
+  if (!path_.isEmpty()) {
+    const QFileInfo file(path_);
+    if (file.dir().exists())
+      return file.absolutePath();
+  }
+  if (!LastFolder().isEmpty() && QDir(LastFolder()).exists())
+    return LastFolder();
+  return QDir::homePath();
+}
+
+void TFileNameEdit::SetLastFolder(const QString& folder) {
+  LastFolder() = folder;
 }
 
 void TFileNameEdit::SetFilePicker(FilePicker picker) {
@@ -94,18 +144,89 @@ void TFileNameEdit::SetFilePicker(FilePicker picker) {
 }
 
 void TFileNameEdit::Browse() {
+  const QString start = StartFolder();
   const QString chosen = Picker()
-                             ? Picker()(this, text())
-                             : QFileDialog::getOpenFileName(this, QString(), text(),
+                             ? Picker()(this, start)
+                             : QFileDialog::getOpenFileName(this, QString(), start,
                                                             QStringLiteral("Všechny soubory (*)"));
-  if (!chosen.isEmpty())
-    setText(chosen);
+  if (chosen.isEmpty())
+    return;
+  LastFolder() = QFileInfo(chosen).absolutePath();
+  setText(chosen);
 }
 
 bool TFileNameEdit::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == edit_ && event->type() == QEvent::MouseButtonRelease && isEnabled()) {
-    dialogs::Guarded([this] { Browse(); });
-    return true;
+  if (watched == edit_ && isEnabled()) {
+    if (event->type() == QEvent::MouseButtonRelease) {
+      dialogs::Guarded([this] { Browse(); });
+      return true;
+    }
+    if (event->type() == QEvent::KeyPress) {
+      const int key = static_cast<QKeyEvent*>(event)->key();
+      if (key == Qt::Key_Delete || key == Qt::Key_Backspace) {
+        clear();
+        return true;
+      }
+      if (key == Qt::Key_Space) {
+        dialogs::Guarded([this] { Browse(); });
+        return true;
+      }
+    }
   }
   return QWidget::eventFilter(watched, event);
+}
+
+namespace {
+
+class SectionClickFilter : public QObject {
+ public:
+  explicit SectionClickFilter(QDateTimeEdit* field) : QObject(field), field_(field) {}
+  bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+    // The press has put the cursor where the click hit, and the field has taken that
+    // section as its current one; selecting it lets the next digits replace it.
+    if (event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+      field_->setSelectedSection(field_->currentSection());
+    return false;
+  }
+
+ private:
+  QDateTimeEdit* field_;
+};
+
+class OnScreenFilter : public QObject {
+ public:
+  explicit OnScreenFilter(QWidget* popup) : QObject(popup), popup_(popup) {}
+  bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+    if (event->type() == QEvent::Show || event->type() == QEvent::Move ||
+        event->type() == QEvent::Resize)
+      Clamp();
+    return false;
+  }
+
+ private:
+  void Clamp() {
+    const QScreen* screen = popup_->screen();
+    if (!screen)
+      return;
+    const QRect area = screen->availableGeometry();
+    const QRect frame = popup_->frameGeometry();
+    QPoint at = frame.topLeft();
+    at.setX(std::max(area.left(), std::min(at.x(), area.right() - frame.width() + 1)));
+    at.setY(std::max(area.top(), std::min(at.y(), area.bottom() - frame.height() + 1)));
+    if (at != frame.topLeft())
+      popup_->move(popup_->pos() + (at - frame.topLeft()));
+  }
+  QWidget* popup_;
+};
+
+}  // namespace
+
+void SelectSectionOnClick(QDateTimeEdit* field) {
+  if (auto* edit = field->findChild<QLineEdit*>())
+    edit->installEventFilter(new SectionClickFilter(field));
+}
+
+void KeepOnScreen(QWidget* popup) {
+  popup->installEventFilter(new OnScreenFilter(popup));
 }

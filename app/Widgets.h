@@ -65,22 +65,32 @@ class TPasswordStyle : public QProxyStyle {
   }
 };
 
-// TFileNameEdit is a text field with a button that picks a file with a file-open dialog
-// listing all files; a click into the text opens the dialog too. The dialog is replaceable
-// (tests), and a chosen file replaces the text and fires textChanged.
+// TFileNameEdit is a file-name field: it holds a path and shows the file's name, with the
+// whole path as its tooltip, beside a button that picks a file with a file-open dialog
+// listing all files. A click into the field or Space opens the dialog too; Delete and
+// Backspace empty it. The dialog starts in the folder of the field's file, else of the file
+// last chosen in any such field, else in the home folder. The dialog is replaceable (tests),
+// and a chosen file replaces the path and fires textChanged.
 class TFileNameEdit : public QWidget {
   Q_OBJECT
  public:
-  using FilePicker = std::function<QString(QWidget* parent, const QString& current)>;
+  using FilePicker = std::function<QString(QWidget* parent, const QString& startFolder)>;
 
   explicit TFileNameEdit(QWidget* parent = nullptr);
 
-  QString text() const { return edit_->text(); }
-  void setText(const QString& text) { edit_->setText(text); }
-  void clear() { edit_->clear(); }
+  QString text() const { return path_; }
+  void setText(const QString& text);
+  void clear() { setText(QString()); }
   QLineEdit* Edit() const { return edit_; }
   QToolButton* Button() const { return button_; }
+  // SetHint: the tooltip while the field is empty.
+  void SetHint(const QString& hint);
+  // StartFolder is where the dialog opens.
+  QString StartFolder() const;
 
+  // SetLastFolder sets the folder of the file last chosen, where an empty field's dialog
+  // opens (empty: the home folder).
+  static void SetLastFolder(const QString& folder);
   // SetFilePicker replaces the dialog for every file-name field (empty = the real dialog).
   static void SetFilePicker(FilePicker picker);
   // Browse opens the dialog and takes the chosen file, if any.
@@ -95,4 +105,16 @@ class TFileNameEdit : public QWidget {
  private:
   QLineEdit* edit_;
   QToolButton* button_;
+  QString path_;
+  QString hint_;
 };
+
+class QDateTimeEdit;
+
+// SelectSectionOnClick makes a click into a time or date field select the section it hits
+// (hours, minutes, day, ...), so digits typed next fill that section as in any date field.
+void SelectSectionOnClick(QDateTimeEdit* field);
+
+// KeepOnScreen moves a pop-up window that would reach past its screen's edges back inside
+// them each time it is shown.
+void KeepOnScreen(QWidget* popup);

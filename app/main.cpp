@@ -21,8 +21,13 @@
 int main(int argc, char* argv[]) {
   if (argc == 2 && std::string_view(argv[1]) == "--send-now")
     return SendNow();
+  if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+    std::fwrite(kUsageText.data(), 1, kUsageText.size(), stdout);
+    return 0;
+  }
   if (argc > 1) {
-    std::fprintf(stderr, "usage: %s [--send-now]\n", argv[0]);
+    std::fprintf(stderr, "kadenza: neznámá volba %s\n\n", argv[1]);
+    std::fwrite(kUsageText.data(), 1, kUsageText.size(), stderr);
     return 2;
   }
   QApplication app(argc, argv);

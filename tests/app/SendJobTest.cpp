@@ -289,7 +289,7 @@ TEST_F(SendJobTest, SendNowSendsOnceAndPrintsTheNotice) {
   Save(e);
   out.clear();
   ASSERT_EQ(RunSendNow(out, err, home.Root()), 0) << err;
-  EXPECT_EQ(out, "Úspěšné odeslání:\nVaše naplánované odeslání bylo úspěšné.\n");
+  EXPECT_EQ(out, "Úspěšné odeslání:\nZpráva byla odeslána.\n");
   const Summary m(server_.MessagePath(1));
   EXPECT_EQ(m.Get("subject"), "Týdenní přehled");
   EXPECT_EQ(m.Bytes("attach-1"), AllBytes());
