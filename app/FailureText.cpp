@@ -178,7 +178,7 @@ std::string ReplySentence(int code, const std::string& reply, const SendContext&
 // The path inside the quotes of "Cannot open file \"path\": reason".
 std::string FilePath(std::string_view message) {
   const std::size_t open = message.find('"');
-  const std::size_t close = message.rfind('"');
+  const std::size_t close = message.find('"', open + 1);
   if (open == std::string_view::npos || close <= open)
     return {};
   return std::string(message.substr(open + 1, close - open - 1));
@@ -201,14 +201,20 @@ std::string FileSentence(const EclError& e, const SendContext& c) {
       return "Nemáte oprávnění číst " + what + ". Zkontrolujte práva k souboru.";
     case EISDIR:
       return thing + Quoted(path) + " je složka, ne soubor. Vyberte soubor.";
+    case EINVAL:
+      return thing + Quoted(path) + " není obyčejný soubor (složku, rouru ani zařízení nelze " +
+             "přiložit). Vyberte soubor.";
     default:
       return "Nelze přečíst " + what + ". Zkontrolujte cestu a soubor.";
   }
 }
 
+// The file errors of core's streams and of the attachment check, in English or in Czech.
 bool IsFileError(const EclError& e) {
   const std::string_view m = e.what();
-  return kz::StartsWith(m, "Cannot open file \"") || kz::StartsWith(m, "Cannot read file \"");
+  return kz::StartsWith(m, "Cannot open file \"") || kz::StartsWith(m, "Cannot read file \"") ||
+         kz::StartsWith(m, "Nelze číst soubor \"") ||
+         (kz::StartsWith(m, "\"") && m.find("\" není obyčejný soubor") != std::string_view::npos);
 }
 
 std::string SettingsSentence(const EConvertError& e) {
@@ -346,10 +352,11 @@ Failure Describe(const std::exception_ptr& error, const SendContext& context) {
   } catch (const EclError& e) {
     if (IsFileError(e)) {
       f.sentence = FileSentence(e, context);
-    } else if (e.ErrorCode == 0 && typeid(e) == typeid(EclError)) {
-      // The application's own refusals are Czech already.
+    } else if (typeid(e) == typeid(EclError)) {
+      // The application's own refusals are Czech already and name the field.
       f.sentence = e.what();
-      f.detail.clear();
+      if (e.ErrorCode == 0)
+        f.detail.clear();
     } else {
       f.sentence = "Zprávu nelze sestavit. Zkontrolujte text a přílohy zprávy.";
     }

@@ -254,7 +254,9 @@ INSTANTIATE_TEST_SUITE_P(
                   s.attachments[0] = home.string();
                   return p.Smtp();
                 },
-                "Příloha „{home}“ je složka, ne soubor. Vyberte soubor.", "(21)", ""},
+                "Příloha „{home}“ není obyčejný soubor (složku, rouru ani zařízení nelze "
+                "přiložit). Vyberte soubor.",
+                "(22)", ""},
         PeerRow{"PortNotANumber",
                 [](Peers&, settings::StoredSettings& s, const auto&) {
                   s.port = "4x65";

@@ -469,17 +469,17 @@ INSTANTIATE_TEST_SUITE_P(
                      ::mkfifo(fifo.c_str(), 0600);
                      e.attachments = {QString::fromStdString(fifo.string())};
                    },
-                   "roura.csv\" není obyčejný soubor"},
+                   "roura.csv“ není obyčejný soubor"},
         FailureRow{"FolderAttachment",
                    [](Entries& e, const fs::path& home) {
                      fs::create_directories(home / "slozka");
                      e.attachments = {QString::fromStdString((home / "slozka").string())};
                    },
-                   "slozka\" není obyčejný soubor"},
+                   "slozka“ není obyčejný soubor"},
         FailureRow{
             "DeviceAttachment",
             [](Entries& e, const fs::path&) { e.attachments = {QStringLiteral("/dev/zero")}; },
-            "\"/dev/zero\" není obyčejný soubor"},
+            "„/dev/zero“ není obyčejný soubor"},
         FailureRow{"NoTextNoAttachment", [](Entries& e, const fs::path&) { e.text.clear(); },
                    "Zpráva nemá žádný text ani přílohu."},
         FailureRow{"ServerNotThere",
