@@ -289,7 +289,14 @@ std::string Failure::Shown() const {
 }
 
 std::string Failure::HistoryText() const {
-  return detail.empty() ? sentence : sentence + " [" + detail + "]";
+  if (detail.empty())
+    return sentence;
+  // An error of our own is already the sentence; its detail only adds the code.
+  return RepeatsSentence() ? detail : sentence + " [" + detail + "]";
+}
+
+bool Failure::RepeatsSentence() const {
+  return !sentence.empty() && detail.compare(0, sentence.size(), sentence) == 0;
 }
 
 std::string DetailText(const std::exception_ptr& error) {

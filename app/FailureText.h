@@ -73,6 +73,9 @@ struct Failure {
   std::string Shown() const;
   // HistoryText is the sentence with the detail in square brackets.
   std::string HistoryText() const;
+  // RepeatsSentence: the detail is the sentence with its code behind it (an error that was
+  // written in Czech for the user in the first place), so it tells nothing more.
+  bool RepeatsSentence() const;
 };
 
 // Describe turns a failure of a send, a test message or a settings check into its sentence.

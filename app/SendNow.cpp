@@ -69,7 +69,7 @@ int SendNow() {
     const std::exception_ptr error = std::current_exception();
     const failure::Failure f = describe(error);
     std::fprintf(stderr, "Kadenza: %s\n", ForTerminal(f.Shown()).c_str());
-    if (!f.detail.empty())
+    if (!f.detail.empty() && !f.RepeatsSentence())
       std::fprintf(stderr, "Podrobnosti: %s\n", ForTerminal(f.detail).c_str());
     return !dataStarted && sendjob::IsTemporaryFailure(error) ? kSendNowTryLater : kSendNowFailed;
   }

@@ -271,7 +271,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SMTP_TEST_DIR "/smtp_peer.py", std::vector<std::string>{"--mode", "plain"});
                   return p.smtp->Port();
                 },
-                kTls, "(-13)", ""},
+                kTls, "(-15)", ""},
         PeerRow{"CertificateForAnotherHost",
                 [](Peers& p, auto&, const auto&) { return p.Tls("otherhost"); },
                 "Certifikát serveru 127.0.0.1 je vystaven pro název „other.invalid“, ne pro "

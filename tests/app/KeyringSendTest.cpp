@@ -148,7 +148,8 @@ TEST_P(SendNowWithoutKeyringTest, FailsWithItsTextUnlessTheFileWasChosen) {
   dialogs::Guarded([this] { main->Timer1Timer(); });
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].first, dialogs::MessageKind::Error);
-  EXPECT_EQ(messages[0].second.toStdString(), text);
+  EXPECT_EQ(messages[0].second.toStdString(),
+            "Naplánované odeslání 07.12.2026 08:00 se nezdařilo: " + text);
   const auto tick = history::ReadLast(settings::DataFolder(), 1);
   ASSERT_EQ(tick.size(), 1u);
   EXPECT_EQ(tick[0].kind, "naplánované odeslání");
