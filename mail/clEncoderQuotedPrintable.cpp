@@ -112,6 +112,17 @@ class QuotedPrintableEncoder final : public LookaheadCodec {
     Line line{buf, linePos_, limit_, suppress_};
     std::size_t i = 0;
     while (i < stop) {
+      if (p[i] == 'F' && StartsLine(line)) {
+        // "From " at the start of a line is turned into ">From " by mailbox-format
+        // deliveries; an escaped F keeps the text as written.
+        if (n - i < 5 && !final)
+          break;
+        if (n - i >= 5 && std::memcmp(p + i, "From ", 5) == 0) {
+          WriteItem(p[i], kEscape, 1, line);
+          ++i;
+          continue;
+        }
+      }
       if (kEnc.cls[p[i]] != kEscape) {
         const std::size_t j = CopyLiteralRun(p, n, i, stop, line);
         if (j > i) {
@@ -138,6 +149,11 @@ class QuotedPrintableEncoder final : public LookaheadCodec {
     int limit;
     bool suppress;
   };
+
+  // StartsLine: the next item written begins an output line (after a hard or soft break).
+  static bool StartsLine(const Line& line) {
+    return line.pos == 0 || (!line.suppress && line.pos > line.limit);
+  }
 
   // CopyLiteralRun writes the bytes from i on that go out as they are, as far as the line
   // has room, and returns where it stopped. A space that may end a line is left to the

@@ -3,6 +3,7 @@
 // without header or an unclosed boundary is read as far as it goes, and every line is
 // looked at a bounded number of times.
 #include <algorithm>
+#include <iterator>
 
 #include "core/StringUtils.h"
 #include "mail/clMailMessage.h"
@@ -74,24 +75,81 @@ TclStringList SplitAt(std::string_view value, char separator) {
   return out;
 }
 
-// A header line of a part: a field or a continuation line.
-bool IsHeaderLine(const std::string& line) {
-  return !line.empty() &&
-         (line[0] == ' ' || line[0] == '\t' || line.find(':') != std::string::npos);
+// A field line ("Name: value", RFC 5322 field name, white space before the colon allowed
+// as the obsolete syntax does) or a continuation line.
+bool IsHeaderLine(std::string_view line) {
+  if (line.empty())
+    return false;
+  if (line[0] == ' ' || line[0] == '\t')
+    return true;
+  const std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos)
+    return false;
+  const std::string_view name = kz::TrimRight(line.substr(0, colon));
+  return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+    return static_cast<unsigned char>(c) > 32 && static_cast<unsigned char>(c) < 127;
+  });
 }
 
-// "begin <mode> <name>": the start of a uuencoded block.
+// What a line is to a multipart body with this delimiter ("--" + boundary): a boundary line
+// starts with the delimiter and has nothing after it but "--" (the closing one) and white
+// space, so a boundary that is the start of an inner part's boundary is not taken for it.
+enum class BoundaryLine { None, Open, Close };
+BoundaryLine ClassifyBoundary(std::string_view line, std::string_view delimiter) {
+  if (!line.starts_with(delimiter))
+    return BoundaryLine::None;
+  std::string_view rest = line.substr(delimiter.size());
+  const bool closing = rest.starts_with("--");
+  if (closing)
+    rest.remove_prefix(2);
+  if (rest.find_first_not_of(" \t") != std::string_view::npos)
+    return BoundaryLine::None;
+  return closing ? BoundaryLine::Close : BoundaryLine::Open;
+}
+
+// "begin <mode> <name>": the octal mode and the name of a uuencoded block.
 bool IsBeginLine(std::string_view line, std::string& name) {
   if (line.size() < 9 || !kz::EqualsNoCase(line.substr(0, 6), "begin "))
     return false;
   const std::size_t space = line.find(' ', 6);
-  if (space == std::string_view::npos || space == 6)
+  if (space == std::string_view::npos || space == 6 || space > 6 + 6)
     return false;
   const std::string_view mode = line.substr(6, space - 6);
-  if (mode.find_first_not_of("0123456789") != std::string_view::npos)
+  if (mode.find_first_not_of("01234567") != std::string_view::npos)
     return false;
   name = std::string(kz::Trim(line.substr(space + 1)));
   return !name.empty();
+}
+
+// A line of uuencoded data: its first character gives the byte count (0 to 63, "`" for 0),
+// and the line holds the characters of that many bytes (a final padding group and one check
+// character more are allowed); every character lies between space and "`".
+bool IsUULine(std::string_view line) {
+  const std::string_view text = kz::TrimRight(line);
+  if (text.empty())
+    return line.size() <= 1;  // the zero-length line " " with its space lost
+  if (std::any_of(text.begin(), text.end(), [](char c) { return c < 32 || c > 96; }))
+    return false;
+  const std::size_t count = static_cast<std::size_t>((text[0] - 32) & 63);
+  const std::size_t least = 1 + (count * 4 + 2) / 3;
+  const std::size_t most = 1 + (count + 2) / 3 * 4 + 1;
+  // Trailing spaces stand for zero bits and may have been stripped.
+  return text.size() <= most && (text.size() >= least || line.size() >= least);
+}
+
+// UUBlockEnd gives the line "end" of a uuencoded block that starts at lines[begin], or npos
+// when the lines after it are not such a block; `stop` is where that became certain.
+std::size_t UUBlockEnd(std::span<const std::string> lines, std::size_t begin, std::size_t& stop) {
+  for (std::size_t j = begin + 1; j < lines.size(); ++j) {
+    if (kz::EqualsNoCase(kz::Trim(lines[j]), "end"))
+      return j;
+    if (!IsUULine(lines[j])) {
+      stop = j;
+      return std::string_view::npos;
+    }
+  }
+  stop = lines.size();
+  return std::string_view::npos;
 }
 
 TclStringList UnknownFields(std::span<const std::string> header, const TclHeaderFieldList& fields,
@@ -109,6 +167,47 @@ TclStringList UnknownFields(std::span<const std::string> header, const TclHeader
     out.push_back(std::string(name) + ": " + GetHeaderFieldValue(lines, field));
   }
   return out;
+}
+
+// PartHeaderEnd gives the line that ends the header of a part starting at `first`: the
+// first empty line, when it comes before the next boundary line and at least half the lines
+// before it are fields (a stray line among them does not end the header); otherwise the
+// first line that is no field (a part may have no header at all). Every line is looked at
+// once here and once more as data.
+std::size_t PartHeaderEnd(std::span<const std::string> lines, std::size_t first,
+                          std::string_view delimiter) {
+  std::size_t fieldLines = 0;
+  std::size_t firstOther = lines.size();
+  for (std::size_t h = first; h < lines.size(); ++h) {
+    const std::string& line = lines[h];
+    if (ClassifyBoundary(line, delimiter) != BoundaryLine::None)
+      return std::min(firstOther, h);
+    if (line.empty()) {
+      const std::size_t others = h - first - fieldLines;
+      return fieldLines > 0 && fieldLines >= others ? h : std::min(firstOther, h);
+    }
+    if (IsHeaderLine(line))
+      ++fieldLines;
+    else
+      firstOther = std::min(firstOther, h);
+  }
+  return std::min(firstOther, lines.size());
+}
+
+// XPriorityLevel reads an X-Priority value as writers give it: the number 1 to 5, often with
+// a comment ("1 (Highest)", "2 (High)", "4 (Low)"); 1 and 2 are high ("1"), 4 and 5 low
+// ("5"), anything else stays as written.
+std::string XPriorityLevel(std::string_view value) {
+  const std::size_t digits = value.find_first_not_of("0123456789");
+  const std::string_view number = value.substr(0, digits);
+  if (number.size() != 1 || (digits != std::string_view::npos && value[digits] != ' ' &&
+                             value[digits] != '\t' && value[digits] != '('))
+    return std::string(value);
+  if (number == "1" || number == "2")
+    return "1";
+  if (number == "4" || number == "5")
+    return "5";
+  return std::string(value);
 }
 
 // Sets a flag for the lifetime of a scope.
@@ -214,7 +313,9 @@ void TclMailMessage::ParseHeader(std::span<const std::string> lines) {
   for (const PriorityField& f :
        {PriorityField{"importance", "low", "high"}, PriorityField{"x-priority", "5", "1"},
         PriorityField{"x-msmail-priority", "low", "high"}}) {
-    const std::string v(kz::Trim(value(f.name)));
+    std::string v(kz::Trim(value(f.name)));
+    if (f.name == std::string_view("x-priority"))
+      v = XPriorityLevel(v);
     if (priority_ != TclMessagePriority::mpNormal || v.empty())
       continue;
     if (kz::EqualsNoCase(v, f.low))
@@ -260,33 +361,32 @@ TclMessageBody& TclMailMessage::CreateBody(TclMessageBodies& owner, std::string_
 
 bool TclMailMessage::ParseMultiPart(std::span<const std::string> lines, int start) {
   const std::string delimiter = "--" + boundary_;
-  const std::string closing = delimiter + "--";
   TclMessageBody* open = nullptr;
   std::size_t dataFirst = 0;
   bool any = false;
   std::size_t i = static_cast<std::size_t>(std::max(start, 0));
   while (i < lines.size()) {
-    const std::string& line = lines[i];
-    if (line.find(delimiter) == std::string::npos) {
+    const BoundaryLine kind = ClassifyBoundary(lines[i], delimiter);
+    if (kind == BoundaryLine::None) {
       ++i;
       continue;
     }
     if (open != nullptr)
       FinishBody(open, lines, dataFirst, i);
     open = nullptr;
-    if (line.find(closing) != std::string::npos) {
+    if (kind == BoundaryLine::Close) {
       ++i;
       continue;
     }
-    // The part header: field lines up to an empty line; a part may have none.
-    std::size_t h = i + 1;
-    while (h < lines.size() && IsHeaderLine(lines[h]) &&
-           lines[h].find(delimiter) == std::string::npos) {
-      ++h;
-    }
+    const std::size_t h = PartHeaderEnd(lines, i + 1, delimiter);
     const bool blank = h < lines.size() && lines[h].empty();
-    const TclStringList header(lines.begin() + static_cast<std::ptrdiff_t>(i + 1),
-                               lines.begin() + static_cast<std::ptrdiff_t>(h));
+    const TclStringList raw(lines.begin() + static_cast<std::ptrdiff_t>(i + 1),
+                            lines.begin() + static_cast<std::ptrdiff_t>(h));
+    // A line inside the header that is no field is passed over; the fields around it count.
+    TclStringList header;
+    header.reserve(raw.size());
+    std::copy_if(raw.begin(), raw.end(), std::back_inserter(header),
+                 [](const std::string& line) { return IsHeaderLine(line); });
     TclHeaderFieldList fields;
     GetHeaderFieldList(0, header, fields);
     TclMessageBody& body = CreateBody(
@@ -294,7 +394,7 @@ bool TclMailMessage::ParseMultiPart(std::span<const std::string> lines, int star
         GetHeaderParam(GetHeaderFieldValue(header, fields, "content-disposition"), ""));
     body.ParseBodyHeader(header, fields);
     body.extraFields_ = UnknownFields(header, fields, body.KnownFields());
-    body.rawHeader_ = header;
+    body.rawHeader_ = raw;
     body.rawStart_ = static_cast<int>(i + 1);
     dataFirst = blank ? h + 1 : h;
     body.encodedStart_ = static_cast<int>(dataFirst);
@@ -357,23 +457,27 @@ void TclMailMessage::ParseSinglePart(std::span<const std::string> lines, TclMess
   std::size_t dataFirst = std::min(end + 1, lines.size());
   body->encodedStart_ = static_cast<int>(dataFirst);
   std::string name;
+  // A begin line before noBlockBefore is known to start no block: the lines after it up to
+  // there were looked at already, so none is looked at twice for this.
+  std::size_t noBlockBefore = 0;
   for (std::size_t i = dataFirst; i < lines.size(); ++i) {
     const std::string& line = lines[i];
-    if (IsBeginLine(line, name)) {
-      messageFormat_ = TclMessageFormat::mfUUencode;
-      if (body != nullptr)
-        FinishBody(body, lines, dataFirst, i);
-      body = &CreateUUEAttachmentBody(bodies, name);
-      dataFirst = i + 1;
-      body->encodedStart_ = static_cast<int>(dataFirst);
-      continue;
-    }
-    if (messageFormat_ == TclMessageFormat::mfUUencode && body != nullptr &&
-        kz::EqualsNoCase(kz::Trim(line), "end")) {
-      FinishBody(body, lines, dataFirst, i);
-      body = nullptr;
-      dataFirst = i + 1;
-      continue;
+    if (i >= noBlockBefore && IsBeginLine(line, name)) {
+      std::size_t stop = 0;
+      const std::size_t blockEnd = UUBlockEnd(lines, i, stop);
+      if (blockEnd != std::string_view::npos) {
+        messageFormat_ = TclMessageFormat::mfUUencode;
+        if (body != nullptr)
+          FinishBody(body, lines, dataFirst, i);
+        TclAttachmentBody& uu = CreateUUEAttachmentBody(bodies, name);
+        uu.encodedStart_ = static_cast<int>(i + 1);
+        FinishBody(&uu, lines, i + 1, blockEnd);
+        body = nullptr;
+        i = blockEnd;
+        dataFirst = blockEnd + 1;
+        continue;
+      }
+      noBlockBefore = stop;
     }
     if (body == nullptr) {
       // Text after a uuencoded block is kept as a text body of its own.

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "core/DateTime.h"
+#include "core/LineSplitter.h"
 #include "core/StringUtils.h"
 #include "mail/clEncoderCodecs.h"
 #include "mail/clMailMessage.h"
@@ -168,6 +169,40 @@ class LineCutter {
 
 }  // namespace
 
+bool HoldsLoneLineBreak(TStream& data) {
+  const std::int64_t start = data.Position();
+  std::string chunk(kChunk, '\0');
+  bool afterCr = false;  // the byte before the chunk was a CR
+  bool lone = false;
+  while (!lone) {
+    const std::size_t n = data.Read(std::span<char>(chunk.data(), chunk.size()));
+    if (n == 0)
+      break;
+    const std::string_view bytes(chunk.data(), n);
+    if (afterCr && bytes.front() != '\n')
+      lone = true;
+    std::size_t pos = afterCr ? 1 : 0;
+    afterCr = false;
+    while (!lone) {
+      pos = kz::FindLineBreak(bytes, pos);
+      if (pos == std::string_view::npos)
+        break;
+      if (bytes[pos] == '\n') {
+        lone = true;  // a LF not preceded by a CR: CR LF pairs are skipped whole below
+      } else if (pos + 1 == n) {
+        afterCr = true;
+        break;
+      } else if (bytes[pos + 1] != '\n') {
+        lone = true;
+      } else {
+        pos += 2;
+      }
+    }
+  }
+  data.SetPosition(start);
+  return lone || afterCr;
+}
+
 std::string SafeFileName(std::string_view name) {
   std::string out(BaseName(name));
   for (char& ch : out) {
@@ -291,7 +326,12 @@ TclEncodeMethod TclMessageBody::WriteEncoding() {
   if (method != TclEncodeMethod::cmNone && method != TclEncodeMethod::cm8Bit)
     return method;
   std::shared_ptr<TStream> data = OpenSourceData();
-  if (!data || FitsLines(*data, method == TclEncodeMethod::cmNone))
+  if (!data)
+    return method;
+  // A file's bytes come back unchanged only in base64 unless its line ends are CR LF.
+  if (KeepsBytes() && HoldsLoneLineBreak(*data))
+    return TclEncodeMethod::cmBase64;
+  if (FitsLines(*data, method == TclEncodeMethod::cmNone))
     return method;
   // The body's own choice (made from its text or file) comes first.
   if (encoding_ == TclEncodeMethod::cmQuotedPrintable || encoding_ == TclEncodeMethod::cmBase64)
@@ -309,8 +349,10 @@ void TclMessageBody::ParseBodyHeader(const TclStringList& lines, const TclHeader
   std::string type = GetHeaderParam(GetHeaderFieldValue(lines, fields, "content-type"), "");
   if (!type.empty())
     contentType_ = std::move(type);
+  // A part without a transfer encoding (or with 7bit, 8bit, binary or one we do not know) is
+  // taken as it stands (RFC 2045: the default is 7bit).
   encoding_ = ParseTransferEncoding(GetHeaderFieldValue(lines, fields, "content-transfer-encoding"),
-                                    encoding_);
+                                    TclEncodeMethod::cmNone);
   contentDisposition_ =
       GetHeaderParam(GetHeaderFieldValue(lines, fields, "content-disposition"), "");
 }

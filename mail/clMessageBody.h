@@ -72,6 +72,9 @@ class TclMessageBody {
   virtual void WriteBodyData(TclBodyWriter& writer) const;
 
   virtual bool HasEncodedSize() const { return true; }
+  // KeepsBytes: the data is a file whose bytes must come back as they are, line ends included
+  // (text bodies are lines, and their line ends are the reader's).
+  virtual bool KeepsBytes() const { return false; }
   // GetEncoding: the body's own encoding when the message is multipart, else the message's.
   virtual TclEncodeMethod GetEncoding() const;
   // WriteEncoding is the encoding the body's data is really written with: GetEncoding, except
@@ -177,6 +180,7 @@ class TclAttachmentBody : public TclMessageBody {
   virtual void SetFileName(std::string_view value);
 
   TclEncodeMethod GetEncoding() const override;
+  bool KeepsBytes() const override { return true; }
   void Assign(const TclMessageBody& source) override;
   void ReadBodyData(TclBodyReader& reader) override;
   void WriteBodyData(TclBodyWriter& writer) const override;
@@ -186,11 +190,17 @@ class TclAttachmentBody : public TclMessageBody {
   std::shared_ptr<TStream> CreateTargetData() override;
   void Clear() override;
 
+  // SaveError is the error met while the data of a part that was read went to the stream of
+  // OnSaveAttachment ("" when none); the other parts are read all the same.
+  const std::string& SaveError() const { return saveError_; }
+  int SaveErrorCode() const { return saveErrorCode_; }
+
  protected:
   friend class TclMessageBodies;
   friend class TclMailMessage;
   using TclMessageBody::TclMessageBody;
   void RegisterKnownFields() override;
+  void FinishData(std::span<const std::string> lines) override;
   // The Content-Type and Content-Disposition lines with the file name parameters.
   void WriteNameFields(TclStringList& lines, bool defaultDisposition);
   // Opening the file while the encoding is chosen: a missing file gives no stream.
@@ -198,6 +208,8 @@ class TclAttachmentBody : public TclMessageBody {
 
   std::string contentID_;
   std::string fileName_;
+  std::string saveError_;
+  int saveErrorCode_ = 0;
 };
 
 // TclImageBody: an inline image; its Content-ID is what the HTML refers to ("cid:...").
@@ -315,3 +327,7 @@ class TclMessageBodies {
 // dropped, NUL, control characters, " * / : < > ? \ | become "_", a final space or dot is
 // removed; an empty result, "." and ".." give "_".
 std::string SafeFileName(std::string_view name);
+
+// HoldsLoneLineBreak tells whether the data from the stream's position on has a CR that is not
+// followed by LF or a LF that does not follow a CR (the position is restored).
+bool HoldsLoneLineBreak(TStream& data);

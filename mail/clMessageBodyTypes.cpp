@@ -169,6 +169,10 @@ void TclAttachmentBody::SetFileName(std::string_view value) {
       if (encoding_ == TclEncodeMethod::cmQuotedPrintable && !contentType_.starts_with("text/") &&
           HoldsLineBreak(*data))
         encoding_ = TclEncodeMethod::cmBase64;
+      // 7bit and 8bit lines travel as CR LF, so a LF or CR alone would arrive as CR LF.
+      data->SetPosition(0);
+      if (encoding_ != TclEncodeMethod::cmBase64 && HoldsLoneLineBreak(*data))
+        encoding_ = TclEncodeMethod::cmBase64;
     }
   }
   Changed();
@@ -185,6 +189,8 @@ void TclAttachmentBody::Clear() {
   fileName_.clear();
   contentType_ = "application/octet-stream";
   contentID_.clear();
+  saveError_.clear();
+  saveErrorCode_ = 0;
 }
 
 void TclAttachmentBody::Assign(const TclMessageBody& source) {
@@ -217,6 +223,17 @@ std::shared_ptr<TStream> TclAttachmentBody::CreateTargetData() {
   bool handled = false;
   MailMessage()->DoSaveAttachment(this, fileName_, data, handled);
   return handled ? data : nullptr;
+}
+
+void TclAttachmentBody::FinishData(std::span<const std::string> lines) {
+  saveError_.clear();
+  saveErrorCode_ = 0;
+  try {
+    TclMessageBody::FinishData(lines);
+  } catch (const EclError& e) {
+    saveError_ = "Cannot save attachment \"" + std::string(BaseName(fileName_)) + "\": " + e.what();
+    saveErrorCode_ = e.ErrorCode;
+  }
 }
 
 void TclAttachmentBody::WriteNameFields(TclStringList& lines, bool defaultDisposition) {
@@ -322,6 +339,11 @@ void TclImageBody::WriteBodyHeader(TclStringList& lines) {
 
 void TclImageBody::ParseBodyHeader(const TclStringList& lines, const TclHeaderFieldList& fields) {
   TclAttachmentBody::ParseBodyHeader(lines, fields);
+  // An image is named by its Content-Type's name= first, then as any attachment.
+  const std::string name = FileNameParam(GetHeaderFieldValue(lines, fields, "content-type"), "name",
+                                         MailMessage()->CharSet());
+  if (!name.empty())
+    fileName_ = SafeFileName(name);
 }
 
 // ---------------------------------------------------------------------------------------

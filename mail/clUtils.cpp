@@ -83,7 +83,7 @@ std::string GetTimeZoneBias(TDateTime dateTime) {
 std::string FormatMailDate(TDateTime dateTime) {
   const kz::DateTimeParts p = kz::DecodeDateTime(dateTime);
   char buf[96];
-  std::snprintf(buf, sizeof buf, "%s, %d %s %d %d:%.2d:%.2d %s", kDays[p.DayOfWeek - 1], p.Day,
+  std::snprintf(buf, sizeof buf, "%s, %d %s %d %.2d:%.2d:%.2d %s", kDays[p.DayOfWeek - 1], p.Day,
                 kMonths[p.Month - 1], p.Year, p.Hour, p.Minute, p.Second,
                 GetTimeZoneBias(dateTime).c_str());
   return buf;

@@ -2,13 +2,16 @@
 // recipients and date, then one line per body, depth first:
 //   <index> <class> <content type> <file name or -> <decoded size>
 // With --save-dir DIR every attachment is saved into DIR (never outside it: names from the
-// message lose their folders, existing files are not overwritten).
+// message lose their folders, existing files are not overwritten, names too long for the
+// file system are shortened). An attachment that cannot be saved is reported on standard
+// error by name, after the others were saved, and the exit status is 1.
 //
 //   mime-read FILE [--save-dir DIR]
 #include <cstdio>
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/Stream.h"
 #include "core/StringUtils.h"
@@ -37,8 +40,11 @@ class TCountingStream : public TStream {
   std::int64_t size_ = 0;
 };
 
+// PrintBodies prints the bodies and collects the errors of attachments that could not be
+// saved.
 void PrintBodies(const TclMessageBodies& bodies, const std::string& prefix,
-                 const std::map<const TclMessageBody*, std::int64_t>& sizes) {
+                 const std::map<const TclMessageBody*, std::int64_t>& sizes,
+                 std::vector<std::string>& errors) {
   for (int i = 0; i < bodies.Count(); ++i) {
     const TclMessageBody& body = bodies.Items(i);
     const std::string index = prefix + std::to_string(i + 1);
@@ -46,13 +52,16 @@ void PrintBodies(const TclMessageBodies& bodies, const std::string& prefix,
     if (const auto* attachment = dynamic_cast<const TclAttachmentBody*>(&body)) {
       if (!attachment->FileName().empty())
         name = attachment->FileName();
+      if (!attachment->SaveError().empty())
+        errors.push_back(attachment->SaveError() + " (code " +
+                         std::to_string(attachment->SaveErrorCode()) + ")");
     }
     const auto size = sizes.find(&body);
     std::printf("%s %s %s %s %lld\n", index.c_str(), std::string(body.ClassName()).c_str(),
                 body.ContentType().empty() ? "-" : body.ContentType().c_str(), name.c_str(),
                 static_cast<long long>(size == sizes.end() ? 0 : size->second));
     if (const auto* multipart = dynamic_cast<const TclMultipartBody*>(&body))
-      PrintBodies(multipart->Bodies(), index + ".", sizes);
+      PrintBodies(multipart->Bodies(), index + ".", sizes, errors);
   }
 }
 
@@ -100,9 +109,14 @@ int main(int argc, char** argv) {
     std::printf("Cc: %s\n", message.CCList().EmailAddresses().c_str());
     std::printf("Bcc: %s\n", message.BCCList().EmailAddresses().c_str());
     std::printf("Date: %s\n", FormatMailDate(message.Date()).c_str());
-    PrintBodies(message.Bodies(), "", sizes);
+    std::vector<std::string> errors;
+    PrintBodies(message.Bodies(), "", sizes, errors);
     for (const auto& saved : saver.SavedFiles())
       std::printf("saved %s\n", saved.Path.c_str());
+    for (const std::string& error : errors)
+      std::fprintf(stderr, "mime-read: %s\n", error.c_str());
+    if (!errors.empty())
+      return 1;
   } catch (const EclError& e) {
     std::fprintf(stderr, "mime-read: %s (code %d)\n", e.what(), e.ErrorCode);
     return 1;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -48,11 +49,14 @@ std::string Address(const TclEmailAddressItem& item) {
 // message that was built.
 using Payloads = std::map<const TclMessageBody*, std::shared_ptr<TMemoryStream>>;
 
-void DescribeParts(const TclMessageBodies& bodies, const Payloads* saved, Lines& out) {
+// `files` stands in for the files of a built message whose attachment came through
+// OnLoadAttachment (one payload for every attachment).
+void DescribeParts(const TclMessageBodies& bodies, const Payloads* saved, Lines& out,
+                   const std::string* files = nullptr) {
   for (int i = 0; i < bodies.Count(); ++i) {
     TclMessageBody& body = bodies.Items(i);
     if (auto* multipart = dynamic_cast<TclMultipartBody*>(&body)) {
-      DescribeParts(multipart->Bodies(), saved, out);
+      DescribeParts(multipart->Bodies(), saved, out, files);
       continue;
     }
     std::string name = "-", payload;
@@ -65,7 +69,7 @@ void DescribeParts(const TclMessageBodies& bodies, const Payloads* saved, Lines&
         auto it = saved->find(&body);
         payload = it == saved->end() ? "(not saved)" : std::string(it->second->Data());
       } else {
-        payload = ReadFile(file);
+        payload = files != nullptr ? *files : ReadFile(file);
       }
     }
     out.push_back("part\t" + kz::LowerAscii(body.ContentType()) + "\t" + name + "\t" +
@@ -73,13 +77,14 @@ void DescribeParts(const TclMessageBodies& bodies, const Payloads* saved, Lines&
   }
 }
 
-Lines Describe(const TclMailMessage& message, const Payloads* saved) {
+Lines Describe(const TclMailMessage& message, const Payloads* saved,
+               std::optional<std::string> files = std::nullopt) {
   Lines out{"subject\t" + Hex(message.Subject()), "from\t" + Hex(Address(message.From()))};
   std::string to;
   for (int i = 0; i < message.ToList().Count(); ++i)
     to += (i > 0 ? ", " : "") + message.ToList().Items(i).Email();
   out.push_back("to\t" + Hex(to));
-  DescribeParts(message.Bodies(), saved, out);
+  DescribeParts(message.Bodies(), saved, out, files ? &*files : nullptr);
   return out;
 }
 
@@ -228,6 +233,91 @@ TEST_P(WrittenMessage, PythonReadsTheSame) {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, WrittenMessage, testing::ValuesIn(Shapes()));
+
+// ------------------------------------------------------------------------------------------
+// Attachment bytes: every kind of line end, and names longer than a file system takes, come
+// back byte for byte through our reader and through Python's.
+
+struct BytesRow {
+  std::string name;
+  std::string fileName;
+  std::string data;
+  bool base64;  // whether the bytes need base64 to arrive unchanged
+};
+void PrintTo(const BytesRow& r, std::ostream* os) {
+  *os << r.name;
+}
+
+const std::string kLongCzechName = [] {
+  std::string name;
+  while (name.size() < 300)
+    name += "dlouhý název přílohy ";
+  return name + ".json";
+}();
+
+std::vector<BytesRow> ByteRows() {
+  return {
+      {"crlf_text", "a.txt", "one\r\ntwo\r\n", false},
+      {"crlf_without_final_break", "a.txt", "one\r\ntwo", false},
+      {"lf_script", "run.sh", "#!/bin/sh\necho hi\n", true},
+      {"lf_json", "data.json", "{\n  \"a\": 1\n}\n", true},
+      {"cr_only", "old.txt", "one\rtwo\r", true},
+      {"mixed_line_ends", "mix.txt", "a\r\nb\nc\rd", true},
+      {"final_lone_cr", "cr.txt", "text\r", true},
+      {"first_byte_lf", "lf.txt", "\nabc", true},
+      {"cr_before_crlf", "crcrlf.txt", "a\r\r\nb", true},
+      {"empty_lines_crlf", "blank.txt", "\r\n\r\n\r\n", false},
+      {"empty_lines_lf", "blank.txt", "\n\n\n", true},
+      {"lf_czech_text", "poznámky.txt", "Řádek jedna\nŘádek dva\n", true},
+      {"from_line", "mbox.txt", "From here\r\n.\r\nFrom there", false},
+      {"long_czech_name_lf", kLongCzechName, "{\n}\n", true},
+      {"long_ascii_name", std::string(400, 'n') + ".txt", "x\r\n", false},
+  };
+}
+
+// Builds a message with the row's file as its one attachment; the data comes through
+// OnLoadAttachment, so a name no file system would take can be used too.
+void BuildWithFile(const BytesRow& r, TclMailMessage& message) {
+  message.OnLoadAttachment = [data = r.data](TclMailMessage*, TclAttachmentBody*,
+                                             const std::string&, std::shared_ptr<TStream>& out,
+                                             bool& handled) {
+    out = std::make_shared<TMemoryStream>(data);
+    handled = true;
+  };
+  message.SetCharSet("UTF-8");
+  const std::vector<std::string> files{"/nowhere/" + r.fileName};
+  message.BuildMessage("Text", files);
+  message.SetSubject("Bytes");
+  message.SetFrom("jan@example.cz");
+  message.ToList().Add("eva@example.cz");
+}
+
+class AttachmentBytes : public testing::TestWithParam<BytesRow> {};
+
+TEST_P(AttachmentBytes, OurReaderGetsEveryByte) {
+  TclMailMessage message;
+  BuildWithFile(GetParam(), message);
+  const Lines& source = message.MessageSource();
+  const Lines expected = Describe(message, nullptr, GetParam().data);
+  EXPECT_EQ(ReadAndDescribe(source), expected);
+  TclMailMessage read;
+  read.SetMessageSource(source);
+  ASSERT_EQ(read.Attachments().size(), 1u);
+  EXPECT_EQ(read.Attachments()[0]->OwnEncoding() == TclEncodeMethod::cmBase64, GetParam().base64);
+}
+
+TEST_P(AttachmentBytes, PythonGetsEveryByte) {
+  ScratchDir dir;
+  TclMailMessage message;
+  BuildWithFile(GetParam(), message);
+  const std::string file = dir.Write("message.eml", mailtest::Wire(message.MessageSource()));
+  EXPECT_EQ(RunPeer("describe " + file), Describe(message, nullptr, GetParam().data));
+}
+
+INSTANTIATE_TEST_SUITE_P(All, AttachmentBytes, testing::ValuesIn(ByteRows()),
+                         [](const testing::TestParamInfo<BytesRow>& info) {
+                           return info.param.name;
+                         });
 
 // ------------------------------------------------------------------------------------------
 // Messages Python writes: multipart/mixed, alternative, related, RFC 2047 and RFC 2231 file

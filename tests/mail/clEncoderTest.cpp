@@ -77,7 +77,15 @@ INSTANTIATE_TEST_SUITE_P(
         CodecRow{"short_lines_never_hang", M::cmQuotedPrintable, "abc", "a=\r\nb=\r\nc", 4},
         CodecRow{"line_length_10", M::cmQuotedPrintable, "abcdefgh", "abcde=\r\nfgh", 10},
         CodecRow{"suppressed", M::cmQuotedPrintable, Rep('x', 100), Rep('x', 100), 76, true},
-        CodecRow{"suppressed_hard_break", M::cmQuotedPrintable, "a\r\nb", "a=0D=0Ab", 76, true}));
+        CodecRow{"suppressed_hard_break", M::cmQuotedPrintable, "a\r\nb", "a=0D=0Ab", 76, true},
+        CodecRow{"from_first_line", M::cmQuotedPrintable, "From me", "=46rom me"},
+        CodecRow{"from_after_hard_break", M::cmQuotedPrintable, "a\r\nFrom b\r\nFromage",
+                 "a\r\n=46rom b\r\nFromage"},
+        CodecRow{"from_after_soft_break", M::cmQuotedPrintable, Rep('x', 71) + "From x",
+                 Rep('x', 71) + "=\r\n=46rom x"},
+        CodecRow{"from_inside_line", M::cmQuotedPrintable, "a From b", "a From b"},
+        CodecRow{"from_without_space", M::cmQuotedPrintable, "From", "From"},
+        CodecRow{"from_lowercase", M::cmQuotedPrintable, "from x", "from x"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Base64, EncodeTable,
@@ -383,6 +391,20 @@ TEST(Chunking, QuotedPrintableDecoderAcrossLoneBreaks) {
   for (std::size_t chunk = 1; chunk < in.size(); ++chunk) {
     auto dec = CreateDecoderCodec(M::cmQuotedPrintable);
     EXPECT_EQ(RunChunked(*dec, in, chunk), whole) << chunk;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Chunking, QuotedPrintableFromCutAnywhere) {
+  const std::string in = "From a\r\nFrom b\r\n" + std::string(71, 'x') + "From c\r\nFrom";
+  const std::string whole = EncodeWith(M::cmQuotedPrintable, in);
+  EXPECT_EQ(whole, "=46rom a\r\n=46rom b\r\n" + std::string(71, 'x') + "=\r\n=46rom c\r\nFrom");
+  for (std::size_t chunk = 1; chunk < in.size(); ++chunk) {
+    auto enc = CreateEncoderCodec(M::cmQuotedPrintable, 76, false);
+    EXPECT_EQ(RunChunked(*enc, in, chunk), whole) << chunk;
   }
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -20,6 +21,10 @@ using Lines = std::vector<std::string>;
 using M = TclEncodeMethod;
 using mailtest::ReadFile;
 using mailtest::ScratchDir;
+
+Lines Header(const std::string& boundary) {
+  return {"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"", ""};
+}
 
 // ------------------------------------------------------------------------------------------
 // Which body class a part becomes.
@@ -91,6 +96,32 @@ INSTANTIATE_TEST_SUITE_P(
                   "",
                   ""},
         HeaderRow{"x_priority_low", {"X-Priority: 5"}, TclMessagePriority::mpLow, "", "", ""},
+        HeaderRow{"x_priority_highest_comment",
+                  {"X-Priority: 1 (Highest)"},
+                  TclMessagePriority::mpHigh,
+                  "",
+                  "",
+                  ""},
+        HeaderRow{"x_priority_high_comment",
+                  {"X-Priority: 2 (High)"},
+                  TclMessagePriority::mpHigh,
+                  "",
+                  "",
+                  ""},
+        HeaderRow{"x_priority_lowest_comment",
+                  {"X-Priority: 5 (Lowest)"},
+                  TclMessagePriority::mpLow,
+                  "",
+                  "",
+                  ""},
+        HeaderRow{"x_priority_normal_comment",
+                  {"X-Priority: 3 (Normal)"},
+                  TclMessagePriority::mpNormal,
+                  "",
+                  "",
+                  ""},
+        HeaderRow{
+            "x_priority_not_a_level", {"X-Priority: 12"}, TclMessagePriority::mpNormal, "", "", ""},
         HeaderRow{"msmail_low", {"X-MSMail-Priority: Low"}, TclMessagePriority::mpLow, "", "", ""},
         HeaderRow{"other_values_normal",
                   {"Importance: normal", "X-Priority: 3"},
@@ -167,6 +198,154 @@ TEST(ReadSinglePart, UuencodeBlocksBecomeAttachments) {
   EXPECT_EQ(dynamic_cast<TclTextBody&>(message.Bodies().Items(2)).Strings(), Lines{"Bye."});
 }
 
+// Only a real uuencode block (begin, octal mode, name, encoded lines, end) is one.
+struct UuRow {
+  std::string name;
+  Lines body;
+  std::size_t attachments;
+  std::size_t textLines;  // lines of all text bodies together
+};
+void PrintTo(const UuRow& r, std::ostream* os) {
+  *os << r.name;
+}
+
+class UuencodeBlock : public testing::TestWithParam<UuRow> {};
+TEST_P(UuencodeBlock, IsFoundOnlyWhenReal) {
+  Lines source{"Subject: s", ""};
+  source.insert(source.end(), GetParam().body.begin(), GetParam().body.end());
+  TclMailMessage message;
+  message.SetMessageSource(source);
+  EXPECT_EQ(message.Attachments().size(), GetParam().attachments);
+  std::size_t textLines = 0;
+  for (int i = 0; i < message.Bodies().Count(); ++i) {
+    if (auto* text = dynamic_cast<TclTextBody*>(&message.Bodies().Items(i)))
+      textLines += text->Strings().size();
+  }
+  EXPECT_EQ(textLines, GetParam().textLines);
+}
+INSTANTIATE_TEST_SUITE_P(
+    All, UuencodeBlock,
+    testing::Values(
+        UuRow{"real_block", {"Hi", "begin 644 a.txt", "%:&5L;&\\`", "`", "end", "Bye"}, 1, 2},
+        UuRow{"mode_is_a_year", {"begin 2026 will be busy", "Plans follow.", "end"}, 0, 3},
+        UuRow{"mode_not_octal", {"begin 689 a.txt", "%:&5L;&\\`", "`", "end"}, 0, 4},
+        UuRow{"no_end_line", {"begin 644 a.txt", "%:&5L;&\\`", "`", "Bye"}, 0, 4},
+        UuRow{"text_inside", {"begin 644 a.txt", "This is plain text.", "end"}, 0, 3},
+        UuRow{"end_without_begin", {"first", "end", "last"}, 0, 3},
+        UuRow{"empty_block", {"begin 600 empty.bin", "end"}, 1, 0},
+        UuRow{"two_blocks", {"begin 644 a", "`", "end", "begin 755 b", "`", "end"}, 2, 0}),
+    [](const testing::TestParamInfo<UuRow>& info) { return info.param.name; });
+
+TEST(ReadSinglePart, ManyFalseBeginLinesStayLinear) {
+  Lines source{"Subject: s", ""};
+  for (int i = 0; i < 20000; ++i)
+    source.push_back("begin 644 x" + std::to_string(i));
+  source.push_back("no end");
+  TclMailMessage message;
+  message.SetMessageSource(source);
+  EXPECT_EQ(message.Attachments().size(), 0u);
+  ASSERT_NE(message.Text(), nullptr);
+  EXPECT_EQ(message.Text()->Strings().size(), 20001u);
+}
+
+// Part headers and boundaries.
+struct PartRow {
+  std::string name;
+  Lines body;        // after the message header (boundary "b")
+  std::string want;  // per leaf part: "class type name=data;"
+};
+void PrintTo(const PartRow& r, std::ostream* os) {
+  *os << r.name;
+}
+
+std::string DescribeLeaves(const TclMessageBodies& bodies,
+                           const std::map<const TclMessageBody*, std::string>& data) {
+  std::string out;
+  for (int i = 0; i < bodies.Count(); ++i) {
+    const TclMessageBody& body = bodies.Items(i);
+    if (auto* multipart = dynamic_cast<const TclMultipartBody*>(&body)) {
+      out += "[" + DescribeLeaves(multipart->Bodies(), data) + "]";
+      continue;
+    }
+    out += std::string(body.ClassName()) + " " + body.ContentType();
+    if (auto* attachment = dynamic_cast<const TclAttachmentBody*>(&body))
+      out += " " + attachment->FileName();
+    if (auto* text = dynamic_cast<const TclTextBody*>(&body))
+      out += "=" + kz::JoinLines(text->Strings(), "|");
+    auto it = data.find(&body);
+    if (it != data.end())
+      out += "=" + it->second;
+    out += ";";
+  }
+  return out;
+}
+
+class ReadPart : public testing::TestWithParam<PartRow> {};
+TEST_P(ReadPart, Reads) {
+  Lines source = Header("b");
+  source.insert(source.end(), GetParam().body.begin(), GetParam().body.end());
+  TclMailMessage message;
+  std::map<const TclMessageBody*, std::shared_ptr<TMemoryStream>> saved;
+  message.OnSaveAttachment = [&](TclMailMessage*, TclAttachmentBody* body, const std::string&,
+                                 std::shared_ptr<TStream>& out, bool& handled) {
+    saved[body] = std::make_shared<TMemoryStream>();
+    out = saved[body];
+    handled = true;
+  };
+  message.SetMessageSource(source);
+  std::map<const TclMessageBody*, std::string> data;
+  for (const auto& [body, stream] : saved)
+    data[body] = std::string(stream->Data());
+  EXPECT_EQ(DescribeLeaves(message.Bodies(), data), GetParam().want);
+}
+INSTANTIATE_TEST_SUITE_P(
+    All, ReadPart,
+    testing::Values(
+        PartRow{"stray_line_in_header",
+                {"--b", "Content-Type: application/pdf", "this line is no field",
+                 "Content-Disposition: attachment; filename=\"a.pdf\"",
+                 "Content-Transfer-Encoding: base64", "", "ZGF0YQ==", "--b--"},
+                "TclAttachmentBody application/pdf a.pdf=data;"},
+        PartRow{
+            "field_name_with_space_is_stray",
+            {"--b", "Content-Type: text/plain; charset=utf-8", "Bad Name: x", "", "hello", "--b--"},
+            "TclTextBody text/plain=hello;"},
+        PartRow{"part_without_header",
+                {"--b", "just data: with a colon", "more data", "", "after", "--b--"},
+                "TclAttachmentBody application/octet-stream =just data: with a colon\r\nmore "
+                "data\r\n\r\nafter;"},
+        PartRow{"no_transfer_encoding_is_7bit",
+                {"--b", "Content-Type: image/png; name=\"a.png\"", "", "ZGF0YQ==", "--b--"},
+                "TclImageBody image/png a.png=ZGF0YQ==;"},
+        PartRow{"image_name_before_filename",
+                {"--b", "Content-Type: image/gif; name=\"from-type.gif\"",
+                 "Content-Disposition: inline; filename=\"from-disposition.gif\"",
+                 "Content-Transfer-Encoding: base64", "", "R0lG", "--b--"},
+                "TclImageBody image/gif from-type.gif=GIF;"},
+        PartRow{"attachment_filename_before_name",
+                {"--b", "Content-Type: application/pdf; name=\"from-type.pdf\"",
+                 "Content-Disposition: attachment; filename=\"from-disposition.pdf\"",
+                 "Content-Transfer-Encoding: base64", "", "JVBERg==", "--b--"},
+                "TclAttachmentBody application/pdf from-disposition.pdf=%PDF;"},
+        PartRow{
+            "boundary_prefix_of_inner_boundary",
+            {"--b", "Content-Type: multipart/alternative; boundary=\"b-inner\"", "", "--b-inner",
+             "Content-Type: text/plain", "", "one", "--b-inner", "Content-Type: text/html", "",
+             "<p>two</p>", "--b-inner--", "--b", "Content-Type: application/zip",
+             "Content-Transfer-Encoding: base64", "", "UEs=", "--b--"},
+            "[TclTextBody text/plain=one;TclTextBody text/html=<p>two</p>;]"
+            "TclAttachmentBody application/zip =PK;"},
+        PartRow{"boundary_in_the_middle_of_a_line",
+                {"--b", "Content-Type: text/plain", "", "see --b here", "x --b--", "--b--"},
+                "TclTextBody text/plain=see --b here|x --b--;"},
+        PartRow{"boundary_with_trailing_white_space",
+                {"--b  ", "Content-Type: text/plain", "", "one", "--b-- \t", "epilogue"},
+                "TclTextBody text/plain=one;"},
+        PartRow{"boundary_followed_by_text_is_data",
+                {"--b", "Content-Type: text/plain", "", "one", "--bx", "--b--"},
+                "TclTextBody text/plain=one|--bx;"}),
+    [](const testing::TestParamInfo<PartRow>& info) { return info.param.name; });
+
 TEST(ReadSinglePart, ApplicationTypeIsAnAttachmentAndBlankTextIsDropped) {
   TclMailMessage message;
   message.SetMessageSource(Lines{"MIME-Version: 1.0", "Content-Type: application/pdf; name=x.pdf",
@@ -223,10 +402,6 @@ struct HostileRow {
 };
 void PrintTo(const HostileRow& r, std::ostream* os) {
   *os << r.name;
-}
-
-Lines Header(const std::string& boundary) {
-  return {"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"", ""};
 }
 
 class HostileSource : public testing::TestWithParam<HostileRow> {};
@@ -384,6 +559,129 @@ TEST(SaveAttachment, NeverOverwritesOrFollowsLinks) {
   EXPECT_EQ(saver.CreateFile("a.txt"), dir.path() + "/in/a (3).txt");
   EXPECT_EQ(saver.CreateFile(""), dir.path() + "/in/attachment");
   EXPECT_EQ(ReadFile(outside), "keep");
+}
+
+// Names longer than a file system takes are cut, keeping the extension and whole characters.
+struct FitRow {
+  std::string name;
+  std::string fileName;
+  int number;
+  std::size_t limit;
+  std::string want;
+};
+void PrintTo(const FitRow& r, std::ostream* os) {
+  *os << r.name;
+}
+
+class FitFileName : public testing::TestWithParam<FitRow> {};
+TEST_P(FitFileName, Is) {
+  const FitRow& r = GetParam();
+  const std::string got = TclAttachmentSaver::FitFileName(r.fileName, r.number, r.limit);
+  EXPECT_EQ(got, r.want);
+  EXPECT_LE(got.size(), r.limit);
+}
+INSTANTIATE_TEST_SUITE_P(
+    All, FitFileName,
+    testing::Values(FitRow{"short", "a.txt", 1, 255, "a.txt"},
+                    FitRow{"short_numbered", "a.txt", 2, 255, "a (2).txt"},
+                    FitRow{"no_extension_numbered", "README", 3, 255, "README (3)"},
+                    FitRow{"dot_file", ".profile", 2, 255, ".profile (2)"},
+                    FitRow{"exactly_the_limit", std::string(251, 'a') + ".txt", 1, 255,
+                           std::string(251, 'a') + ".txt"},
+                    FitRow{"one_over", std::string(252, 'a') + ".txt", 1, 255,
+                           std::string(251, 'a') + ".txt"},
+                    FitRow{"numbered_at_the_limit", std::string(300, 'a') + ".txt", 12, 255,
+                           std::string(246, 'a') + " (12).txt"},
+                    // "č" is two bytes: 9 bytes of room keep four of them, never half of one.
+                    FitRow{"whole_utf8_characters", "ččččččč.pdf", 1, 13, "čččč.pdf"},
+                    FitRow{"three_byte_characters", "€€€€.txt", 1, 9, "€.txt"},
+                    FitRow{"long_extension_is_cut_too", "a." + std::string(300, 'x'), 1, 255,
+                           "a." + std::string(253, 'x')}),
+    [](const testing::TestParamInfo<FitRow>& info) { return info.param.name; });
+
+// A source with three attachments; the middle one has a name far too long for a file system.
+Lines ThreeAttachments(const std::string& middleName) {
+  Lines source = Header("b");
+  const std::string names[] = {"first.txt", middleName, "third.bin"};
+  const std::string data[] = {"Zmlyc3Q=", "bWlkZGxl", "dGhpcmQ="};  // first, middle, third
+  for (int i = 0; i < 3; ++i) {
+    source.insert(source.end(), {"--b", "Content-Type: application/octet-stream",
+                                 "Content-Disposition: attachment; filename=\"" + names[i] + "\"",
+                                 "Content-Transfer-Encoding: base64", "", data[i]});
+  }
+  source.push_back("--b--");
+  return source;
+}
+
+TEST(SaveAttachment, LongNameIsShortenedAndSaved) {
+  ScratchDir dir;
+  std::string name;
+  while (name.size() < 400)
+    name += "příliš dlouhý název ";
+  name += ".pdf";
+  TclMailMessage message;
+  TclAttachmentSaver saver(dir.path());
+  saver.Attach(message);
+  message.SetMessageSource(ThreeAttachments(name));
+  ASSERT_EQ(saver.SavedFiles().size(), 3u);
+  const std::string saved = saver.SavedFiles()[1].Path.substr(dir.path().size() + 1);
+  EXPECT_LE(saved.size(), 255u);
+  EXPECT_GE(saved.size(), 250u);
+  EXPECT_TRUE(saved.ends_with(".pdf")) << saved;
+  EXPECT_TRUE(name.starts_with(saved.substr(0, saved.size() - 4)));
+  EXPECT_EQ(ReadFile(saver.SavedFiles()[1].Path), "middle");
+  EXPECT_EQ(ReadFile(saver.SavedFiles()[2].Path), "third");
+  EXPECT_EQ(message.Attachments()[1]->SaveError(), "");
+}
+
+// A stream that refuses to be written, as a full disk does.
+class FullDiskStream : public TStream {
+ public:
+  using TStream::Write;
+  std::size_t Read(std::span<char>) override { return 0; }
+  std::size_t Write(std::span<const char>) override {
+    throw EclError("No space left on device", 28);
+  }
+  std::int64_t Seek(std::int64_t, SeekOrigin) override { return 0; }
+  std::int64_t Size() override { return 0; }
+  void SetSize(std::int64_t) override {}
+};
+
+TEST(SaveAttachment, OneThatFailsDoesNotStopTheOthers) {
+  TclMailMessage message;
+  std::vector<std::shared_ptr<TMemoryStream>> streams;
+  message.OnSaveAttachment = [&](TclMailMessage*, TclAttachmentBody*, const std::string& name,
+                                 std::shared_ptr<TStream>& data, bool& handled) {
+    if (name == "middle.doc") {
+      data = std::make_shared<FullDiskStream>();
+    } else {
+      streams.push_back(std::make_shared<TMemoryStream>());
+      data = streams.back();
+    }
+    handled = true;
+  };
+  message.SetMessageSource(ThreeAttachments("middle.doc"));
+  ASSERT_EQ(message.Attachments().size(), 3u);
+  ASSERT_EQ(streams.size(), 2u);
+  EXPECT_EQ(streams[0]->Data(), "first");
+  EXPECT_EQ(streams[1]->Data(), "third");
+  EXPECT_EQ(message.Attachments()[0]->SaveError(), "");
+  EXPECT_EQ(message.Attachments()[1]->SaveError(),
+            "Cannot save attachment \"middle.doc\": No space left on device");
+  EXPECT_EQ(message.Attachments()[1]->SaveErrorCode(), 28);
+  EXPECT_EQ(message.Attachments()[2]->SaveError(), "");
+}
+
+TEST(SaveAttachment, FolderThatCannotTakeFilesNamesEachAttachment) {
+  TclMailMessage message;
+  TclAttachmentSaver saver("/nonexistent-kadenza-folder");
+  saver.Attach(message);
+  message.SetMessageSource(ThreeAttachments("middle.doc"));
+  ASSERT_EQ(message.Attachments().size(), 3u);
+  EXPECT_EQ(message.Attachments()[2]->SaveError(),
+            "Cannot save attachment \"third.bin\": Cannot create file "
+            "\"/nonexistent-kadenza-folder/third.bin\": No such file or directory");
+  EXPECT_EQ(message.Attachments()[2]->SaveErrorCode(), ENOENT);
 }
 
 // ------------------------------------------------------------------------------------------

@@ -49,9 +49,11 @@ TEST(TimeZoneBias, FixedZones) {
 TEST(FormatMailDate, Shape) {
   InZone z("XXX-1");
   EXPECT_EQ(FormatMailDate(kz::EncodeDateTime(2026, 12, 8, 2, 5, 7)),
-            "Tue, 8 Dec 2026 2:05:07 +0100");
+            "Tue, 8 Dec 2026 02:05:07 +0100");
   EXPECT_EQ(FormatMailDate(kz::EncodeDateTime(2027, 1, 31, 23, 59, 59)),
             "Sun, 31 Jan 2027 23:59:59 +0100");
+  EXPECT_EQ(FormatMailDate(kz::EncodeDateTime(2026, 12, 9, 0, 0, 0)),
+            "Wed, 9 Dec 2026 00:00:00 +0100");
 }
 
 TEST(FormatMailDate, UsesTheOffsetOfTheDateItself) {
@@ -86,7 +88,7 @@ TEST_P(ParseDate, InUtc) {
 }
 INSTANTIATE_TEST_SUITE_P(
     All, ParseDate,
-    testing::Values(DateRow{"Tue, 8 Dec 2026 2:05:07 +0100", 2026, 12, 8, 1, 5, 7},
+    testing::Values(DateRow{"Tue, 8 Dec 2026 02:05:07 +0100", 2026, 12, 8, 1, 5, 7},
                     DateRow{"8 Dec 2026 02:05:07 -0230", 2026, 12, 8, 4, 35, 7},
                     DateRow{"Mon, 1 jan 2024 23:30:00 -0100", 2024, 1, 2, 0, 30, 0},
                     DateRow{"1 Jan 25 10:00:00 +0000", 2025, 1, 1, 10, 0, 0},
