@@ -2,9 +2,9 @@
 #include "mail/clMailMessage.h"
 
 #include <algorithm>
-#include <cstring>
 #include <typeinfo>
 
+#include "core/LineSplitter.h"
 #include "core/Store.h"
 #include "core/StringUtils.h"
 #include "mail/clMimeParams.h"
@@ -48,6 +48,11 @@ TclTextBody* FindText(const TclMessageBodies& bodies, std::string_view type) {
   return nullptr;
 }
 
+// FieldPrefix: the characters before a field's value on its first line ("Name: ").
+std::size_t FieldPrefix(std::string_view name) {
+  return name.size() + 2;
+}
+
 // Bounded retries for a boundary that occurs in the content: each new one has an extra
 // random tail, so a retry practically never collides again.
 constexpr int kBoundaryAttempts = 64;
@@ -60,41 +65,11 @@ std::vector<std::string> ReadSourceLines(TStream& stream) {
   if (size > 0)
     lines.reserve(static_cast<std::size_t>(size / 60));
   std::string chunk(1 << 16, '\0');
-  std::string current;
-  bool pendingCr = false;  // a CR ended the last chunk: a LF starting the next belongs to it
-  bool open = false;       // current holds an unfinished line
-  while (const std::size_t n = stream.Read(std::span<char>(chunk.data(), chunk.size()))) {
-    std::size_t pos = 0;
-    if (pendingCr && chunk[0] == '\n')
-      pos = 1;
-    pendingCr = false;
-    while (pos < n) {
-      const void* hit = std::memchr(chunk.data() + pos, '\n', n - pos);
-      const void* cr = std::memchr(chunk.data() + pos, '\r', n - pos);
-      std::size_t stop = n;
-      if (hit != nullptr)
-        stop = static_cast<std::size_t>(static_cast<const char*>(hit) - chunk.data());
-      if (cr != nullptr)
-        stop =
-            std::min(stop, static_cast<std::size_t>(static_cast<const char*>(cr) - chunk.data()));
-      current.append(chunk.data() + pos, stop - pos);
-      open = true;
-      if (stop == n)
-        break;
-      lines.push_back(std::move(current));
-      current.clear();
-      open = false;
-      pos = stop + 1;
-      if (chunk[stop] == '\r') {
-        if (pos < n && chunk[pos] == '\n')
-          ++pos;
-        else if (pos == n)
-          pendingCr = true;
-      }
-    }
-  }
-  if (open && !current.empty())
-    lines.push_back(std::move(current));
+  kz::LineSplitter splitter;
+  auto add = [&lines](std::string_view line) { lines.emplace_back(line); };
+  while (const std::size_t n = stream.Read(std::span<char>(chunk.data(), chunk.size())))
+    splitter.Feed(std::string_view(chunk.data(), n), add);
+  splitter.Finish(add);
   return lines;
 }
 
@@ -403,9 +378,11 @@ void TclMailMessage::WriteHeader(TclStringList& lines, bool newBoundary) {
   if (includeRFC822Header_) {
     AddHeaderField(lines, "Message-ID", messageID_);
     AddHeaderField(lines, "From",
-                   EncodeHeaderAddress(from_.FullAddress(), charSet_, method, charsPerLine_));
-    AddHeaderField(lines, "Reply-To",
-                   EncodeHeaderAddress(replyTo_, charSet_, method, charsPerLine_));
+                   EncodeHeaderAddress(from_.FullAddress(), charSet_, method, charsPerLine_,
+                                       FieldPrefix("From")));
+    AddHeaderField(
+        lines, "Reply-To",
+        EncodeHeaderAddress(replyTo_, charSet_, method, charsPerLine_, FieldPrefix("Reply-To")));
     AddHeaderField(lines, "Newsgroups", Join(newsGroups_, ","));
     AddHeaderField(lines, "References", Join(references_, " "));
     for (const auto& [name, list] :
@@ -416,11 +393,15 @@ void TclMailMessage::WriteHeader(TclStringList& lines, bool newBoundary) {
       for (int i = 0; i < list->Count(); ++i) {
         if (i > 0)
           value += ",\r\n";
-        value += EncodeHeaderAddress(list->Items(i).FullAddress(), charSet_, method, charsPerLine_);
+        // Each further address starts a continuation line (its TAB).
+        value += EncodeHeaderAddress(list->Items(i).FullAddress(), charSet_, method, charsPerLine_,
+                                     i == 0 ? FieldPrefix(name) : 1);
       }
       AddHeaderField(lines, name, value);
     }
-    AddHeaderField(lines, "Subject", EncodeHeaderValue(subject_, charSet_, method, charsPerLine_));
+    AddHeaderField(
+        lines, "Subject",
+        EncodeHeaderValue(subject_, charSet_, method, charsPerLine_, FieldPrefix("Subject")));
     AddHeaderField(lines, "Date",
                    EncodeHeaderValue(FormatMailDate(date_), charSet_, method, charsPerLine_));
     linesFieldPos_ = lines.size();
@@ -452,7 +433,8 @@ void TclMailMessage::WriteHeader(TclStringList& lines, bool newBoundary) {
                                                              : "3");
     AddHeaderField(lines, "X-MimeOLE", mimeOLE_);
     AddHeaderField(lines, "Disposition-Notification-To",
-                   EncodeHeaderAddress(readReceiptTo_, charSet_, method, charsPerLine_));
+                   EncodeHeaderAddress(readReceiptTo_, charSet_, method, charsPerLine_,
+                                       FieldPrefix("Disposition-Notification-To")));
     AddFieldLines(lines, extraFields_);
   }
   lines.emplace_back();

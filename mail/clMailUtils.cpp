@@ -119,6 +119,12 @@ std::string PhraseSafeWords(std::string_view words) {
 
 // RFC 2047: an encoded word is at most 75 characters long.
 constexpr std::size_t kMaxEncodedWord = 75;
+// RFC 2047 and 5322: header lines, the field name included, stay within 76 characters
+// where their words allow it.
+constexpr std::size_t kMaxHeaderLine = 76;
+// A first word with less room than this for its encoded text starts the field's value
+// anyway at full length: a line cannot be kept short at any price.
+constexpr std::size_t kMinFirstWord = 8;
 
 // The charsets whose bytes for a character may hold CR, LF or NUL (a UTF-16 or UTF-32 code
 // unit), and whose ASCII characters are not their own bytes.
@@ -160,17 +166,21 @@ void AppendQ(std::string& out, std::string_view bytes) {
 // words are joined with CR LF.
 class EncodedWords {
  public:
-  EncodedWords(std::string_view charSet, TclEncodeMethod method, int charsPerLine)
+  // firstLineUsed: the characters before the first word on its line ("Subject: "); the
+  // first word is made short enough for that line to stay within kMaxHeaderLine.
+  EncodedWords(std::string_view charSet, TclEncodeMethod method, int charsPerLine,
+               std::size_t firstLineUsed)
       : charSet_(charSet),
         codePage_(TclTranslator::GetCodePage(charSet)),
         base64_(method == TclEncodeMethod::cmBase64),  // anything else is written as Q
         prefix_("=?" + std::string(charSet) + (base64_ ? "?B?" : "?Q?")) {
     const std::size_t overhead = prefix_.size() + 2;
-    budget_ = overhead < kMaxEncodedWord ? kMaxEncodedWord - overhead : 0;
-    if (charsPerLine > 0)
-      budget_ = std::min(budget_, static_cast<std::size_t>(charsPerLine));
-    if (base64_)
-      budget_ -= budget_ % 4;
+    fullBudget_ = Budget(kMaxEncodedWord, overhead, charsPerLine);
+    const std::size_t firstRoom =
+        firstLineUsed < kMaxHeaderLine ? kMaxHeaderLine - firstLineUsed : 0;
+    budget_ = std::min(fullBudget_, Budget(firstRoom, overhead, charsPerLine));
+    if (budget_ < kMinFirstWord)
+      budget_ = fullBudget_;  // too little room: the word goes on as it must
   }
 
   std::string Encode(std::string_view text) {
@@ -209,11 +219,41 @@ class EncodedWords {
     return base64_ ? (byteCount + more.size() + 2) / 3 * 4 : QLength(word_) + QLength(more);
   }
 
+  static std::size_t Budget(std::size_t room, std::size_t overhead, int charsPerLine) {
+    std::size_t budget = overhead < room ? room - overhead : 0;
+    if (charsPerLine > 0)
+      budget = std::min(budget, static_cast<std::size_t>(charsPerLine));
+    return budget;
+  }
+
+  std::size_t EncodedBudget() const { return base64_ ? budget_ - budget_ % 4 : budget_; }
+
   void AddCharacter(const std::string& bytes) {
     // A character that does not fit even alone still goes into a word of its own.
-    if (!word_.empty() && EncodedLength(word_.size(), bytes) > budget_)
+    if (!word_.empty() && EncodedLength(word_.size(), bytes) > EncodedBudget()) {
+      // The word ends after its last space, when that keeps it at least half full, so the
+      // words break where the text does; the rest starts the next word.
+      const std::size_t space = SpaceCut();
+      std::string rest = space == std::string::npos ? std::string() : word_.substr(space);
+      if (space != std::string::npos)
+        word_.resize(space);
       Flush();
+      word_ = std::move(rest);
+      if (!word_.empty() && EncodedLength(word_.size(), bytes) > EncodedBudget())
+        Flush();
+    }
     word_ += bytes;
+  }
+
+  // SpaceCut: where the word would end after its last space, or npos. Spaces are found as
+  // bytes only in charsets where a space is its own byte.
+  std::size_t SpaceCut() const {
+    if (IsWideCharSet(codePage_) || codePage_ == 65000)
+      return std::string::npos;
+    const std::size_t space = word_.rfind(' ');
+    if (space == std::string::npos || space + 1 == word_.size() || (space + 1) * 2 < word_.size())
+      return std::string::npos;
+    return space + 1;
   }
 
   void Flush() {
@@ -228,17 +268,50 @@ class EncodedWords {
       AppendQ(result_, word_);
     result_ += "?=";
     word_.clear();
+    budget_ = fullBudget_;  // words after the first start continuation lines
   }
 
   std::string charSet_;
   int codePage_;
   bool base64_;
   std::string prefix_;
+  std::size_t fullBudget_ = 0;
   std::size_t budget_ = 0;
   bool first_ = true;
   std::string word_;  // charset bytes of the word being filled
   std::string result_;
 };
+
+// AddFolded adds a header line, folded (RFC 5322: a line break put before white space)
+// wherever it is longer than kMaxHeaderLine and has white space to break at after its
+// first `keep` characters (the field name, or the white space that starts a continuation
+// line). A run of text longer than a line is left whole.
+void AddFolded(std::vector<std::string>& lines, std::string line, std::size_t keep) {
+  while (line.size() > kMaxHeaderLine) {
+    std::size_t cut = std::string::npos;
+    for (std::size_t i = std::min(kMaxHeaderLine, line.size() - 1); i > keep; --i) {
+      if (IsWsp(line[i]) && !IsWsp(line[i - 1])) {
+        cut = i;
+        break;
+      }
+    }
+    if (cut == std::string::npos) {
+      for (std::size_t i = kMaxHeaderLine + 1; i < line.size(); ++i) {
+        if (IsWsp(line[i]) && !IsWsp(line[i - 1])) {
+          cut = i;
+          break;
+        }
+      }
+    }
+    // Only white space after the cut would leave a line of nothing but white space.
+    if (cut == std::string::npos || line.find_first_not_of(" \t", cut) == std::string::npos)
+      break;
+    lines.push_back(line.substr(0, cut));
+    line.erase(0, cut);
+    keep = 1;
+  }
+  lines.push_back(std::move(line));
+}
 
 bool IsFieldStart(std::string_view line) {
   return !line.empty() && !IsWsp(line[0]) && line.find(':') != std::string_view::npos;
@@ -262,7 +335,7 @@ std::string_view EncodedWordLetter(TclEncodeMethod method) {
 }
 
 std::string EncodeHeaderValue(std::string_view text, std::string_view charSet,
-                              TclEncodeMethod method, int charsPerLine) {
+                              TclEncodeMethod method, int charsPerLine, std::size_t firstLineUsed) {
   if (text.empty())
     return {};
   if (method == TclEncodeMethod::cmUUEncode || method == TclEncodeMethod::cm8Bit) {
@@ -280,16 +353,17 @@ std::string EncodeHeaderValue(std::string_view text, std::string_view charSet,
     method = TclEncodeMethod::cmQuotedPrintable;
   if (method == TclEncodeMethod::cmNone)
     return std::string(text);
-  return EncodedWords(charSet, method, charsPerLine).Encode(text);
+  return EncodedWords(charSet, method, charsPerLine, firstLineUsed).Encode(text);
 }
 
 std::string EncodeHeaderAddress(std::string_view fullAddress, std::string_view charSet,
-                                TclEncodeMethod method, int charsPerLine) {
+                                TclEncodeMethod method, int charsPerLine,
+                                std::size_t firstLineUsed) {
   const std::string email = ParseEmail(fullAddress);
   const std::string name = ParseName(fullAddress, email);
   if (name.empty())
     return std::string(fullAddress);
-  std::string encoded = EncodeHeaderValue(name, charSet, method, charsPerLine);
+  std::string encoded = EncodeHeaderValue(name, charSet, method, charsPerLine, firstLineUsed);
   if (encoded != name)
     encoded = PhraseSafeWords(encoded);
   return JoinEmailAddress(encoded, email);
@@ -354,8 +428,11 @@ void AddHeaderField(std::vector<std::string>& lines, std::string_view name,
   if (!folded.empty() && folded.back() == '\t')
     folded.pop_back();
   const std::string field = std::string(name) + ": " + folded;
-  for (std::string& piece : kz::SplitLines(field))
-    lines.push_back(std::move(piece));
+  bool first = true;
+  for (std::string& piece : kz::SplitLines(field)) {
+    AddFolded(lines, std::move(piece), first ? name.size() + 2 : 1);
+    first = false;
+  }
 }
 
 void AddHeaderFieldItems(std::vector<std::string>& lines, std::string_view name,
@@ -370,7 +447,7 @@ void AddHeaderFieldItems(std::vector<std::string>& lines, std::string_view name,
   for (std::size_t i = 1; i < items.size(); ++i) {
     lines.back() += separator;
     for (const std::string& piece : kz::SplitLines(items[i]))
-      lines.push_back("\t" + piece);
+      AddFolded(lines, "\t" + piece, 1);
   }
 }
 

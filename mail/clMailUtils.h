@@ -28,11 +28,16 @@ std::string_view EncodedWordLetter(TclEncodeMethod method);
 // escape everything but letters, digits and ! * + - /, so they also serve in display names.
 // cmUUEncode and cm8Bit make no encoded word: the result is the text's bytes in the charset,
 // except for UTF-16 and UTF-32, whose bytes could hold CR and LF and are written as B words.
+// firstLineUsed is the number of characters before the value on its first line ("Subject: "
+// is 9): the first word is kept short enough for that line to stay within 76 characters.
+// A word that has to end inside the text ends after a space where one lies in its second half.
 std::string EncodeHeaderValue(std::string_view text, std::string_view charSet,
-                              TclEncodeMethod method, int charsPerLine);
+                              TclEncodeMethod method, int charsPerLine,
+                              std::size_t firstLineUsed = 0);
 // EncodeHeaderAddress encodes the display name of an address text and joins it again.
 std::string EncodeHeaderAddress(std::string_view fullAddress, std::string_view charSet,
-                                TclEncodeMethod method, int charsPerLine);
+                                TclEncodeMethod method, int charsPerLine,
+                                std::size_t firstLineUsed = 0);
 // DecodeHeaderValue decodes the encoded words of a header value into UTF-8 text. Adjacent
 // words of one charset are converted together and the white space between them dropped; a
 // malformed word is kept as text. Text outside words that is not UTF-8 is read in charSet.
@@ -40,7 +45,8 @@ std::string DecodeHeaderValue(std::string_view text, std::string_view charSet);
 
 // AddHeaderField adds "Name: value" (nothing for an empty value). Every line break of the
 // value (CR LF, a lone CR or a lone LF) starts a continuation line beginning with TAB, so no
-// value can end the field early.
+// value can end the field early. A line longer than 76 characters is folded before white
+// space where it has some (after the field name).
 void AddHeaderField(std::vector<std::string>& lines, std::string_view name, std::string_view value);
 // AddHeaderFieldItems writes the first item with AddHeaderField and each further item on
 // continuation lines, the separator appended to the line before.

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <random>
 
 #include "core/DateTime.h"
@@ -63,94 +62,18 @@ constexpr std::size_t kChunk = 1 << 16;
 // one piece pairs with a LF at the start of the next. NUL bytes become spaces.
 class LineCutter {
  public:
-  // lfOnly: the data's only line breaks are CR LF pairs (encoded output), so a LF alone
-  // marks each one.
-  LineCutter(TclStringList& lines, bool lfOnly) : lines_(lines), lfOnly_(lfOnly) {}
+  explicit LineCutter(TclStringList& lines) : lines_(lines) {}
 
   void Feed(std::string_view data) {
-    if (lfOnly_) {
-      FeedEncoded(data);
-      return;
-    }
-    std::size_t pos = 0;
-    if (pendingCr_ && !data.empty()) {
-      pendingCr_ = false;
-      if (data[0] == '\n')
-        pos = 1;
-    }
-    // The next CR and LF are looked up with memchr and remembered, so every byte is
-    // searched once however the breaks are mixed.
-    std::size_t nextCr = 0, nextLf = 0;
-    bool haveCr = false, haveLf = false;
-    auto next = [&](char c, std::size_t& at, bool& have) {
-      if (!have || at < pos) {
-        const void* hit = std::memchr(data.data() + pos, c, data.size() - pos);
-        at = hit == nullptr ? data.size()
-                            : static_cast<std::size_t>(static_cast<const char*>(hit) - data.data());
-        have = true;
-      }
-      return at;
-    };
-    while (pos < data.size()) {
-      const std::size_t stop = std::min(next('\r', nextCr, haveCr), next('\n', nextLf, haveLf));
-      const std::string_view piece = data.substr(pos, stop - pos);
-      if (stop == data.size()) {
-        partial_ += piece;
-        endsWithBreak_ = endsWithBreak_ && piece.empty();
-        return;
-      }
-      if (partial_.empty()) {
-        Emit(lines_.emplace_back(piece));
-      } else {
-        partial_ += piece;
-        Emit(lines_.emplace_back(partial_));
-        partial_.clear();
-      }
-      endsWithBreak_ = true;
-      pos = stop + 1;
-      if (data[stop] == '\r') {
-        if (pos == data.size())
-          pendingCr_ = true;
-        else if (data[pos] == '\n')
-          ++pos;
-      }
-    }
-  }
-
-  void FeedEncoded(std::string_view data) {
-    std::size_t pos = 0;
-    while (pos < data.size()) {
-      const void* hit = std::memchr(data.data() + pos, '\n', data.size() - pos);
-      if (hit == nullptr) {
-        partial_ += data.substr(pos);
-        endsWithBreak_ = false;
-        return;
-      }
-      const auto lf = static_cast<std::size_t>(static_cast<const char*>(hit) - data.data());
-      std::size_t end = lf;
-      if (end > pos && data[end - 1] == '\r')
-        --end;
-      if (partial_.empty()) {
-        lines_.emplace_back(data.substr(pos, end - pos));
-      } else {
-        partial_ += data.substr(pos, end - pos);
-        if (end == pos && !partial_.empty() && partial_.back() == '\r')
-          partial_.pop_back();  // the CR ended the last piece
-        lines_.emplace_back(partial_);
-        partial_.clear();
-      }
-      endsWithBreak_ = true;
-      pos = lf + 1;
-    }
+    splitter_.Feed(data, [this](std::string_view line) { Emit(lines_.emplace_back(line)); });
+    if (!data.empty())
+      endsWithBreak_ = data.back() == '\r' || data.back() == '\n';
   }
 
   // Finish adds an unfinished last line; true when the data ended with a line break.
   bool Finish() {
-    if (!partial_.empty()) {
-      Emit(lines_.emplace_back(partial_));
-      partial_.clear();
+    if (splitter_.Finish([this](std::string_view line) { Emit(lines_.emplace_back(line)); }))
       endsWithBreak_ = false;
-    }
     return endsWithBreak_;
   }
 
@@ -161,9 +84,7 @@ class LineCutter {
   }
 
   TclStringList& lines_;
-  bool lfOnly_;
-  std::string partial_;
-  bool pendingCr_ = false;
+  kz::LineSplitter splitter_;
   bool endsWithBreak_ = false;
 };
 
@@ -402,9 +323,7 @@ std::size_t TclMessageBody::AddDataLines(TclStringList& lines, bool& endsWithBre
       static_cast<std::size_t>(static_cast<double>(std::max<std::int64_t>(total, 0)) / perLine) + 2;
   if (needed > lines.capacity())
     lines.reserve(std::max(needed, lines.capacity() * 2));
-  LineCutter cutter(lines, method == TclEncodeMethod::cmBase64 ||
-                               method == TclEncodeMethod::cmQuotedPrintable ||
-                               method == TclEncodeMethod::cmUUEncode);
+  LineCutter cutter(lines);
   std::string chunk(kChunk, '\0');
   std::string out;
   while (const std::size_t n = source->Read(std::span<char>(chunk.data(), chunk.size()))) {

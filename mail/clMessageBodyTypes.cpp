@@ -11,6 +11,7 @@
 #include "mail/clMailMessage.h"
 #include "mail/clMessageBody.h"
 #include "mail/clMimeParams.h"
+#include "mail/clMimeTypes.h"
 #include "mail/clTranslator.h"
 #include "mail/clUtils.h"
 
@@ -159,7 +160,14 @@ void TclAttachmentBody::SetContentID(std::string_view value) {
 void TclAttachmentBody::SetFileName(std::string_view value) {
   if (fileName_ == value)
     return;
+  // The type follows the name's extension unless it was set otherwise.
+  const bool typeFromName =
+      !IsParse() && ClassName() == "TclAttachmentBody" &&
+      (contentType_ == TclMimeTypes::kDefaultType ||
+       (!fileName_.empty() && contentType_ == AttachmentContentType(fileName_)));
   fileName_ = value;
+  if (typeFromName)
+    contentType_ = AttachmentContentType(fileName_);
   if (!IsParse()) {
     if (std::shared_ptr<TStream> data = OpenData(true)) {
       Encoder().SetCharsPerLine(MailMessage()->CharsPerLine());

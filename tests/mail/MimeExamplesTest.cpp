@@ -76,7 +76,7 @@ TEST(MimeExamples, BuildThenReadGivesPartsAndFiles) {
   EXPECT_EQ(lines[8], "1.1.1 TclTextBody text/plain - 33");
   EXPECT_TRUE(kz::StartsWith(lines[9], "1.1.2 TclTextBody text/html - "));
   EXPECT_EQ(lines[10], "1.2 TclImageBody image/png logo.png 508");
-  EXPECT_EQ(lines[11], "2 TclAttachmentBody application/octet-stream přihláška.pdf 70000");
+  EXPECT_EQ(lines[11], "2 TclAttachmentBody application/pdf přihláška.pdf 70000");
   EXPECT_EQ(ReadFile(saveDir + "/přihláška.pdf"), binary);
   EXPECT_EQ(ReadFile(saveDir + "/logo.png"), ReadFile(logo));
 }

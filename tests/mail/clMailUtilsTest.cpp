@@ -43,8 +43,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "=?UTF-8?Q?a_b=5Fc=3F?="},
         EncodeRow{"long_ascii_becomes_q", std::string(30, 'x') + " " + std::string(30, 'y'),
                   "UTF-8", M::cmNone, 40,
-                  "=?UTF-8?Q?" + std::string(30, 'x') + "_" + std::string(9, 'y') +
-                      "?=\r\n=?UTF-8?Q?" + std::string(21, 'y') + "?="},
+                  "=?UTF-8?Q?" + std::string(30, 'x') + "_?=\r\n=?UTF-8?Q?" + std::string(30, 'y') +
+                      "?="},
+        EncodeRow{"word_breaks_inside_when_no_space_in_its_second_half",
+                  "a " + std::string(60, 'x'), "UTF-8", M::cmNone, 40,
+                  "=?UTF-8?Q?a_" + std::string(38, 'x') + "?=\r\n=?UTF-8?Q?" +
+                      std::string(22, 'x') + "?="},
         EncodeRow{"charset_bytes", "č", "iso-8859-2", M::cmQuotedPrintable, 76,
                   "=?iso-8859-2?Q?=E8?="},
         EncodeRow{"hard_break_starts_word", "ab\r\ncd", "UTF-8", M::cmQuotedPrintable, 76,
@@ -205,15 +209,96 @@ TEST_P(Folding, Folds) {
 }
 INSTANTIATE_TEST_SUITE_P(
     All, Folding,
-    testing::Values(FoldRow{"one_line", "hello", {"Subject: hello"}},
-                    FoldRow{"two_lines", "a\r\nb", {"Subject: a", "\tb"}},
-                    FoldRow{"trailing_break", "a\r\n", {"Subject: a"}},
-                    // A lone CR or LF cannot end the field and start another one.
-                    FoldRow{"lone_lf",
-                            "x\nBcc: victim@example.com",
-                            {"Subject: x", "\tBcc: victim@example.com"}},
-                    FoldRow{"lone_cr", "x\rBcc: v@e.com", {"Subject: x", "\tBcc: v@e.com"}},
-                    FoldRow{"empty_line_inside", "a\n\nb", {"Subject: a", "\t", "\tb"}}));
+    testing::Values(
+        FoldRow{"one_line", "hello", {"Subject: hello"}},
+        FoldRow{"two_lines", "a\r\nb", {"Subject: a", "\tb"}},
+        FoldRow{"trailing_break", "a\r\n", {"Subject: a"}},
+        // A lone CR or LF cannot end the field and start another one.
+        FoldRow{
+            "lone_lf", "x\nBcc: victim@example.com", {"Subject: x", "\tBcc: victim@example.com"}},
+        FoldRow{"lone_cr", "x\rBcc: v@e.com", {"Subject: x", "\tBcc: v@e.com"}},
+        FoldRow{"empty_line_inside", "a\n\nb", {"Subject: a", "\t", "\tb"}},
+        // Long lines fold before white space, the field name counted.
+        FoldRow{"long_plain_text_folds_at_the_last_space",
+                std::string(60, 'a') + " " + std::string(6, 'b') + " " + std::string(20, 'c'),
+                {"Subject: " + std::string(60, 'a') + " " + std::string(6, 'b'),
+                 " " + std::string(20, 'c')}},
+        FoldRow{"exactly_76_stays",
+                std::string(60, 'a') + " " + std::string(6, 'b'),
+                {"Subject: " + std::string(60, 'a') + " " + std::string(6, 'b')}},
+        FoldRow{"long_word_stays_whole_then_folds",
+                std::string(90, 'a') + " b  c",
+                {"Subject: " + std::string(90, 'a'), " b  c"}},
+        FoldRow{"no_fold_after_the_colon",
+                std::string(100, 'a'),
+                {"Subject: " + std::string(100, 'a')}},
+        FoldRow{"continuation_lines_fold_too",
+                "x\r\n" + std::string(76, 'd') + " e",
+                {"Subject: x", "\t" + std::string(76, 'd'), " e"}},
+        FoldRow{"trailing_space_is_not_a_line",
+                std::string(80, 'a') + "   ",
+                {"Subject: " + std::string(80, 'a') + "   "}}),
+    [](const testing::TestParamInfo<FoldRow>& info) { return info.param.name; });
+
+// Encoded subjects: every line, "Subject: " included, within 76 characters; the text comes
+// back whole; words end after a space where one lies in their second half.
+struct SubjectRow {
+  std::string name;
+  std::string text;
+  M method;
+  std::string charSet;
+};
+void PrintTo(const SubjectRow& r, std::ostream* os) {
+  *os << r.name;
+}
+
+std::string Repeat(std::string_view s, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i)
+    out += s;
+  return out;
+}
+
+class EncodedSubject : public testing::TestWithParam<SubjectRow> {};
+TEST_P(EncodedSubject, LinesFitAndDecode) {
+  const SubjectRow& r = GetParam();
+  Lines lines;
+  AddHeaderField(lines, "Subject", EncodeHeaderValue(r.text, r.charSet, r.method, 76, 9));
+  ASSERT_GE(lines.size(), 2u);
+  std::string value;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_LE(lines[i].size(), 76u) << lines[i];
+    value += i == 0 ? lines[i].substr(9) : " " + lines[i].substr(1);
+  }
+  EXPECT_EQ(DecodeHeaderValue(value, r.charSet), r.text);
+  // The first line is filled, not left short.
+  EXPECT_GE(lines[0].size(), 45u) << lines[0];
+}
+INSTANTIATE_TEST_SUITE_P(
+    All, EncodedSubject,
+    testing::Values(SubjectRow{"czech_q", Repeat("Příliš žluťoučký kůň úpěl ďábelské ódy. ", 3),
+                               M::cmQuotedPrintable, "UTF-8"},
+                    SubjectRow{"czech_b", Repeat("Příliš žluťoučký kůň úpěl ďábelské ódy. ", 3),
+                               M::cmBase64, "UTF-8"},
+                    SubjectRow{"czech_preferred",
+                               Repeat("Týdenní zpráva o stavu projektu č. 2 ", 3), M::cmNone,
+                               "UTF-8"},
+                    SubjectRow{"no_spaces", Repeat("žluťoučký", 20), M::cmQuotedPrintable, "UTF-8"},
+                    SubjectRow{"four_byte_characters", Repeat("\xF0\x9F\x93\xA7 pošta ", 12),
+                               M::cmBase64, "UTF-8"},
+                    SubjectRow{"single_byte_charset", Repeat("Žádost o přijetí ", 8),
+                               M::cmQuotedPrintable, "iso-8859-2"}),
+    [](const testing::TestParamInfo<SubjectRow>& info) { return info.param.name; });
+
+TEST(EncodedSubject, WordsEndAfterSpaces) {
+  Lines lines;
+  AddHeaderField(
+      lines, "Subject",
+      EncodeHeaderValue(Repeat("Týdenní zpráva ", 10), "UTF-8", M::cmQuotedPrintable, 76, 9));
+  ASSERT_GE(lines.size(), 3u);
+  for (std::size_t i = 0; i + 1 < lines.size(); ++i)
+    EXPECT_TRUE(lines[i].ends_with("_?=")) << lines[i];
+}
 
 TEST(AddHeaderField, NoInjectedFieldEvenFromEncodedValues) {
   for (M m : {M::cmNone, M::cmQuotedPrintable, M::cmBase64}) {
