@@ -19,6 +19,7 @@ namespace sendjob {
 void SetUpSmtp(TclSmtp& smtp) {
   smtp.SetUseTLS(ctAutomatic);
   smtp.SetTLSFlags(TclTlsFlags{});
+  smtp.SetBatchSize(kz::kBulkBatchSize);
 }
 
 void SetUpMessage(TclMailMessage& message) {

@@ -34,10 +34,11 @@ struct StoredSend {
 
 // SetUpSmtp gives an SMTP component the application's settings: TLS follows the port (25
 // and 587 start plain and upgrade, any other port is TLS from the first byte) and the TLS
-// versions are left to the TLS library. SetUpMessage: charset UTF-8, type text/plain, and
-// attachments opened by kz::OpenRegularFile: without blocking, a FIFO, device or folder
-// refused with an error naming it (a FIFO would otherwise hold the send for ever), and a
-// missing file reported when the message is composed, before anything is connected.
+// versions are left to the TLS library; the message goes out in batches of 64 KiB.
+// SetUpMessage: charset UTF-8, type text/plain, and attachments opened by
+// kz::OpenRegularFile: without blocking, a FIFO, device or folder refused with an error
+// naming it (a FIFO would otherwise hold the send for ever), and a missing file reported
+// when the message is composed, before anything is connected.
 void SetUpSmtp(TclSmtp& smtp);
 void SetUpMessage(TclMailMessage& message);
 

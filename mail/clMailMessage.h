@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/Component.h"
 #include "core/DateTime.h"
 #include "core/Stream.h"
 #include "mail/clEmailAddress.h"
@@ -33,7 +34,7 @@ void WriteSourceLines(std::span<const std::string> lines, TStream& stream);
 enum class TclMessagePriority { mpLow, mpNormal, mpHigh };
 enum class TclMessageFormat { mfNone, mfMIME, mfUUencode };
 
-class TclMailMessage {
+class TclMailMessage : public TComponent {
  public:
   using TNotifyEvent = std::function<void(TclMailMessage* sender)>;
   // Attachment events: a handler that supplies the data stream sets handled. For saving,

@@ -1,6 +1,7 @@
 #include "smtp/clMC.h"
 
 #include "core/Store.h"
+#include "mail/clMailMessage.h"
 
 void TclCustomMail::SetUseSasl(bool value) {
   if (kz::Store(FUseSasl, value))
@@ -13,8 +14,19 @@ void TclCustomMail::SetSaslOnly(bool value) {
 }
 
 void TclCustomMail::SetMailMessage(TclMailMessage* value) {
-  if (FMailMessage != value) {
-    FMailMessage = value;
-    DoChanged();
+  if (FMailMessage == value)
+    return;
+  RemoveFreeNotification(FMailMessageComponent);
+  FMailMessage = value;
+  FMailMessageComponent = value;
+  FreeNotification(FMailMessageComponent);
+  DoChanged();
+}
+
+void TclCustomMail::Notification(TComponent* AComponent) {
+  TclTcpCommandClient::Notification(AComponent);
+  if (AComponent != nullptr && AComponent == FMailMessageComponent) {
+    FMailMessage = nullptr;
+    FMailMessageComponent = nullptr;
   }
 }

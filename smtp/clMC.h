@@ -15,13 +15,19 @@ class TclCustomMail : public TclTcpCommandClient {
   void SetUseSasl(bool value);
   bool SaslOnly() const { return FSaslOnly; }
   void SetSaslOnly(bool value);
-  // MailMessage is referred to, not owned: whoever destroys the message first sets this
-  // property back to none.
+  // MailMessage is referred to, not owned: the client registers for the message's
+  // free-notification, so the property becomes none when the message is destroyed.
   TclMailMessage* MailMessage() const { return FMailMessage; }
   void SetMailMessage(TclMailMessage* value);
 
+ protected:
+  void Notification(TComponent* AComponent) override;
+
  private:
   TclMailMessage* FMailMessage = nullptr;
+  // The message as a component, taken while it is whole: the notification arrives when
+  // only that part of it is left.
+  TComponent* FMailMessageComponent = nullptr;
   bool FUseSasl = false;
   bool FSaslOnly = false;
 };

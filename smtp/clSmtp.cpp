@@ -1,12 +1,10 @@
 #include "smtp/clSmtp.h"
 
-#include <atomic>
-#include <chrono>
-#include <cstdio>
+#include <cstdint>
 #include <optional>
+#include <stdexcept>
 
 #include "core/CodePage.h"
-#include "core/DateTime.h"
 #include "core/LineSplitter.h"
 #include "core/Store.h"
 #include "core/StringUtils.h"
@@ -54,10 +52,24 @@ void TclCustomSmtp::CheckReplyLine(std::string_view ALine, std::string_view AFir
   }
 }
 
-std::string TclCustomSmtp::GetHeloName() const {
+std::string TclCustomSmtp::HeloNameFor(std::string_view AHostName, std::string_view AFqdn,
+                                       std::string_view ALocalIP) {
+  if (!Trim(AHostName).empty())
+    return std::string(AHostName);
+  if (!AFqdn.empty())
+    return std::string(AFqdn);
+  std::string literal = AddressLiteral(ALocalIP);
+  if (!literal.empty())
+    return literal;
+  return "[127.0.0.1]";
+}
+
+std::string TclCustomSmtp::GetHeloName() {
   if (!Trim(FHostName).empty())
     return FHostName;
-  return GetLocalHostName();
+  const TclNetworkStream* stream = Connection().NetworkStream();
+  return HeloNameFor(FHostName, GetFullyQualifiedHostName(),
+                     stream != nullptr ? std::string_view(stream->IP()) : std::string_view());
 }
 
 void TclCustomSmtp::OpenSmtp() {
@@ -152,9 +164,38 @@ std::string TclCustomSmtp::EnvelopeAddress(std::string_view AFullAddress) {
   return address;
 }
 
-void TclCustomSmtp::SendMailFrom(std::string_view AFrom) {
+std::int64_t TclCustomSmtp::ServerSizeLimit() const {
+  for (const std::string& extension : FExtensions) {
+    const std::string_view text = Trim(extension);
+    if (text.size() < 4 || !EqualsNoCase(text.substr(0, 4), "SIZE") ||
+        (text.size() > 4 && text[4] != ' '))
+      continue;
+    const std::string_view number = Trim(text.substr(4));
+    std::int64_t limit = 0;
+    for (char c : number) {
+      // A limit that is not a number (or one beyond any message) is no limit.
+      if (c < '0' || c > '9' || limit > (INT64_MAX - 9) / 10)
+        return 0;
+      limit = limit * 10 + (c - '0');
+    }
+    return limit;
+  }
+  return -1;
+}
+
+void TclCustomSmtp::SendMailFrom(std::string_view AFrom, std::int64_t ASize) {
   const std::string address = EnvelopeAddress(AFrom);
-  SendCommandSync("MAIL FROM: <%s>", {address}, {250});
+  const std::int64_t limit = ServerSizeLimit();
+  if (limit < 0 || ASize < 0) {
+    SendCommandSync("MAIL FROM:<%s>", {address}, {250});
+    return;
+  }
+  const std::string size = std::to_string(ASize);
+  if (limit > 0 && ASize > limit) {
+    throw EclSmtpError(FormatCommand(kMessageTooLargeText, {size, std::to_string(limit)}),
+                       kMessageTooLargeCode);
+  }
+  SendCommandSync("MAIL FROM:<%s> SIZE=%s", {address, size}, {250});
 }
 
 void TclCustomSmtp::SendRecipients(const std::vector<std::string>& AList) {
@@ -163,7 +204,7 @@ void TclCustomSmtp::SendRecipients(const std::vector<std::string>& AList) {
   for (const std::string& recipient : AList) {
     const std::string address = EnvelopeAddress(recipient);
     // 251 (will forward) and 252 (cannot verify, will try) accept the recipient too.
-    SendCommandSync("RCPT TO: <%s>", {address}, {250, 251, 252});
+    SendCommandSync("RCPT TO:<%s>", {address}, {250, 251, 252});
   }
 }
 
@@ -190,39 +231,37 @@ void TclCustomSmtp::SendNoop() {
   SendCommandSync("NOOP", {250});
 }
 
+void TclCustomSmtp::PrepareHeader(std::string_view AFrom, std::vector<std::string>& AHeader) {
+  kz::PrepareHeaderForSend(AHeader, kXMailerText, GenerateMessageId(AFrom));
+}
+
 void TclCustomSmtp::SendMessage(std::string_view AFrom, std::vector<std::string>& ALines,
                                 const std::vector<std::string>& ARecipients) {
-  kz::AddHeaderField(ALines, "X-Mailer", kXMailerText);
-  const std::string messageId = GenerateMessageId();
-  kz::AddHeaderField(ALines, "Message-ID", messageId);
-  // Every Bcc field goes, not only the first: no blind copy may reach the others.
-  kz::RemoveHeaderFields(ALines, "bcc");
-  SendMailFrom(AFrom);
+  // No lines, no header to complete: the header steps must not turn an empty message into
+  // one of two header fields, which SendData would then send.
+  if (!ALines.empty())
+    PrepareHeader(AFrom, ALines);
+  SendMailFrom(AFrom, kz::LinesSize(ALines));
   SendRecipients(ARecipients);
   SendData(ALines);
 }
 
-namespace {
-
-std::string Hex(unsigned value, int minDigits) {
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "%0*X", minDigits, value);
-  return buffer;
+void TclCustomSmtp::SetMessageIdLeft(std::string_view value) {
+  if (!value.empty() && !kz::IsMessageIdLeft(value))
+    throw std::invalid_argument("SetMessageIdLeft: the left side must be dot-atom text");
+  if (FMessageIdLeft != value) {
+    FMessageIdLeft = value;
+    DoChanged();
+  }
 }
 
-std::atomic<unsigned> gMessageIdCounter{0};
-
-}  // namespace
-
-std::string TclCustomSmtp::GenerateMessageId() {
-  const auto ticks = static_cast<std::uint32_t>(TickCount());
-  const DateTimeParts now = DecodeDateTime(Now());
-  std::string date;
-  for (int part : {now.Month, now.Day, now.Hour, now.Minute, now.Second, now.Millisecond})
-    date += Hex(static_cast<unsigned>(part), 2);
-  const unsigned counter = ++gMessageIdCounter;
-  return "<" + Hex(ticks, 8) + date.substr(0, 12) + Hex(counter, 3) + Hex(counter * 2, 3) + "@" +
-         GetHeloName() + ">";
+std::string TclCustomSmtp::GenerateMessageId(std::string_view AFrom) {
+  const std::string left = FMessageIdLeft.empty() ? kz::RandomMessageIdLeft() : FMessageIdLeft;
+  const std::string sender = AFrom.empty() ? std::string() : TclEmailAddressItem(AFrom).Email();
+  std::string right = kz::MessageIdRight(sender, {});
+  if (right.empty())
+    right = GetHeloName();
+  return "<" + left + "@" + right + ">";
 }
 
 // ---- TclSmtp ----
@@ -334,11 +373,8 @@ void TclSmtp::Send(TStream& AMessage) {
   std::string sender;
   std::vector<std::string> recipients;
   Envelope(header, sender, recipients);
-  kz::AddHeaderField(header, "X-Mailer", kXMailerText);
-  const std::string messageId = GenerateMessageId();
-  kz::AddHeaderField(header, "Message-ID", messageId);
-  kz::RemoveHeaderFields(header, "bcc");
-  SendMailFrom(sender);
+  PrepareHeader(sender, header);
+  SendMailFrom(sender, kz::LinesSize(header) + AMessage.Remaining());
   SendRecipients(recipients);
   SendDataStream(header, AMessage);
 }

@@ -1,10 +1,12 @@
 // The SMTP client (RFC 5321): TclCustomSmtp runs the dialogue - greeting, EHLO or HELO,
 // STARTTLS (RFC 3207) with a second EHLO, log-in (RFC 4954: LOGIN, CRAM-MD5, NTLM), and per
-// message MAIL FROM, RCPT TO and DATA; QUIT on close. TclSmtp is the component a program
-// uses: it completes the header (X-Mailer, Message-ID), removes Bcc, and sends ready
-// message lines with the sender and recipients it holds or finds in the header.
+// message MAIL FROM (with SIZE, RFC 1870, where the server offers it), RCPT TO and DATA;
+// QUIT on close. TclSmtp is the component a program uses: it completes the header
+// (X-Mailer, Message-ID), removes Bcc, and sends ready message lines with the sender and
+// recipients it holds or finds in the header.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,7 +32,15 @@ class TclCustomSmtp : public TclCustomMail {
   // alone. Anything the server sent after its 220 and before the handshake ends the
   // session (-203).
   void StartTls() override;
-  virtual std::string GenerateMessageId();
+  // MessageIdLeft: the left side of generated Message-IDs; empty (the default) means 128
+  // fresh random bits for every message. A caller that must give the same message the same
+  // Message-ID on every attempt sets it; it must be dot-atom text (std::invalid_argument).
+  const std::string& MessageIdLeft() const { return FMessageIdLeft; }
+  void SetMessageIdLeft(std::string_view value);
+  // GenerateMessageId: "<left@right>", the right side the domain of AFrom's address where it
+  // has a usable one, else the EHLO name; the host name, time and uptime stay private.
+  virtual std::string GenerateMessageId(std::string_view AFrom);
+  std::string GenerateMessageId() { return GenerateMessageId({}); }
 
  protected:
   int GetDefaultPort() const override { return 25; }
@@ -42,7 +52,11 @@ class TclCustomSmtp : public TclCustomMail {
   void CheckReplyLine(std::string_view ALine, std::string_view AFirstLine) override;
 
   virtual void OpenSmtp();
-  virtual void SendMailFrom(std::string_view AFrom);
+  virtual void SendMailFrom(std::string_view AFrom) { SendMailFrom(AFrom, -1); }
+  // This form declares the message size (ASize bytes; negative: unknown) where the server
+  // offers SIZE, and refuses a message larger than the server's limit (-204) before any
+  // command goes out.
+  void SendMailFrom(std::string_view AFrom, std::int64_t ASize);
   virtual void SendRecipients(const std::vector<std::string>& AList);
   virtual void SendData(const std::vector<std::string>& ALines);
   virtual void SendQuit();
@@ -51,7 +65,15 @@ class TclCustomSmtp : public TclCustomMail {
   virtual void SendMessage(std::string_view AFrom, std::vector<std::string>& ALines,
                            const std::vector<std::string>& ARecipients);
 
-  std::string GetHeloName() const;
+  // GetHeloName: the name announced in EHLO/HELO. HostName when it is not blank, else the
+  // machine's fully qualified name, else the address literal of the local end of the
+  // connection ("[192.0.2.7]"): strict servers refuse a bare machine name.
+  std::string GetHeloName();
+  // PrepareHeader applies the header steps of a send to a message's header lines.
+  void PrepareHeader(std::string_view AFrom, std::vector<std::string>& AHeader);
+  // HeloNameFor is that choice from its inputs; "[127.0.0.1]" when there is no local address.
+  static std::string HeloNameFor(std::string_view AHostName, std::string_view AFqdn,
+                                 std::string_view ALocalIP);
   void Authorize();
 
  private:
@@ -59,6 +81,10 @@ class TclCustomSmtp : public TclCustomMail {
   void SendHelo(TclOkResponses AOkResponses);
   void ParseExtensions();
   void ParseAuthMethods();
+  // ServerSizeLimit: -1 when the server does not offer SIZE, 0 when it offers it without a
+  // limit, else the limit in bytes.
+  std::int64_t ServerSizeLimit() const;
+  std::vector<std::string_view> MechanismPreference() const;
   // EnvelopeAddress: the address part of a full address, refused (-202) when its bytes
   // hold CR, LF, NUL, "<" or ">".
   static std::string EnvelopeAddress(std::string_view AFullAddress);
@@ -76,6 +102,7 @@ class TclCustomSmtp : public TclCustomMail {
   bool FUseEHLO = true;
   std::string FMailAgent = "Varonet v 7.0";
   std::string FHostName;
+  std::string FMessageIdLeft;
 };
 
 class TclSmtp : public TclCustomSmtp {

@@ -25,25 +25,46 @@ bool HasMethod(const std::vector<std::string>& methods, std::string_view name) {
 
 }  // namespace
 
+// The mechanisms in the order they are tried. UseSasl puts the challenge-response ones
+// first (LOGIN last, or never with SaslOnly). Otherwise LOGIN leads over TLS, where the
+// password is protected anyway; without TLS CRAM-MD5 leads, so that the password does not
+// go in the clear when it need not.
+std::vector<std::string_view> TclCustomSmtp::MechanismPreference() const {
+  if (UseSasl()) {
+    if (SaslOnly())
+      return {"NTLM", "CRAM-MD5"};
+    return {"NTLM", "CRAM-MD5", "LOGIN"};
+  }
+  if (IsTls())
+    return {"LOGIN", "CRAM-MD5", "NTLM"};
+  return {"CRAM-MD5", "LOGIN", "NTLM"};
+}
+
 void TclCustomSmtp::Authorize() {
   if (UserName().empty() && Password().empty())
     return;
-  if (JoinLines(FExtensions, "\n").find("AUTH") == std::string::npos) {
+  std::string_view chosen;
+  for (std::string_view method : MechanismPreference()) {
+    if (HasMethod(FAuthMethods, method)) {
+      chosen = method;
+      break;
+    }
+  }
+  if (chosen.empty()) {
     if (UseSasl() && SaslOnly())
       throw EclSmtpError(std::string(kSaslUnavailableText), kSaslUnavailableCode);
+    // A user name that cannot be used must not turn into a send without log-in: the
+    // server might relay it anyway, or the user would never learn the setting is ignored.
+    if (!UserName().empty())
+      throw EclSmtpError(std::string(kNoLoginMechanismText), kNoLoginMechanismCode);
     return;
   }
-  if (!UseSasl()) {
-    AuthLogin();
-  } else if (HasMethod(FAuthMethods, "NTLM")) {
+  if (chosen == "NTLM")
     AuthNtlm();
-  } else if (HasMethod(FAuthMethods, "CRAM-MD5")) {
+  else if (chosen == "CRAM-MD5")
     AuthCramMd5();
-  } else if (SaslOnly()) {
-    throw EclSmtpError(std::string(kSaslUnavailableText), kSaslUnavailableCode);
-  } else {
+  else
     AuthLogin();
-  }
 }
 
 void TclCustomSmtp::CancelAuthentication() {

@@ -27,10 +27,20 @@ inline constexpr std::string_view kMalformedReplyText =
 inline constexpr int kMixedReplyCodesCode = -205;
 inline constexpr std::string_view kMixedReplyCodesText =
     "The server changed the code inside one reply; the session is closed";
+inline constexpr int kMessageTooLargeCode = -206;
+inline constexpr std::string_view kMessageTooLargeText =
+    "The message is %s bytes, larger than the %s bytes the server accepts";
+inline constexpr int kNoRandomCode = -207;
+inline constexpr std::string_view kNoRandomText =
+    "The system's random generator gave no bytes for the Message-ID";
 inline constexpr int kSaslUnavailableCode = -400;
 inline constexpr std::string_view kSaslUnavailableText =
     "Unable to logon to the server using Secure Password Authentication";
 inline constexpr int kInvalidChallengeCode = -401;
 inline constexpr std::string_view kInvalidChallengeText =
     "The server sent an invalid authentication challenge; the log-in was cancelled";
+inline constexpr int kNoLoginMechanismCode = -402;
+inline constexpr std::string_view kNoLoginMechanismText =
+    "The server offers no log-in method this program can use (LOGIN, CRAM-MD5 or NTLM); "
+    "the message was not sent without log-in";
 }  // namespace kz

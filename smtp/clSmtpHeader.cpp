@@ -1,99 +1,92 @@
 #include "smtp/clSmtpHeader.h"
 
-#include <algorithm>
-#include <cassert>
+#include <openssl/rand.h>
 
 #include "core/StringUtils.h"
+#include "mail/clMailUtils.h"
+#include "net/clAddress.h"
+#include "smtp/clSmtpError.h"
 
 namespace kz {
 
-namespace {
-
-bool IsContinuation(std::string_view line) {
-  return !line.empty() && (line[0] == ' ' || line[0] == '\t');
-}
-
-// FieldName: the lower-cased name of a field line, or empty for any other line.
-std::string FieldName(std::string_view line) {
-  if (line.empty() || IsContinuation(line))
-    return {};
-  const std::size_t colon = line.find(':');
-  if (colon == std::string_view::npos)
-    return {};
-  return LowerAscii(line.substr(0, colon));
-}
-
-}  // namespace
-
-std::size_t HeaderEnd(const std::vector<std::string>& lines) {
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].empty())
-      return i;
-  }
-  return lines.size();
-}
-
-bool HasHeaderField(const std::vector<std::string>& lines, std::string_view name) {
-  const std::string wanted = LowerAscii(name);
-  const std::size_t end = HeaderEnd(lines);
-  for (std::size_t i = 0; i < end; ++i) {
-    if (FieldName(lines[i]) == wanted)
-      return true;
-  }
-  return false;
-}
-
-bool AddHeaderField(std::vector<std::string>& lines, std::string_view name,
-                    std::string_view value) {
-  assert(value.find_first_of("\r\n") == std::string_view::npos);
-  if (value.empty() || HasHeaderField(lines, name))
-    return false;
-  const std::size_t end = HeaderEnd(lines);
-  lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(end),
-               std::string(name) + ": " + std::string(value));
-  return true;
-}
-
-int RemoveHeaderFields(std::vector<std::string>& lines, std::string_view name) {
-  const std::string wanted = LowerAscii(name);
-  // One pass that moves the kept lines forward: many fields cost no more than one.
-  const std::size_t end = HeaderEnd(lines);
-  int removed = 0;
-  bool dropping = false;
-  std::size_t write = 0;
-  for (std::size_t read = 0; read < end; ++read) {
-    if (!IsContinuation(lines[read])) {
-      dropping = FieldName(lines[read]) == wanted;
-      removed += dropping ? 1 : 0;
-    }
-    if (dropping)
-      continue;
-    if (write != read)
-      lines[write] = std::move(lines[read]);
-    ++write;
-  }
-  if (write != end) {
-    const auto tail = std::move(lines.begin() + static_cast<std::ptrdiff_t>(end), lines.end(),
-                                lines.begin() + static_cast<std::ptrdiff_t>(write));
-    lines.erase(tail, lines.end());
-  }
-  return removed;
+void PrepareHeaderForSend(std::vector<std::string>& lines, std::string_view mailer,
+                          std::string_view messageId) {
+  InsertHeaderFieldIfNeed(lines, "X-Mailer", mailer);
+  InsertHeaderFieldIfNeed(lines, "Message-ID", messageId);
+  RemoveHeaderField(lines, "bcc");
 }
 
 std::vector<std::string> HeaderFieldValues(const std::vector<std::string>& lines,
                                            std::string_view name) {
+  TclHeaderFieldList fields;
+  GetHeaderFieldList(0, lines, fields);
   const std::string wanted = LowerAscii(name);
   std::vector<std::string> values;
-  const std::size_t end = HeaderEnd(lines);
-  for (std::size_t i = 0; i < end; ++i) {
-    if (FieldName(lines[i]) != wanted)
-      continue;
-    std::string value(lines[i].substr(lines[i].find(':') + 1));
-    while (i + 1 < end && IsContinuation(lines[i + 1]))
-      value += lines[++i];
-    values.emplace_back(Trim(value));
+  for (const TclHeaderField& field : fields) {
+    if (field.Name == wanted)
+      values.push_back(GetHeaderFieldValue(lines, field));
   }
   return values;
+}
+
+std::int64_t LinesSize(const std::vector<std::string>& lines) {
+  std::int64_t size = 0;
+  for (const std::string& line : lines)
+    size += static_cast<std::int64_t>(line.size()) + 2;
+  return size;
+}
+
+std::string RandomMessageIdLeft() {
+  unsigned char bytes[16];
+  if (RAND_bytes(bytes, sizeof bytes) != 1)
+    throw EclSmtpError(std::string(kNoRandomText), kNoRandomCode);
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string text;
+  for (unsigned char b : bytes) {
+    text.push_back(kHex[b >> 4]);
+    text.push_back(kHex[b & 15]);
+  }
+  return text;
+}
+
+namespace {
+
+// RFC 5322 atext: letters, digits and these signs.
+bool IsAtext(char c) {
+  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
+    return true;
+  return std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
+}
+
+}  // namespace
+
+bool IsMessageIdLeft(std::string_view text) {
+  if (text.empty() || text.front() == '.' || text.back() == '.')
+    return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '.' ? text[i + 1] == '.' : !IsAtext(text[i]))
+      return false;
+  }
+  return true;
+}
+
+std::string MessageIdRight(std::string_view senderAddress, std::string_view fallback) {
+  const std::size_t at = senderAddress.rfind('@');
+  if (at == std::string_view::npos)
+    return std::string(fallback);
+  std::string_view domain = senderAddress.substr(at + 1);
+  if (domain.size() > 2 && domain.front() == '[' && domain.back() == ']') {
+    std::string_view inner = domain.substr(1, domain.size() - 2);
+    if (inner.size() > 5 && EqualsNoCase(inner.substr(0, 5), "IPv6:"))
+      inner.remove_prefix(5);
+    else if (inner.find(':') != std::string_view::npos)
+      return std::string(fallback);
+    std::string literal = AddressLiteral(inner);
+    return literal.empty() ? std::string(fallback) : literal;
+  }
+  if (!domain.empty() && domain.back() == '.')
+    domain.remove_suffix(1);
+  return IsFullyQualifiedHostName(domain) ? LowerAscii(domain) : std::string(fallback);
 }
 
 }  // namespace kz

@@ -1,27 +1,36 @@
-// The header steps an SMTP client applies to a message's lines before sending: adding a
-// field unless one of that name exists, removing every field of a name with its
-// continuation lines, and reading the (unfolded) values of a field. The header is the run
-// of lines up to the first empty line, or all lines when there is none.
+// The header steps of a send, written once for every send form (message object, ready
+// lines, ready stream): the X-Mailer and Message-ID fields added when missing, every Bcc
+// field removed, and the envelope's sender and recipients read from the header. Field
+// lines are found and edited with the mail layer's header-field library, which reads field
+// names as RFC 5322 does ("Bcc : x", with white space before the colon, is a Bcc field).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace kz {
 
-// HeaderEnd: the index of the first empty line, or the line count.
-std::size_t HeaderEnd(const std::vector<std::string>& lines);
-// HasHeaderField: a field of that name (case ignored) is in the header.
-bool HasHeaderField(const std::vector<std::string>& lines, std::string_view name);
-// AddHeaderField inserts "name: value" before the empty line ending the header, unless the
-// value is empty or a field of that name exists. True when it added the line.
-bool AddHeaderField(std::vector<std::string>& lines, std::string_view name, std::string_view value);
-// RemoveHeaderFields deletes every field of that name with its continuation lines and
-// returns how many fields it deleted.
-int RemoveHeaderFields(std::vector<std::string>& lines, std::string_view name);
-// HeaderFieldValues: the value of every field of that name, continuation lines joined.
+// PrepareHeaderForSend adds "X-Mailer: AMailer" and "Message-ID: AMessageId" before the
+// empty line that ends the header, each unless the header has that field, and then removes
+// every Bcc field with its continuation lines, so no blind copy reaches the others.
+void PrepareHeaderForSend(std::vector<std::string>& lines, std::string_view mailer,
+                          std::string_view messageId);
+// HeaderFieldValues: the value of every field of that name in the header, unfolded.
 std::vector<std::string> HeaderFieldValues(const std::vector<std::string>& lines,
                                            std::string_view name);
+// LinesSize: the bytes the lines make with a CR LF after each (RFC 1870's message size,
+// dot-stuffing not counted).
+std::int64_t LinesSize(const std::vector<std::string>& lines);
+
+// RandomMessageIdLeft: 128 random bits (OpenSSL's generator) as 32 lower-case hex digits.
+std::string RandomMessageIdLeft();
+// IsMessageIdLeft: the text is RFC 5322 dot-atom text (atext runs joined by single dots),
+// so that "<left@right>" is a valid msg-id.
+bool IsMessageIdLeft(std::string_view text);
+// MessageIdRight: the domain of the sender's address when it is a fully qualified domain
+// or an address literal, else AFallback.
+std::string MessageIdRight(std::string_view senderAddress, std::string_view fallback);
 
 }  // namespace kz

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/Component.h"
 #include "net/clConnection.h"
 #include "net/clFirewallUtils.h"
 #include "net/clHostIPResolver.h"
@@ -48,9 +49,15 @@ inline constexpr std::string_view kUnsolicitedReplyText =
     "The server sent data that answers no command; the session is closed";
 }  // namespace kz
 
+namespace kz {
+// kBulkBatchSize: the BatchSize for programs that send whole messages: batches of 64 KiB
+// (as curl writes) take an eighth of the system calls of the 8 KiB default.
+inline constexpr int kBulkBatchSize = 65536;
+}  // namespace kz
+
 enum TclClientTlsMode { ctNone = 0, ctAutomatic = 1, ctImplicit = 2, ctExplicit = 3 };
 
-class TclTcpClient {
+class TclTcpClient : public TComponent {
  public:
   using TNotifyEvent = std::function<void(TclTcpClient* Sender)>;
 

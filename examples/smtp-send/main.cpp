@@ -176,6 +176,7 @@ void Configure(TclSmtp& smtp, const Options& o) {
   smtp.SetSaslOnly(o.saslOnly);
   smtp.SetHostName(o.helo);
   smtp.SetTimeOut(o.timeOut);
+  smtp.SetBatchSize(kz::kBulkBatchSize);
   smtp.SetFirewallSettings(o.proxy);
   if (o.insecure) {
     smtp.SetCertificateFlags({cfIgnoreCommonNameInvalid, cfIgnoreDateInvalid,

@@ -24,7 +24,9 @@
 #include "app/SendJob.h"
 #include "app/SendSlots.h"
 #include "core/Error.h"
+#include "net/clAddress.h"
 #include "support/AiosmtpdPeer.h"
+#include "support/PostfixPeer.h"
 
 namespace {
 
@@ -748,6 +750,44 @@ TEST_F(SendJobTest, KilledBetweenTheDotAndTheReplyIsNamedAtTheNextStart) {
   EXPECT_EQ(balloons.size(), 1u);
   EXPECT_EQ(history::ReadLast(settings::DataFolder(), 10).size(), 1u);
   EXPECT_FALSE(fs::exists(stalling.MessagePath(2)));
+}
+
+// ---- a strict submission server ----
+
+// The stored message through `kadenza --send-now` to a private Postfix set up as strict
+// submission servers are (fully qualified HELO names, RFC 5321 envelopes, no bare line
+// feeds, fully qualified senders): it is accepted and delivered to both recipients.
+class StrictPostfixTest : public SendJobTest {
+ protected:
+  StrictPostfixTest()
+      : postfix_(SMTP_TEST_DIR "/postfix_peer.py", Certs().Path("good"), Certs().Key("good"),
+                 "jan@example.cz", kPassword, "example.cz") {}
+
+  smtptest::PostfixPeer postfix_;
+};
+
+TEST_F(StrictPostfixTest, AcceptsAndDeliversTheStoredMessage) {
+  if (!postfix_.SkipReason().empty())
+    GTEST_SKIP() << postfix_.SkipReason();
+  ASSERT_NE(postfix_.Port(), 0) << "Postfix did not start";
+  Entries e;
+  e.port = QString::number(postfix_.Port());
+  e.attachments = {Attachment("data.bin", AllBytes())};
+  Save(e);
+  std::string out, err;
+  ASSERT_EQ(RunSendNow(out, err, home.Root()), 0) << err << postfix_.Log();
+  EXPECT_EQ(out, "Úspěšné odeslání:\nVaše naplánované odeslání bylo úspěšné.\n");
+  const std::string box = postfix_.WaitForMailbox(2);
+  EXPECT_NE(box.find("\nDelivered-To: a@example.cz\n"), std::string::npos) << box.substr(0, 2000);
+  EXPECT_NE(box.find("\nDelivered-To: b@example.cz\n"), std::string::npos) << postfix_.Log();
+  // The EHLO name the recipients see in the Received line is a qualified name or the literal.
+  EXPECT_NE(box.find("\nReceived: from "), std::string::npos);
+  const std::string bare = kz::GetLocalHostName();
+  if (bare.find('.') == std::string::npos) {
+    EXPECT_EQ(box.find("Received: from " + bare + " "), std::string::npos)
+        << "the bare machine name went out";
+  }
+  EXPECT_EQ(postfix_.Log().find("reject"), std::string::npos) << postfix_.Log();
 }
 
 }  // namespace

@@ -252,7 +252,8 @@ TEST(SmtpHeader, RemovingManyFieldsGrowsLinearly) {
           lines.emplace_back("X-Keep: 1");
         }
         lines.emplace_back("");
-        EXPECT_EQ(RemoveHeaderFields(lines, "bcc"), static_cast<int>(n));
+        PrepareHeaderForSend(lines, "", "");
+        EXPECT_EQ(lines.size(), n + 1);
         ++runs;
         spent = std::chrono::steady_clock::now() - start;
       } while (spent.count() < 0.03);
@@ -261,23 +262,21 @@ TEST(SmtpHeader, RemovingManyFieldsGrowsLinearly) {
     return best;
   };
   const double small = secondsFor(10000), large = secondsFor(100000);
-  std::cout << "RemoveHeaderFields: " << small * 1e3 << " ms -> " << large * 1e3 << " ms\n";
+  std::cout << "PrepareHeaderForSend: " << small * 1e3 << " ms -> " << large * 1e3 << " ms\n";
   EXPECT_LT(large / small, 30.0) << small << " s -> " << large << " s";
 }
 
 TEST(SmtpHeader, AddsBeforeTheBlankLineAndRemovesEveryBcc) {
-  std::vector<std::string> lines = {"From: a@x", "BCC: c@z", "\td@w",         "To: b@y",
-                                    "Bcc: e@v",  "",         "Bcc: body text"};
-  EXPECT_TRUE(AddHeaderField(lines, "X-Mailer", "m"));
-  EXPECT_FALSE(AddHeaderField(lines, "x-mailer", "other"));
-  EXPECT_FALSE(AddHeaderField(lines, "Message-ID", ""));
-  EXPECT_EQ(RemoveHeaderFields(lines, "bcc"), 2);
+  std::vector<std::string> lines = {"From: a@x", "BCC: c@z",  "\td@w", "To: b@y",       "Bcc: e@v",
+                                    "Bcc : f@u", "bcc\t:g@t", "",      "Bcc: body text"};
+  PrepareHeaderForSend(lines, "m", "");
+  PrepareHeaderForSend(lines, "other", "");
   EXPECT_EQ(lines, (std::vector<std::string>{"From: a@x", "To: b@y", "X-Mailer: m", "",
                                              "Bcc: body text"}));
   std::vector<std::string> noBody = {"Subject: s"};
-  AddHeaderField(noBody, "Message-ID", "<1@x>");
+  PrepareHeaderForSend(noBody, "", "<1@x>");
   EXPECT_EQ(noBody.back(), "Message-ID: <1@x>");
-  EXPECT_EQ(HeaderFieldValues({"To: a@x,", " b@y", "Cc: c", "to: d"}, "TO"),
+  EXPECT_EQ(HeaderFieldValues({"To: a@x,", " b@y", "Cc: c", "to : d"}, "TO"),
             (std::vector<std::string>{"a@x, b@y", "d"}));
 }
 
@@ -297,15 +296,86 @@ TEST(SmtpTlsMode, SubmissionPortTakesStartTls) {
   EXPECT_FALSE(smtp.IsStartTlsPort(2525));
 }
 
-TEST(SmtpMessageId, HasTheDocumentedShapeAndCounts) {
+TEST(SmtpMessageId, IsRandomAtTheEhloNameWithoutASender) {
   TclSmtp smtp;
   smtp.SetHostName("host.example");
   const std::string a = smtp.GenerateMessageId();
   const std::string b = smtp.GenerateMessageId();
-  const std::regex shape("<[0-9A-F]{8}[0-9A-F]{12}[0-9A-F]{3,}[0-9A-F]{3,}@host\\.example>");
+  const std::regex shape("<[0-9a-f]{32}@host\\.example>");
   EXPECT_TRUE(std::regex_match(a, shape)) << a;
   EXPECT_NE(a, b);
 }
+
+TEST(SmtpMessageId, LeftSideIsTheCallersWhenSet) {
+  TclSmtp smtp;
+  smtp.SetMessageIdLeft("k.1a2b");
+  EXPECT_EQ(smtp.GenerateMessageId("Jana <jana@example.cz>"), "<k.1a2b@example.cz>");
+  EXPECT_EQ(smtp.GenerateMessageId("Jana <jana@example.cz>"), "<k.1a2b@example.cz>");
+  EXPECT_THROW(smtp.SetMessageIdLeft("a b"), std::invalid_argument);
+  EXPECT_THROW(smtp.SetMessageIdLeft("a@b"), std::invalid_argument);
+  EXPECT_EQ(smtp.MessageIdLeft(), "k.1a2b");
+  smtp.SetMessageIdLeft("");
+  EXPECT_TRUE(std::regex_match(smtp.GenerateMessageId("jana@example.cz"),
+                               std::regex("<[0-9a-f]{32}@example\\.cz>")));
+}
+
+struct RightRow {
+  std::string name, sender, want;
+};
+
+void PrintTo(const RightRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class SmtpMessageIdRight : public testing::TestWithParam<RightRow> {};
+
+TEST_P(SmtpMessageIdRight, IsTheSendersDomainOrTheFallback) {
+  EXPECT_EQ(kz::MessageIdRight(GetParam().sender, "[192.0.2.7]"), GetParam().want);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SmtpMessageIdRight,
+    testing::Values(RightRow{"Domain", "jana@posta.cz", "posta.cz"},
+                    RightRow{"LowerCased", "jana@Posta.CZ", "posta.cz"},
+                    RightRow{"TrailingDot", "jana@posta.cz.", "posta.cz"},
+                    RightRow{"LastAtCounts", "\"a@b\"@posta.cz", "posta.cz"},
+                    RightRow{"Ipv4Literal", "jana@[192.0.2.9]", "[192.0.2.9]"},
+                    RightRow{"Ipv6Literal", "jana@[IPv6:2001:DB8::9]", "[IPv6:2001:db8::9]"},
+                    RightRow{"Ipv6WithoutTag", "jana@[2001:db8::9]", "[192.0.2.7]"},
+                    RightRow{"BadLiteral", "jana@[999.0.0.1]", "[192.0.2.7]"},
+                    RightRow{"BareDomain", "jana@vm", "[192.0.2.7]"},
+                    RightRow{"Localhost", "jana@localhost.localdomain", "[192.0.2.7]"},
+                    RightRow{"NoDomain", "jana", "[192.0.2.7]"},
+                    RightRow{"Empty", "", "[192.0.2.7]"},
+                    RightRow{"NonAscii", "jana@po\xC5\xA1ta.cz", "[192.0.2.7]"},
+                    RightRow{"AngleInDomain", "jana@a>b.cz", "[192.0.2.7]"}),
+    [](const auto& info) { return info.param.name; });
+
+struct LeftRow {
+  std::string name, left;
+  bool want;
+};
+
+void PrintTo(const LeftRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class SmtpMessageIdLeft : public testing::TestWithParam<LeftRow> {};
+
+TEST_P(SmtpMessageIdLeft, IsDotAtomText) {
+  EXPECT_EQ(kz::IsMessageIdLeft(GetParam().left), GetParam().want);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SmtpMessageIdLeft,
+    testing::Values(LeftRow{"Hex", "0123abcdef", true}, LeftRow{"Dots", "a.b.c", true},
+                    LeftRow{"Signs", "a!#$%&'*+-/=?^_`{|}~", true}, LeftRow{"Empty", "", false},
+                    LeftRow{"LeadingDot", ".a", false}, LeftRow{"TrailingDot", "a.", false},
+                    LeftRow{"TwoDots", "a..b", false}, LeftRow{"At", "a@b", false},
+                    LeftRow{"Angle", "a>", false}, LeftRow{"Space", "a b", false},
+                    LeftRow{"CrLf", "a\r\nb", false}, LeftRow{"Quote", "\"a\"", false},
+                    LeftRow{"NonAscii", "\xC5\xA1", false}),
+    [](const auto& info) { return info.param.name; });
 
 TEST(SmtpClient, SettersFireOnChangedOnlyOnChange) {
   TclSmtp smtp;

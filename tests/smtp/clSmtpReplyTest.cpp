@@ -26,8 +26,8 @@ std::vector<Step> Join(std::initializer_list<std::vector<Step>> parts) {
 
 const std::vector<Step> kGreeting = {S("220 fake ESMTP"), C("EHLO me")};
 const std::vector<Step> kEhloOk = {S("250 ok")};
-const std::vector<Step> kMail = {C("MAIL FROM: <a@x>"), S("250 ok")};
-const std::vector<Step> kRcpt = {C("RCPT TO: <b@y>")};
+const std::vector<Step> kMail = {C("MAIL FROM:<a@x>"), S("250 ok")};
+const std::vector<Step> kRcpt = {C("RCPT TO:<b@y>")};
 const std::vector<Step> kData = {C("DATA"), S("354 go"),
                                  Data("From: a@x\r\nTo: b@y\r\nMessage-ID: <1@x>\r\n"
                                       "X-Mailer: t\r\n\r\nHello\r\n.\r\n")};
@@ -179,7 +179,7 @@ std::vector<StrictRow> StrictRows() {
       {"KeepAliveWaitsOutASlowReply",
        Join({kGreeting,
              kEhloOk,
-             {C("MAIL FROM: <a@x>"), Pause(150), S("250 ok")},
+             {C("MAIL FROM:<a@x>"), Pause(150), S("250 ok")},
              kRcpt,
              {S("250 ok")},
              kData,

@@ -7,9 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <ostream>
+#include <regex>
 
 #include "SmtpScript.h"
+#include "core/StringUtils.h"
+#include "mail/clMailMessage.h"
+#include "net/clAddress.h"
 #include "smtp/clAuthUtils.h"
 
 using namespace smtptest;
@@ -160,8 +165,8 @@ std::vector<Step> operator+(std::vector<Step> a, const std::vector<Step>& b) {
   return a;
 }
 
-const std::vector<Step> kEnvelope = {C("MAIL FROM: <a@x>"), S("250 ok"), C("RCPT TO: <b@y>"),
-                                     S("250 ok"),           C("DATA"),   S("354 go")};
+const std::vector<Step> kEnvelope = {C("MAIL FROM:<a@x>"), S("250 ok"), C("RCPT TO:<b@y>"),
+                                     S("250 ok"),          C("DATA"),   S("354 go")};
 const std::vector<Step> kQuit = {C("QUIT"), S("221 bye")};
 
 class SmtpSession : public testing::TestWithParam<SessionRow> {};
@@ -239,22 +244,81 @@ std::vector<SessionRow> SessionRows() {
   rows.push_back(
       {"EveryBccFieldIsRemoved",
        Opening() +
-           std::vector<Step>{C("MAIL FROM: <a@x>"), S("250 ok"), C("RCPT TO: <b@y>"), S("250 ok"),
-                             C("RCPT TO: <c@z>"), S("250 ok"), C("RCPT TO: <d@w>"), S("250 ok"),
-                             C("RCPT TO: <e@v>"), S("250 ok"), C("DATA"), S("354 go"),
+           std::vector<Step>{C("MAIL FROM:<a@x>"), S("250 ok"), C("RCPT TO:<b@y>"), S("250 ok"),
+                             C("RCPT TO:<c@z>"), S("250 ok"), C("RCPT TO:<d@w>"), S("250 ok"),
+                             C("RCPT TO:<e@v>"), S("250 ok"), C("DATA"), S("354 go"),
                              Data("From: a@x\r\nTo: b@y\r\nMessage-ID: <1@x>\r\nX-Mailer: t\r\n"
                                   "\r\nbody\r\n.\r\n"),
                              S("250 stored")} +
            kQuit,
        {"From: a@x", "Bcc: c@z", "To: b@y", "bcc: d@w,", "\te@v", "Message-ID: <1@x>",
         "X-Mailer: t", "", "body"}});
+  // A Bcc field written with white space before its colon is a Bcc field all the same.
+  rows.push_back(
+      {"BccWithSpaceBeforeColonIsRemoved",
+       Opening() +
+           std::vector<Step>{C("MAIL FROM:<a@x>"), S("250 ok"), C("RCPT TO:<b@y>"), S("250 ok"),
+                             C("RCPT TO:<c@z>"), S("250 ok"), C("RCPT TO:<d@w>"), S("250 ok"),
+                             C("DATA"), S("354 go"),
+                             Data("From: a@x\r\nTo: b@y\r\nMessage-ID: <1@x>\r\nX-Mailer: t\r\n"
+                                  "\r\nbody\r\n.\r\n"),
+                             S("250 stored")} +
+           kQuit,
+       {"From: a@x", "Bcc : c@z", "To: b@y", "BCC\t:d@w", "Message-ID: <1@x>", "X-Mailer: t", "",
+        "body"}});
+  rows.push_back(
+      {"StreamedBccWithSpaceBeforeColonIsRemoved",
+       Opening() +
+           std::vector<Step>{C("MAIL FROM:<a@x>"), S("250 ok"), C("RCPT TO:<b@y>"), S("250 ok"),
+                             C("RCPT TO:<c@z>"), S("250 ok"), C("DATA"), S("354 go"),
+                             Data("From: a@x\r\nTo: b@y\r\nMessage-ID: <1@x>\r\nX-Mailer: t\r\n"
+                                  "\r\nbody\r\n.\r\n"),
+                             S("250 stored")} +
+           kQuit,
+       {},
+       {},
+       0,
+       false,
+       "From: a@x\r\nBcc : c@z\r\nTo: b@y\r\nMessage-ID: <1@x>\r\nX-Mailer: t\r\n\r\nbody\r\n"});
+  // SIZE (RFC 1870): the size is declared where the server offers the extension, and a
+  // message over the server's limit is refused before MAIL FROM, the session kept.
+  const std::vector<Step> sizedRest = {S("250 ok"), C("RCPT TO:<b@y>"), S("250 ok"),    C("DATA"),
+                                       S("354 go"), Data(kWire),        S("250 stored")};
+  rows.push_back({"SizeDeclaredUnderTheLimit", Opening({S("250-me"), S("250 SIZE 84")}) +
+                                                   std::vector<Step>{C("MAIL FROM:<a@x> SIZE=84")} +
+                                                   sizedRest + kQuit});
+  rows.push_back({"SizeDeclaredWithoutALimit",
+                  Opening({S("250-me"), S("250-SIZE"), S("250 8BITMIME")}) +
+                      std::vector<Step>{C("MAIL FROM:<a@x> SIZE=84")} + sizedRest + kQuit});
+  rows.push_back({"SizeLimitNotANumberIsNoLimit",
+                  Opening({S("250-me"), S("250 size 1O")}) +
+                      std::vector<Step>{C("MAIL FROM:<a@x> SIZE=84")} + sizedRest + kQuit});
+  rows.push_back({"SizeOverTheLimitRefusedBeforeMailFrom",
+                  Opening({S("250-me"), S("250 SIZE 83")}) + kQuit,
+                  {},
+                  {},
+                  kz::kMessageTooLargeCode});
+  rows.push_back(
+      {"StreamedSizeOverTheLimitRefusedBeforeMailFrom",
+       Opening({S("250-me"), S("250 SIZE 100")}) + kQuit,
+       {},
+       [](TclSmtp& c) {
+         c.SetMailFrom("a@x");
+         c.SetMailToList({"b@y"});
+       },
+       kz::kMessageTooLargeCode,
+       false,
+       "From: a@x\r\nMessage-ID: <9@x>\r\nX-Mailer: t\r\n\r\n" + std::string(100, 'a') + "\r\n"});
+  rows.push_back({"ExtensionMerelyStartingWithSizeIsNotSize",
+                  Opening({S("250-me"), S("250 SIZEX 10")}) + kEnvelope +
+                      std::vector<Step>{Data(kWire), S("250 stored")} + kQuit});
   rows.push_back({"RepliesSplitAtEveryByte",
                   std::vector<Step>{Drip("220-fake\r\n220 ESMTP\r\n"), C("EHLO me"),
-                                    Drip("250-me\r\n250 SIZE 10\r\n")} +
+                                    Drip("250-me\r\n250 8BITMIME\r\n")} +
                       kEnvelope + std::vector<Step>{Data(kWire), Drip("250 stored\r\n")} + kQuit});
   rows.push_back({"Ehlo530IsAnsweredLater",
                   Opening({S("530 must issue STARTTLS first")}) +
-                      std::vector<Step>{C("MAIL FROM: <a@x>"), S("530 must issue STARTTLS first")} +
+                      std::vector<Step>{C("MAIL FROM:<a@x>"), S("530 must issue STARTTLS first")} +
                       kQuit,
                   {},
                   {},
@@ -266,7 +330,7 @@ std::vector<SessionRow> SessionRows() {
                   554});
   rows.push_back(
       {"ServiceClosing421InTheMiddle",
-       Opening() + std::vector<Step>{C("MAIL FROM: <a@x>"), S("421 shutting down"), Close()},
+       Opening() + std::vector<Step>{C("MAIL FROM:<a@x>"), S("421 shutting down"), Close()},
        {},
        {},
        421});
@@ -283,7 +347,7 @@ std::vector<SessionRow> SessionRows() {
                   kz::kServerClosedCode});
   rows.push_back({"RecipientRejected",
                   Opening() +
-                      std::vector<Step>{C("MAIL FROM: <a@x>"), S("250 ok"), C("RCPT TO: <b@y>"),
+                      std::vector<Step>{C("MAIL FROM:<a@x>"), S("250 ok"), C("RCPT TO:<b@y>"),
                                         S("550 no such user")} +
                       kQuit,
                   {},
@@ -335,7 +399,7 @@ std::vector<SessionRow> SessionRows() {
                     kz::kBadAddressCode});
   }
   rows.push_back({"RefusesRecipientWithCr",
-                  Opening() + std::vector<Step>{C("MAIL FROM: <a@x>"), S("250 ok")} + kQuit,
+                  Opening() + std::vector<Step>{C("MAIL FROM:<a@x>"), S("250 ok")} + kQuit,
                   {},
                   [](TclSmtp& c) { c.SetMailToList({"b@y\rRSET"}); },
                   kz::kBadAddressCode});
@@ -345,7 +409,7 @@ std::vector<SessionRow> SessionRows() {
                   [](TclSmtp& c) { c.SetHostName("me\r\nMAIL FROM:<x@y>"); },
                   kz::kCommandLineBreakCode});
   rows.push_back({"EmptyRecipientList",
-                  Opening() + std::vector<Step>{C("MAIL FROM: <a@x>"), S("250 ok")} + kQuit,
+                  Opening() + std::vector<Step>{C("MAIL FROM:<a@x>"), S("250 ok")} + kQuit,
                   {"From: a@x", "", "no To"},
                   {},
                   kz::kEmptyRecipientsCode});
@@ -425,7 +489,24 @@ std::vector<LoginRow> LoginRows() {
   const std::vector<Step> none = {C("QUIT"), S("221 bye")};
   std::vector<LoginRow> rows = {
       {"NoCredentialsNoAuth", "AUTH LOGIN", false, false, none, 0, "", ""},
-      {"PlainLoginWhenNotSasl", "AUTH CRAM-MD5", false, false, login},
+      // Without TLS CRAM-MD5 comes before LOGIN, so the password need not go in the clear;
+      // only what the server offers is tried.
+      {"CramMd5BeforeLoginWithoutTls", "AUTH LOGIN CRAM-MD5", false, false, cram, 0, "tim",
+       "tanstaaftanstaaf"},
+      {"OnlyCramMd5OfferedWithoutSasl", "AUTH CRAM-MD5", false, false, cram, 0, "tim",
+       "tanstaaftanstaaf"},
+      {"LoginWhenItIsAllThatIsOffered", "AUTH LOGIN", false, false, login},
+      {"NtlmWhenItIsAllThatIsOffered", "AUTH NTLM", false, false,
+       ntlmStart + std::vector<Step>{S("535 no")}, 535},
+      // A user name is never dropped for want of a mechanism: the send fails instead.
+      {"NoAuthOfferedFailsWithAUserName", "", false, false, {Closed()}, kz::kNoLoginMechanismCode},
+      {"NoUsableMechanismFails",
+       "AUTH PLAIN XOAUTH2",
+       false,
+       false,
+       {Closed()},
+       kz::kNoLoginMechanismCode},
+      {"PasswordAloneWithoutAuthGoesOn", "", false, false, none, 0, "", "secret"},
       {"SaslPrefersCramMd5OverLogin", "AUTH LOGIN CRAM-MD5", true, false, cram, 0, "tim",
        "tanstaaftanstaaf"},
       {"SaslPrefersNtlmOverCramMd5", "AUTH CRAM-MD5 NTLM", true, false,
@@ -438,7 +519,12 @@ std::vector<LoginRow> LoginRows() {
        {Closed()},
        kz::kSaslUnavailableCode},
       {"SaslOnlyWithoutAuthRefuses", "", true, true, {Closed()}, kz::kSaslUnavailableCode},
-      {"NoAuthOfferedGoesOnUnauthenticated", "", true, false, none},
+      {"SaslWithoutAuthOfferedFailsWithAUserName",
+       "",
+       true,
+       false,
+       {Closed()},
+       kz::kNoLoginMechanismCode},
       {"AuthEqualsFormCounts", "AUTH=CRAM-MD5", true, false, cram, 0, "tim", "tanstaaftanstaaf"},
       {"WrongPasswordKeepsServerCode",
        "AUTH LOGIN",
@@ -544,6 +630,187 @@ TEST(SmtpClient, KeepAliveSendsNoopAndSurvivesADeadServer) {
   EXPECT_NO_THROW(kz::RunDueTimers());
   c.Close();
   EXPECT_EQ(kz::RunDueTimers(), 0) << "no tick after Close";
+}
+
+}  // namespace
+
+namespace {
+
+// ---- the name announced in EHLO ----
+
+class HeloNames : public TclSmtp {
+ public:
+  using TclCustomSmtp::HeloNameFor;
+};
+
+struct HeloRow {
+  std::string name, hostName, fqdn, localIp, want;
+};
+
+void PrintTo(const HeloRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class SmtpHeloName : public testing::TestWithParam<HeloRow> {};
+
+TEST_P(SmtpHeloName, Chooses) {
+  const HeloRow& row = GetParam();
+  EXPECT_EQ(HeloNames::HeloNameFor(row.hostName, row.fqdn, row.localIp), row.want);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SmtpHeloName,
+    testing::Values(HeloRow{"HostNameWins", "relay.example", "vm.example", "192.0.2.7",
+                            "relay.example"},
+                    HeloRow{"HostNameKeptUntrimmed", " me", "vm.example", "192.0.2.7", " me"},
+                    HeloRow{"BlankHostNameIgnored", "  ", "vm.example", "192.0.2.7", "vm.example"},
+                    HeloRow{"QualifiedName", "", "jana-pc.doma.cz", "192.0.2.7", "jana-pc.doma.cz"},
+                    HeloRow{"Ipv4Literal", "", "", "192.0.2.7", "[192.0.2.7]"},
+                    HeloRow{"Ipv6Literal", "", "", "2001:db8::7", "[IPv6:2001:db8::7]"},
+                    HeloRow{"NoLocalAddress", "", "", "", "[127.0.0.1]"}),
+    [](const auto& info) { return info.param.name; });
+
+// Without HostName the greeting names the machine by its qualified name, or else by the
+// literal of the connection's local address; the bare machine name never goes out.
+TEST(SmtpClient, EhloWithoutHostNameIsQualifiedOrALiteral) {
+  std::string ehlo;
+  {
+    nettest::ScriptedPeer server([&](int fd) {
+      nettest::SendAll(fd, "220 fake\r\n");
+      ehlo = ReadUntil(fd, "\n");
+      RunScript(fd, {S("250 ok"), C("QUIT"), S("221 bye")});
+    });
+    TclSmtp c;
+    c.SetServer("127.0.0.1");
+    c.SetPort(server.Port());
+    c.SetTimeOut(3000);
+    c.Open();
+    c.Close();
+  }
+  ASSERT_TRUE(ehlo.size() > 7 && kz::StartsWith(ehlo, "EHLO ") &&
+              ehlo.compare(ehlo.size() - 2, 2, "\r\n") == 0)
+      << ehlo;
+  const std::string name = ehlo.substr(5, ehlo.size() - 7);
+  EXPECT_TRUE(name == "[127.0.0.1]" || kz::IsFullyQualifiedHostName(name)) << name;
+}
+
+}  // namespace
+
+namespace {
+
+// The refusal of an oversized message names both sizes, and the session stays usable.
+TEST(SmtpClient, OversizedMessageNamesBothSizes) {
+  nettest::ScriptedPeer server([](int fd) {
+    RunScript(fd, {S("220 fake"), C("EHLO me"), S("250-me"), S("250 SIZE 83"), C("NOOP"),
+                   S("250 ok"), C("QUIT"), S("221 bye")});
+  });
+  TclSmtp c;
+  c.SetServer("127.0.0.1");
+  c.SetPort(server.Port());
+  c.SetTimeOut(3000);
+  c.SetHostName("me");
+  c.Open();
+  std::vector<std::string> message = kMessage;
+  try {
+    c.Send(message);
+    ADD_FAILURE() << "sent";
+  } catch (const EclSmtpError& e) {
+    EXPECT_EQ(e.ErrorCode, kz::kMessageTooLargeCode);
+    EXPECT_STREQ(e.what(), "The message is 84 bytes, larger than the 83 bytes the server accepts");
+  }
+  c.Noop();
+  c.Close();
+}
+
+// The Message-ID a send adds: a random left side (or the caller's) at the sender's domain.
+TEST(SmtpClient, AddedMessageIdIsRandomAtTheSendersDomain) {
+  std::vector<std::string> data;
+  const auto peer = [&](int fd) {
+    for (int i = 0; i < 3; ++i) {
+      if (i == 0)
+        RunScript(fd, {S("220 fake"), C("EHLO me"), S("250 ok")});
+      RunScript(fd, {C("MAIL FROM:<jana@Posta.Example.CZ>"), S("250 ok"), C("RCPT TO:<b@y>"),
+                     S("250 ok"), C("DATA"), S("354 go")});
+      data.push_back(ReadUntil(fd, "\r\n.\r\n"));
+      nettest::SendAll(fd, "250 stored\r\n");
+    }
+    RunScript(fd, {C("QUIT"), S("221 bye")});
+  };
+  {
+    nettest::ScriptedPeer server(peer);
+    TclSmtp c;
+    c.SetServer("127.0.0.1");
+    c.SetPort(server.Port());
+    c.SetTimeOut(3000);
+    c.SetHostName("me");
+    c.Open();
+    for (int i = 0; i < 3; ++i) {
+      if (i == 2)
+        c.SetMessageIdLeft("slot.2026-12-09T0630");
+      std::vector<std::string> message = {"From: Jana <jana@Posta.Example.CZ>", "To: b@y", "",
+                                          "text"};
+      c.Send(message);
+    }
+    c.Close();
+  }
+  ASSERT_EQ(data.size(), 3u);
+  const std::regex random(
+      "(.|\r\n)*\r\nMessage-ID: <[0-9a-f]{32}@posta\\.example\\.cz>\r\n(.|\r\n)*");
+  EXPECT_TRUE(std::regex_match(data[0], random)) << data[0];
+  EXPECT_TRUE(std::regex_match(data[1], random)) << data[1];
+  EXPECT_NE(data[0], data[1]);
+  EXPECT_NE(data[2].find("\r\nMessage-ID: <slot.2026-12-09T0630@posta.example.cz>\r\n"),
+            std::string::npos)
+      << data[2];
+}
+
+// The component hears when its message is destroyed and forgets it: Send() then has no
+// message and fails cleanly instead of reading freed memory.
+TEST(SmtpClient, DestroyedMailMessageIsForgotten) {
+  nettest::ScriptedPeer server([](int fd) {
+    RunScript(fd, {S("220 fake"), C("EHLO me"), S("250 ok"), C("MAIL FROM:<>"), S("250 ok"),
+                   C("QUIT"), S("221 bye")});
+  });
+  TclSmtp c;
+  c.SetServer("127.0.0.1");
+  c.SetPort(server.Port());
+  c.SetTimeOut(3000);
+  c.SetHostName("me");
+  {
+    auto message = std::make_unique<TclMailMessage>();
+    message->SetFrom("a@x");
+    message->ToList().SetEmailAddresses("b@y");
+    c.SetMailMessage(message.get());
+    EXPECT_EQ(c.MailMessage(), message.get());
+  }
+  EXPECT_EQ(c.MailMessage(), nullptr);
+  c.Open();
+  try {
+    c.Send();
+    ADD_FAILURE() << "sent";
+  } catch (const EclSmtpError& e) {
+    EXPECT_EQ(e.ErrorCode, kz::kEmptyRecipientsCode) << e.what();
+  }
+  c.Close();
+}
+
+// Either side may go first: a message that outlives the component, and a component that
+// moves to another message, leave no registration behind.
+TEST(SmtpClient, MailMessageRegistrationFollowsTheProperty) {
+  TclMailMessage first, second;
+  {
+    TclSmtp c;
+    c.SetMailMessage(&first);
+    c.SetMailMessage(&second);
+    TclSmtp other;
+    other.SetMailMessage(&first);
+    {
+      TclMailMessage gone;
+      c.SetMailMessage(&gone);
+    }
+    EXPECT_EQ(c.MailMessage(), nullptr);
+    EXPECT_EQ(other.MailMessage(), &first);
+  }
 }
 
 }  // namespace
