@@ -249,10 +249,8 @@ void TclCustomSmtp::SendMessage(std::string_view AFrom, std::vector<std::string>
 void TclCustomSmtp::SetMessageIdLeft(std::string_view value) {
   if (!value.empty() && !kz::IsMessageIdLeft(value))
     throw std::invalid_argument("SetMessageIdLeft: the left side must be dot-atom text");
-  if (FMessageIdLeft != value) {
-    FMessageIdLeft = value;
+  if (kz::Store(FMessageIdLeft, value))
     DoChanged();
-  }
 }
 
 std::string TclCustomSmtp::GenerateMessageId(std::string_view AFrom) {
