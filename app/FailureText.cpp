@@ -339,6 +339,14 @@ Failure Describe(const std::exception_ptr& error, const SendContext& context) {
     } else if (e.ErrorCode == kz::kInvalidChallengeCode) {
       f.sentence = "Server " + context.server + " přerušil přihlášení uživatele " +
                    Quoted(context.user) + ". Zkontrolujte uživatelské jméno a heslo.";
+    } else if (e.ErrorCode == kz::kMessageTooLargeCode) {
+      // The server's SIZE limit refused the message before its data went out.
+      f.sentence = "Server " + context.server + " přijímá jen menší zprávy, než je tato. " +
+                   "Zmenšete nebo odeberte přílohy.";
+    } else if (e.ErrorCode == kz::kNoLoginMechanismCode) {
+      f.sentence = "Server " + context.server + " nenabízí žádný způsob přihlášení, který " +
+                   "Kadenza umí, a bez přihlášení se nic neodešle. Zkontrolujte název " +
+                   "serveru, port a zaškrtnutí „TLS/SSL“.";
     } else if (e.ErrorCode == kz::kEmptyRecipientsCode) {
       f.sentence = "Seznam příjemců je prázdný. Doplňte alespoň jednoho příjemce.";
     } else if (e.ErrorCode == kz::kBadAddressCode) {

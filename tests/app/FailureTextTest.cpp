@@ -238,9 +238,9 @@ INSTANTIATE_TEST_SUITE_P(
                   s.attachments[0] = (home / "velka.bin").string();
                   return p.Smtp("jan@example.cz", {"--size-limit", "10000"});
                 },
-                "Server 127.0.0.1 odmítl zprávu, protože je příliš velká. Zmenšete nebo "
+                "Server 127.0.0.1 přijímá jen menší zprávy, než je tato. Zmenšete nebo "
                 "odeberte přílohy.",
-                "(552)", "552 Error: Too much mail data"},
+                "larger than the 10000 bytes the server accepts (-206)", ""},
         PeerRow{"MissingAttachment",
                 [](Peers& p, settings::StoredSettings& s, const fs::path& home) {
                   s.attachments[0] = (home / "chybi.pdf").string();

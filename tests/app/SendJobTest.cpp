@@ -776,7 +776,7 @@ TEST_F(StrictPostfixTest, AcceptsAndDeliversTheStoredMessage) {
   Save(e);
   std::string out, err;
   ASSERT_EQ(RunSendNow(out, err, home.Root()), 0) << err << postfix_.Log();
-  EXPECT_EQ(out, "Úspěšné odeslání:\nVaše naplánované odeslání bylo úspěšné.\n");
+  EXPECT_EQ(out, "Úspěšné odeslání:\nZpráva byla odeslána.\n");
   const std::string box = postfix_.WaitForMailbox(2);
   EXPECT_NE(box.find("\nDelivered-To: a@example.cz\n"), std::string::npos) << box.substr(0, 2000);
   EXPECT_NE(box.find("\nDelivered-To: b@example.cz\n"), std::string::npos) << postfix_.Log();
