@@ -1,8 +1,8 @@
 #include "app/SendJob.h"
 
-#include <cerrno>
 #include <charconv>
 
+#include "app/FailureKind.h"
 #include "app/IniFile.h"
 #include "app/PasswordStore.h"
 #include "app/SettingsStore.h"
@@ -11,7 +11,6 @@
 #include "core/Stream.h"
 #include "core/StringUtils.h"
 #include "mail/clMailMessage.h"
-#include "net/clSocketError.h"
 #include "smtp/clSmtp.h"
 
 namespace sendjob {
@@ -67,28 +66,10 @@ bool IsTemporaryFailure(const std::exception_ptr& error) {
     return false;
   try {
     std::rethrow_exception(error);
-  } catch (const EclTcpClientError& e) {
-    // The server's reply: 4xx is "try again later"; the client's own refusals (negative
-    // codes) come back the same every time, a dropped connection aside.
-    return (e.ErrorCode >= 400 && e.ErrorCode <= 499) || e.ErrorCode == kz::kNotActiveCode ||
-           e.ErrorCode == kz::kTimeoutErrorCode;
-  } catch (const EclSocketError& e) {
-    switch (e.ErrorCode) {
-      case kz::kTimeoutErrorCode:
-      case kz::kNotActiveCode:
-      case ECONNREFUSED:
-      case ECONNRESET:
-      case ECONNABORTED:
-      case ETIMEDOUT:
-      case ENETDOWN:
-      case ENETUNREACH:
-      case EHOSTDOWN:
-      case EHOSTUNREACH:
-      case EPIPE:
-        return true;
-      default:
-        return e.ErrorCode >= kz::kGaiErrorBase;  // the name does not resolve (now)
-    }
+  } catch (const std::exception& e) {
+    // The caller knows whether the data had started; before that, the retry rules decide.
+    return retry::ClassifyException(e, retry::SendStage::kBeforeFinalDot) ==
+           retry::FailureKind::kTemporary;
   } catch (...) {
     return false;
   }

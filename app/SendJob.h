@@ -76,7 +76,7 @@ void OpenSendClose(TclSmtp& smtp, TclMailMessage& message,
 // IsTemporaryFailure: a failure that may pass by itself, so that the same send tried later can
 // succeed: a connection refused, reset, dropped or timed out, a name that does not resolve,
 // a 4xx reply at any step. A 5xx reply (a refused log-in or recipient among them), a refused
-// certificate, a settings or message error are permanent.
+// certificate, a settings or message error are permanent. The retry rules (FailureKind) decide.
 bool IsTemporaryFailure(const std::exception_ptr& error);
 
 enum class Outcome {

@@ -31,9 +31,11 @@ sendjob::Outcome Run(history::Kind kind,
       std::fprintf(stderr, "Kadenza: %s\n", e.what());
     }
   };
+  // The outcome goes into the history before the attempt leaves the ledger: cut off in
+  // between, the next start names the attempt once more instead of the send leaving no trace.
   const auto finish = [&](std::string_view result) {
-    clear();
     history::Record(kind, result, event.recipients, event.subject);
+    clear();
   };
   sendjob::Outcome outcome;
   try {
