@@ -113,16 +113,8 @@ class SendNowWithoutKeyringTest : public KeyringSendTest,
                                   public testing::WithParamInterface<SendNowRow> {
  protected:
   // Enter makes the row's state after the password went into the keyring.
-  void Enter(const std::string& name) {
-    if (name == "NoSessionBus")
-      noBus_.emplace("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kz-cron");
-    else if (name == "NoProvider")
-      other_.emplace(KeyringBus::Provider::kNone);
-    else
-      ASSERT_TRUE(keyring.Lock());
-  }
-  std::optional<testsupport::EnvForScope> noBus_;
-  std::optional<KeyringBus> other_;
+  void Enter(const std::string& name) { ASSERT_TRUE(noKeyring_.Enter(name, keyring)); }
+  testsupport::NoKeyring noKeyring_;
 };
 
 TEST_P(SendNowWithoutKeyringTest, FailsWithItsTextUnlessTheFileWasChosen) {

@@ -44,16 +44,9 @@ void PrintTo(const StateRow& row, std::ostream* os) {
 class WindowWithoutKeyringTest : public PasswordPanelTest,
                                  public testing::WithParamInterface<StateRow> {
  protected:
-  void Enter(const std::string& name) {
-    if (name == "NoSessionBus")
-      noBus_.emplace("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kz-window");
-    else if (name == "NoProvider")
-      other_.emplace(KeyringBus::Provider::kNone);
-    else
-      ASSERT_TRUE(keyring.Lock());
-  }
-  std::optional<testsupport::EnvForScope> noBus_;
-  std::optional<KeyringBus> other_;
+  // Enter makes the row's state after the password went into the keyring.
+  void Enter(const std::string& name) { ASSERT_TRUE(noKeyring_.Enter(name, keyring)); }
+  testsupport::NoKeyring noKeyring_;
 };
 
 TEST_P(WindowWithoutKeyringTest, SaveKeepsTheWindowOpenUntilTheFileIsChosen) {

@@ -215,4 +215,27 @@ class KeyringBus {
   bool ready_ = false;
 };
 
+// NoKeyring puts a test into one of the states in which no keyring answers, named as the
+// state rows name them: "NoSessionBus" (a bus address that leads nowhere, as under cron),
+// "NoProvider" (a bus of its own with no Secret Service on it) or "Locked" (`keyring`
+// locked). Entered after the password went into the keyring; the state lasts as long as
+// the object.
+class NoKeyring {
+ public:
+  // Enter answers false when the keyring could not be locked.
+  [[nodiscard]] bool Enter(const std::string& state, const KeyringBus& keyring) {
+    if (state == "NoSessionBus")
+      noBus_.emplace("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kz-no-bus");
+    else if (state == "NoProvider")
+      other_.emplace(KeyringBus::Provider::kNone);
+    else
+      return keyring.Lock();
+    return true;
+  }
+
+ private:
+  std::optional<EnvForScope> noBus_;
+  std::optional<KeyringBus> other_;
+};
+
 }  // namespace testsupport
