@@ -1,5 +1,6 @@
 #include "app/CatchUp.h"
 
+#include <charconv>
 #include <chrono>
 #include <string>
 
@@ -16,6 +17,17 @@ std::chrono::local_time<std::chrono::minutes> MinuteOf(const schedule::LocalDate
 }
 
 }  // namespace
+
+int StoredHours(const IniFile& ini) {
+  const std::string text = settings::ReadSetting(ini, kCatchUpKey);
+  int hours = kOff;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), hours);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || hours < kOff ||
+      hours > kMaxHours) {
+    return kOff;
+  }
+  return hours;
+}
 
 Decision Decide(const IniFile& ini, const schedule::LocalDateTime& lastTick,
                 const schedule::LocalDateTime& now, const schedule::StoredSchedule& stored,

@@ -9,6 +9,7 @@
 
 #include "app/Schedule.h"
 #include "app/SendSlots.h"
+#include "app/SettingsStore.h"
 
 class IniFile;
 
@@ -16,6 +17,13 @@ namespace catchup {
 
 inline constexpr int kOff = 0;
 inline constexpr int kMaxHours = 24;
+
+// The setting: "Odeslat zmeškané odeslání, pokud je zpoždění nejvýše [N] hodin", stored as
+// N (0 or absent: off). Files written before the setting existed lack the key.
+inline constexpr settings::SettingKey kCatchUpKey{"Dohnat", "hodiny"};
+
+// StoredHours reads the setting; a value that is no whole number from 0 to kMaxHours is off.
+int StoredHours(const IniFile& ini);
 
 struct Decision {
   std::optional<schedule::LocalDateTime> missed;  // the latest missed slot, to be named

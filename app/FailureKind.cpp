@@ -129,6 +129,16 @@ FailureKind ClassifyException(const std::exception& error, SendStage stage) {
   return ClassifyFailure(SourceOf(error), withCode != nullptr ? withCode->ErrorCode : 0, stage);
 }
 
+FailureKind ClassifyError(const std::exception_ptr& error, SendStage stage) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return ClassifyException(e, stage);
+  } catch (...) {
+  }
+  return FailureKind::kPermanent;
+}
+
 std::string_view KindName(FailureKind kind) {
   switch (kind) {
     case FailureKind::kTemporary:

@@ -40,6 +40,9 @@ FailureSource SourceOf(const std::exception& error);
 FailureKind ClassifyFailure(FailureSource source, int errorCode, SendStage stage);
 // ClassifyException reads source and ErrorCode from the exception itself.
 FailureKind ClassifyException(const std::exception& error, SendStage stage);
+// ClassifyError does the same for a raised failure of any type (a type that is no
+// std::exception is permanent).
+FailureKind ClassifyError(const std::exception_ptr& error, SendStage stage);
 
 std::string_view KindName(FailureKind kind);  // "temporary", "permanent", "unknown"
 

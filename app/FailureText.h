@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/FailureKind.h"
 #include "smtp/clTcpCommandClient.h"
 
 class TclSmtp;
@@ -53,6 +54,16 @@ class SendWatch {
 
   // Context answers the component's server, port and user with the step reached.
   SendContext Context(std::span<const std::string> attachments = {}) const;
+  // Stage: once DATA has gone out the server may hold the message, so a failure without
+  // its reply leaves the outcome unknown.
+  retry::SendStage Stage() const {
+    return step_ == Step::kData ? retry::SendStage::kAfterFinalDot
+                                : retry::SendStage::kBeforeFinalDot;
+  }
+  // Kind: whether a failure of this dialogue may be tried again.
+  retry::FailureKind Kind(const std::exception_ptr& error) const {
+    return retry::ClassifyError(error, Stage());
+  }
 
  private:
   TclSmtp& smtp_;

@@ -9,6 +9,7 @@
 
 #include "app/AppIcon.h"
 #include "app/Autostart.h"
+#include "app/CatchUp.h"
 #include "app/Dialogs.h"
 #include "app/HistoryWindow.h"
 #include "app/IniFile.h"
@@ -58,6 +59,7 @@ Tmain::Tmain(QObject* parent)
   previousPump_ = kz::SetPumpHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
   connect(&notifier_, &Notifier::HistoryRequested, this,
           dialogs::Guard([this] { historyClick(); }));
+  connect(&network_, &NetworkWatch::Online, this, dialogs::Guard([this] { NetworkCameBack(); }));
 }
 
 void Tmain::CreateTray() {
@@ -86,12 +88,16 @@ void Tmain::SetSetupForm(Tfrm_main* form) {
   if (!form)
     return;
   connect(form, &Tfrm_main::Saved, this, [this] {
+    // The saved settings are a new message: attempts still pending for the old one end.
+    pending_.reset();
+    waitsForNetwork_ = false;
     Timer1->start();
     Timer2->stop();
   });
   connect(form, &Tfrm_main::Sent, this,
           [this] { ShowBalloon(QStringLiteral("Kadenza"), QStr(sendjob::kSentText), 5000); });
   connect(form, &Tfrm_main::SendFailed, this, [this](const QString& text) {
+    lastFailureText_ = text;
     ShowBalloon(QStringLiteral("Kadenza"), text, 10000, BalloonAction::kShowHistory);
   });
   // The window may outlive the tray part (in tests): then it reads the system clock.
@@ -137,8 +143,8 @@ void Tmain::FormShow() {
     } catch (const EConvertError&) {
       return;
     }
-    NoteTick(ini, stored, now);
-    ServeSendMinute(ini, stored, now);
+    const auto late = NoteTick(ini, stored, now);
+    ServeSendMinute(ini, stored, now, late);
   });
 }
 
@@ -219,9 +225,10 @@ void Tmain::Timer1Timer() {
     throw;
   }
   CurrentDateTime = stored.expiry;
-  NoteTick(ini, stored, now);
+  const auto late = NoteTick(ini, stored, now);
   // An error of the send job ends the tick here (no expiry test) and reaches its error box.
-  ServeSendMinute(ini, stored, now);
+  if (!ServeSendMinute(ini, stored, now, late))
+    ServeRetry(ini, stored, now);
   // The send above runs first, so the expiry day's send minute still sends.
   if (schedule::IsExpired(now.date, CurrentDateTime)) {
     Timer1->stop();
@@ -230,19 +237,93 @@ void Tmain::Timer1Timer() {
 }
 
 bool Tmain::ServeSendMinute(const IniFile& ini, const schedule::StoredSchedule& stored,
-                            const schedule::LocalDateTime& now) {
-  if (now.date > stored.expiry || !schedule::IsSendMinute(now.time, stored.sendTime) ||
-      !schedule::IsSendDay(ini, now.date)) {
+                            const schedule::LocalDateTime& now,
+                            const std::optional<schedule::LocalDateTime>& late) {
+  const bool due = now.date <= stored.expiry && schedule::IsSendMinute(now.time, stored.sendTime) &&
+                   schedule::IsSendDay(ini, now.date);
+  if (!due && !late)
     return false;
-  }
+  const std::chrono::year_month_day day = due ? now.date : late->date;
   // Claimed before the send starts: a restart inside the minute, or a clock that comes back
   // over it, finds the slot served. A ledger that cannot be written stops the send here.
-  if (!sendslots::Claim(sendslots::SlotOf(now.date, stored.sendTime), now))
+  const schedule::LocalDateTime slot = sendslots::SlotOf(day, stored.sendTime);
+  if (!sendslots::Claim(slot, now))
     return false;
-  ShowBalloon(QStringLiteral("Kadenza"), kNoticeText, 3000);  // replaced by the outcome's
-  if (frm_main_)
-    frm_main_->ClickSend();
+  SendSlot(ini, stored, slot, 1);
   return true;
+}
+
+std::optional<schedule::LocalDateTime> Tmain::NextSlotAfter(
+    const IniFile& ini, const schedule::StoredSchedule& stored,
+    const schedule::LocalDateTime& slot) const {
+  return traystatus::NextSend(ini, slot, stored);
+}
+
+void Tmain::SendSlot(const IniFile& ini, const schedule::StoredSchedule& stored,
+                     const schedule::LocalDateTime& slot, int attempt) {
+  // A new slot takes over from an older one still pending: its own send serves the week.
+  pending_.reset();
+  waitsForNetwork_ = false;
+  const schedule::LocalDateTime now = clock();
+  const auto nextSlot = NextSlotAfter(ini, stored, slot);
+  if (network_.Offline() && retry::WindowOpen(slot, now, nextSlot)) {
+    // Nothing could go out; the attempt is not counted and waits for the network.
+    pending_ = retry::Pending{slot, attempt - 1, retry::LocalOf(now)};
+    waitsForNetwork_ = true;
+    ShowBalloon(QStringLiteral("Kadenza"), kNoNetworkText, 10000);
+    return;
+  }
+  ShowBalloon(QStringLiteral("Kadenza"), kNoticeText, 3000);  // replaced by the outcome's
+  if (!frm_main_)
+    return;
+  frm_main_->SetSendSlot(slot);
+  kz::ScopeGuard unset([this] {
+    if (frm_main_)
+      frm_main_->SetSendSlot(std::nullopt);
+  });
+  try {
+    frm_main_->ClickSend();
+  } catch (...) {
+    if (!frm_main_ || frm_main_->LastFailureKind() != retry::FailureKind::kTemporary)
+      throw;  // reported at once
+    pending_ = retry::AfterFailure(slot, attempt, clock(), nextSlot);
+    if (!pending_)
+      throw;  // the last attempt: its error box, once
+    ShowBalloon(QStringLiteral("Kadenza"),
+                lastFailureText_ + QStringLiteral("\rDalší pokus v ") +
+                    QStr(retry::ClockText(pending_->next)) + QStringLiteral("."),
+                10000, BalloonAction::kShowHistory);
+  }
+}
+
+bool Tmain::ServeRetry(const IniFile& ini, const schedule::StoredSchedule& stored,
+                       const schedule::LocalDateTime& now) {
+  if (!pending_)
+    return false;
+  const retry::Pending pending = *pending_;
+  if (waitsForNetwork_ && network_.Offline()) {
+    if (retry::WindowOpen(pending.slot, now, NextSlotAfter(ini, stored, pending.slot)))
+      return false;
+    // The window ended without a network: the send is given up, in the history and once.
+    pending_.reset();
+    waitsForNetwork_ = false;
+    GiveUpOffline(ini, pending.slot);
+    return true;
+  }
+  if (!waitsForNetwork_ && !retry::IsDue(pending, now))
+    return false;
+  SendSlot(ini, stored, pending.slot, pending.attempts + 1);
+  return true;
+}
+
+void Tmain::NetworkCameBack() {
+  if (!pending_ || !waitsForNetwork_)
+    return;
+  const schedule::LocalDateTime now = clock();
+  const IniFile ini = IniFile::Snapshot(settings::SetupFilePath());
+  kz::ScopeGuard refresh([this, &ini, &now] { RefreshToolTip(&ini, now); });
+  const schedule::StoredSchedule stored = schedule::ReadStoredSchedule(ini);
+  ServeRetry(ini, stored, now);
 }
 
 void Tmain::Timer2Timer() {
@@ -267,19 +348,26 @@ void Tmain::ShowBalloon(const QString& title, const QString& text, int displayMs
   }
 }
 
-void Tmain::NoteTick(const IniFile& ini, const schedule::StoredSchedule& stored,
-                     const schedule::LocalDateTime& now) {
+std::optional<schedule::LocalDateTime> Tmain::NoteTick(const IniFile& ini,
+                                                       const schedule::StoredSchedule& stored,
+                                                       const schedule::LocalDateTime& now) {
+  std::optional<schedule::LocalDateTime> late;
   if (const auto previous = missed::ReadLastTick()) {
-    if (const auto at = missed::FindMissed(ini, *previous, now, stored)) {
-      // The ledger names a slot once: served, or already named as missed.
-      bool unseen = true;
-      try {
-        unseen = sendslots::Claim(sendslots::SlotOf(at->date, stored.sendTime), now);
-      } catch (const std::exception& e) {
-        std::fprintf(stderr, "Kadenza: %s\n", e.what());  // named rather than lost
+    late = missed::FindLate(ini, *previous, now, stored);
+    if (const auto at = SlotMissedSince(ini, *previous, now, stored)) {
+      if (at->sendNow) {
+        late = at->slot;  // caught up: ServeSendMinute claims and sends it
+      } else {
+        // The ledger names a slot once: served, or already named as missed.
+        bool unseen = true;
+        try {
+          unseen = sendslots::Claim(sendslots::SlotOf(at->slot.date, stored.sendTime), now);
+        } catch (const std::exception& e) {
+          std::fprintf(stderr, "Kadenza: %s\n", e.what());  // named rather than lost
+        }
+        if (unseen)
+          ReportMissed(ini, at->slot);
       }
-      if (unseen)
-        ReportMissed(ini, *at);
     }
   }
   try {
@@ -291,9 +379,33 @@ void Tmain::NoteTick(const IniFile& ini, const schedule::StoredSchedule& stored,
       std::fprintf(stderr, "Kadenza: %s\n", e.what());
     }
   }
+  return late;
 }
 
-void Tmain::ReportMissed(const IniFile& ini, const schedule::LocalDateTime& at) {
+std::optional<Tmain::MissedSlot> Tmain::SlotMissedSince(const IniFile& ini,
+                                                        const schedule::LocalDateTime& previous,
+                                                        const schedule::LocalDateTime& now,
+                                                        const schedule::StoredSchedule& stored) {
+  const int hours = catchup::StoredHours(ini);
+  if (hours != catchup::kOff) {
+    try {
+      const catchup::Decision d =
+          catchup::Decide(ini, previous, now, stored, sendslots::Read(), hours);
+      if (!d.missed)
+        return std::nullopt;
+      return MissedSlot{*d.missed, d.sendNow};
+    } catch (const std::exception& e) {
+      // Without the ledger nothing is sent late: the missed send is only named.
+      std::fprintf(stderr, "Kadenza: %s\n", e.what());
+    }
+  }
+  if (const auto at = missed::FindMissed(ini, previous, now, stored))
+    return MissedSlot{*at, false};
+  return std::nullopt;
+}
+
+void Tmain::RecordSlotEvent(const IniFile& ini, history::Kind kind, std::string_view result,
+                            const schedule::LocalDateTime& at) {
   int recipients = 0;
   std::string subject;
   try {
@@ -302,10 +414,21 @@ void Tmain::ReportMissed(const IniFile& ini, const schedule::LocalDateTime& at) 
   } catch (const EConvertError&) {
     // The send itself would report the damaged value; the record goes without it.
   }
-  history::Record(history::Kind::kMissed, kMissedResult, recipients, subject,
-                  missed::StampText(at));
+  history::Record(kind, result, recipients, subject, missed::StampText(at));
+}
+
+void Tmain::ReportMissed(const IniFile& ini, const schedule::LocalDateTime& at) {
+  RecordSlotEvent(ini, history::Kind::kMissed, kMissedResult, at);
   ShowBalloon(QStringLiteral("Kadenza"), QString::fromStdString(missed::MissedText(at)), 10000,
               BalloonAction::kShowHistory);
+}
+
+void Tmain::GiveUpOffline(const IniFile& ini, const schedule::LocalDateTime& slot) {
+  RecordSlotEvent(ini, history::Kind::kScheduled, kNoNetworkFailure, clock());
+  const std::string text =
+      "Naplánované odeslání " + missed::MinuteText(slot) + " se nezdařilo: " + kNoNetworkFailure;
+  ShowBalloon(QStringLiteral("Kadenza"), QStr(text), 10000, BalloonAction::kShowHistory);
+  throw EclError(text);
 }
 
 void Tmain::historyClick() {
@@ -352,7 +475,12 @@ void Tmain::RefreshToolTip(const IniFile* ini, const schedule::LocalDateTime& no
     } catch (const std::exception&) {
       // Without the ledger the next send is told as the schedule gives it.
     }
-    tray->setToolTip(QStr(traystatus::ToolTip(ini, now, last, served)));
+    std::string text = traystatus::ToolTip(ini, now, last, served);
+    if (pending_ && !waitsForNetwork_)
+      text += "; " + retry::NextAttemptText(pending_->next);
+    else if (pending_)
+      text += "; čeká se na připojení k síti";
+    tray->setToolTip(QStr(text));
   } catch (const std::exception&) {
     tray->setToolTip(QStringLiteral("Kadenza"));
   }

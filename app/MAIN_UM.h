@@ -18,8 +18,11 @@
 #include <string>
 #include <string_view>
 
+#include "app/NetworkWatch.h"
 #include "app/Notifier.h"
+#include "app/RetryPlan.h"
 #include "app/Schedule.h"
+#include "app/SendHistory.h"
 #include "net/clPumpHook.h"
 
 class IniFile;
@@ -68,14 +71,26 @@ class Tmain : public QObject {
   void Timer2Timer();
   bool IsSendDay();
   // NoteTick records and names a send missed since the last tick (or the last run) that the
-  // send ledger has not seen served or named, then stores this tick's time.
-  void NoteTick(const IniFile& ini, const schedule::StoredSchedule& stored,
-                const schedule::LocalDateTime& now);
-  // ServeSendMinute sends when `now` is the send minute of a send day up to the expiry and
-  // the ledger has not seen that slot served; the slot is claimed before the send starts.
-  // Answers whether it sent (or tried to: the send's error leaves it).
+  // send ledger has not seen served or named, then stores this tick's time. It answers the
+  // send minute to serve late: the one a late tick stepped over (the previous tick ran a
+  // minute or two ago), or a missed one that the catch-up setting allows to send now.
+  std::optional<schedule::LocalDateTime> NoteTick(const IniFile& ini,
+                                                  const schedule::StoredSchedule& stored,
+                                                  const schedule::LocalDateTime& now);
+  // ServeSendMinute sends when `now` is the send minute of a send day up to the expiry, or
+  // when `late` names a send minute the tick stepped over, and the ledger has not seen that
+  // slot served; the slot is claimed before the send starts. Answers whether it sent (or
+  // tried to: the send's error leaves it).
   bool ServeSendMinute(const IniFile& ini, const schedule::StoredSchedule& stored,
-                       const schedule::LocalDateTime& now);
+                       const schedule::LocalDateTime& now,
+                       const std::optional<schedule::LocalDateTime>& late);
+  // ServeRetry makes the pending attempt of a slot whose last attempt met a temporary failure
+  // once its time has come (or, while it waits for the network, gives up when the window
+  // ended). Answers whether it tried.
+  bool ServeRetry(const IniFile& ini, const schedule::StoredSchedule& stored,
+                  const schedule::LocalDateTime& now);
+  // Pending answers the slot waiting for its next attempt, if any.
+  const std::optional<retry::Pending>& Pending() const { return pending_; }
 
   // CreateTray creates and shows the tray icon with its menu; it runs once the desktop has a
   // tray host (TrayStart), since Qt picks its tray backend when the icon is created.
@@ -115,16 +130,52 @@ class Tmain : public QObject {
 
  private:
   void ReportMissed(const IniFile& ini, const schedule::LocalDateTime& at);
+  // SlotMissedSince: the latest send slot between the ticks that went by unseen, and whether
+  // the catch-up setting sends it now.
+  struct MissedSlot {
+    schedule::LocalDateTime slot;
+    bool sendNow = false;
+  };
+  std::optional<MissedSlot> SlotMissedSince(const IniFile& ini,
+                                            const schedule::LocalDateTime& previous,
+                                            const schedule::LocalDateTime& now,
+                                            const schedule::StoredSchedule& stored);
+  // RecordSlotEvent puts a line about the schedule's send into the history, with the stored
+  // recipients and subject, dated `at`.
+  void RecordSlotEvent(const IniFile& ini, history::Kind kind, std::string_view result,
+                       const schedule::LocalDateTime& at);
+  // GiveUpOffline records and raises the failure of a slot whose window ended offline.
+  [[noreturn]] void GiveUpOffline(const IniFile& ini, const schedule::LocalDateTime& slot);
+  // SendSlot makes attempt number `attempt` at the claimed `slot`. A temporary failure with
+  // time left in the slot's window leaves the slot pending and tells the next attempt's time;
+  // the last failure raises (to the tick's error box), once. While the network is known to be
+  // down, the attempt waits instead, as long as the window lasts.
+  void SendSlot(const IniFile& ini, const schedule::StoredSchedule& stored,
+                const schedule::LocalDateTime& slot, int attempt);
+  // NetworkCameBack makes the attempt that waits for the network.
+  void NetworkCameBack();
+  std::optional<schedule::LocalDateTime> NextSlotAfter(const IniFile& ini,
+                                                       const schedule::StoredSchedule& stored,
+                                                       const schedule::LocalDateTime& slot) const;
 
   Tfrm_main* frm_main_ = nullptr;
   kz::PumpHook previousPump_;
   Notifier notifier_;
+  NetworkWatch network_;
   bool tickWriteReported_ = false;
+  std::optional<retry::Pending> pending_;
+  bool waitsForNetwork_ = false;  // pending_ waits for the network, not for its time
+  QString lastFailureText_;       // the send job's last failure, as its notice tells it
 };
 
 // The notice when the desktop has no notification area.
 inline const QString kNoTrayText =
     QStringLiteral("Oznamovací oblast není k dispozici; nastavení otevřete z nabídky aplikací");
+
+// The notice of a send that waits for the network, and the sentence when the window ended.
+inline const QString kNoNetworkText =
+    QStringLiteral("Počítač není připojen k síti; zpráva se odešle po připojení");
+inline const std::string kNoNetworkFailure = "Počítač nebyl připojen k síti.";
 
 // The history's result of a missed send.
 inline constexpr std::string_view kMissedResult = "neodesláno";

@@ -50,14 +50,15 @@ void WriteLastTick(const schedule::LocalDateTime& at) {
   kz::WriteFileAtomically(settings::FilePath(kStateFile), StampText(at) + "\n");
 }
 
-std::optional<schedule::LocalDateTime> FindMissed(const IniFile& ini,
-                                                  const schedule::LocalDateTime& previous,
-                                                  const schedule::LocalDateTime& now,
-                                                  const schedule::StoredSchedule& stored) {
+namespace {
+
+// The latest send minute strictly between the two ticks, on a send day up to the expiry.
+std::optional<schedule::LocalDateTime> LatestSlotBetween(const IniFile& ini,
+                                                         const schedule::LocalDateTime& previous,
+                                                         const schedule::LocalDateTime& now,
+                                                         const schedule::StoredSchedule& stored) {
   const Minutes from = MinuteOf(previous);
   const Minutes to = MinuteOf(now);
-  if (to - from <= std::chrono::minutes(kGapMinutes))
-    return std::nullopt;
   // The send days repeat weekly, so the latest missed minute lies within the last week.
   std::chrono::local_days day(now.date);
   const std::chrono::local_days first =
@@ -72,6 +73,28 @@ std::optional<schedule::LocalDateTime> FindMissed(const IniFile& ini,
     return schedule::LocalDateTime{date, {stored.sendTime.hour, stored.sendTime.minute, 0}};
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<schedule::LocalDateTime> FindMissed(const IniFile& ini,
+                                                  const schedule::LocalDateTime& previous,
+                                                  const schedule::LocalDateTime& now,
+                                                  const schedule::StoredSchedule& stored) {
+  const auto gap = MinuteOf(now) - MinuteOf(previous);
+  if (gap <= std::chrono::minutes(kGapMinutes))
+    return std::nullopt;
+  return LatestSlotBetween(ini, previous, now, stored);
+}
+
+std::optional<schedule::LocalDateTime> FindLate(const IniFile& ini,
+                                                const schedule::LocalDateTime& previous,
+                                                const schedule::LocalDateTime& now,
+                                                const schedule::StoredSchedule& stored) {
+  const auto gap = MinuteOf(now) - MinuteOf(previous);
+  if (gap > std::chrono::minutes(kGapMinutes) || gap <= std::chrono::minutes(0))
+    return std::nullopt;
+  return LatestSlotBetween(ini, previous, now, stored);
 }
 
 std::string MinuteText(const schedule::LocalDateTime& at) {

@@ -1,7 +1,9 @@
 // Missed sends: the time of the last schedule tick is kept in a small state file in the
 // data folder, so that a tick (or a start) that finds the previous tick more than two
 // minutes back can tell which send minute of a send day went by unseen while the computer
-// slept or was off. Nothing is sent late; the missed send is only named.
+// slept or was off; such a send is only named, never sent late. A tick that merely fired a
+// little late (the timer drifts, the machine was busy) and so stepped over the send minute
+// serves that minute instead: nothing went by unseen, the tick was just slow.
 #pragma once
 
 #include <optional>
@@ -32,6 +34,14 @@ std::optional<schedule::LocalDateTime> FindMissed(const IniFile& ini,
                                                   const schedule::LocalDateTime& previous,
                                                   const schedule::LocalDateTime& now,
                                                   const schedule::StoredSchedule& stored);
+
+// FindLate answers the send minute that lies after `previous` and before `now` (both
+// minutes excluded) on a chosen send day not after the expiry, when at most kGapMinutes lie
+// between the two: the ticks ran on, one of them late, and this tick serves that minute.
+std::optional<schedule::LocalDateTime> FindLate(const IniFile& ini,
+                                                const schedule::LocalDateTime& previous,
+                                                const schedule::LocalDateTime& now,
+                                                const schedule::StoredSchedule& stored);
 
 // Text forms: "dd.mm.yyyy hh:mm" for the balloon, "dd.mm.yyyy hh:mm:ss" stored.
 std::string MinuteText(const schedule::LocalDateTime& at);

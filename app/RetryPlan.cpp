@@ -1,6 +1,7 @@
 #include "app/RetryPlan.h"
 
 #include <array>
+#include <cstdio>
 
 namespace retry {
 
@@ -27,6 +28,47 @@ std::optional<LocalTime> NextAttempt(LocalTime sendMinute, int attemptsMade, Loc
   if (nextSlot && next >= *nextSlot)
     return std::nullopt;
   return next;
+}
+
+LocalTime LocalOf(const schedule::LocalDateTime& at) {
+  return std::chrono::local_days(at.date) + std::chrono::hours(at.time.hour) +
+         std::chrono::minutes(at.time.minute) + std::chrono::seconds(at.time.second);
+}
+
+std::optional<Pending> AfterFailure(const schedule::LocalDateTime& slot, int attemptsMade,
+                                    const schedule::LocalDateTime& failedAt,
+                                    const std::optional<schedule::LocalDateTime>& nextSlot) {
+  std::optional<LocalTime> next;
+  if (nextSlot)
+    next = LocalOf(*nextSlot);
+  const auto at = NextAttempt(LocalOf(slot), attemptsMade, LocalOf(failedAt), next);
+  if (!at)
+    return std::nullopt;
+  return Pending{slot, attemptsMade, *at};
+}
+
+bool IsDue(const Pending& pending, const schedule::LocalDateTime& now) {
+  return LocalOf(now) >= pending.next;
+}
+
+bool WindowOpen(const schedule::LocalDateTime& slot, const schedule::LocalDateTime& now,
+                const std::optional<schedule::LocalDateTime>& nextSlot) {
+  const LocalTime at = LocalOf(now);
+  if (at > LocalOf(slot) + kRetryWindow)
+    return false;
+  return !nextSlot || at < LocalOf(*nextSlot);
+}
+
+std::string ClockText(LocalTime at) {
+  const std::chrono::hh_mm_ss time(at - std::chrono::floor<std::chrono::days>(at));
+  char text[8];
+  std::snprintf(text, sizeof text, "%02d:%02d", static_cast<int>(time.hours().count()),
+                static_cast<int>(time.minutes().count()));
+  return text;
+}
+
+std::string NextAttemptText(LocalTime at) {
+  return "další pokus v " + ClockText(at);
 }
 
 }  // namespace retry

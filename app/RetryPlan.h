@@ -6,6 +6,9 @@
 
 #include <chrono>
 #include <optional>
+#include <string>
+
+#include "app/Schedule.h"
 
 namespace retry {
 
@@ -23,5 +26,36 @@ std::chrono::minutes RetryDelay(int attemptsMade);
 // the next send slot.
 std::optional<LocalTime> NextAttempt(LocalTime sendMinute, int attemptsMade, LocalTime failedAt,
                                      std::optional<LocalTime> nextSlot);
+
+// LocalOf: a calendar date and time as a local time point (seconds included).
+LocalTime LocalOf(const schedule::LocalDateTime& at);
+
+// Pending is a send slot whose last attempt met a temporary failure: how many attempts were
+// made and when the next falls due.
+struct Pending {
+  schedule::LocalDateTime slot;
+  int attempts = 0;
+  LocalTime next;
+};
+
+// AfterFailure plans the next attempt of `slot` after `attemptsMade` attempts, the last failed
+// at `failedAt`; nothing when the plan has no further attempt (the window ended, the next
+// slot comes first).
+std::optional<Pending> AfterFailure(const schedule::LocalDateTime& slot, int attemptsMade,
+                                    const schedule::LocalDateTime& failedAt,
+                                    const std::optional<schedule::LocalDateTime>& nextSlot);
+
+// IsDue: the pending attempt's time has come at `now`.
+bool IsDue(const Pending& pending, const schedule::LocalDateTime& now);
+
+// WindowOpen: `now` still lies inside the retry window of `slot` (at most kRetryWindow after
+// it and before the next slot), so a send may still wait for the network.
+bool WindowOpen(const schedule::LocalDateTime& slot, const schedule::LocalDateTime& now,
+                const std::optional<schedule::LocalDateTime>& nextSlot);
+
+// ClockText: the time of day as "hh:mm"; NextAttemptText is what the tooltip tells:
+// "další pokus v hh:mm".
+std::string ClockText(LocalTime at);
+std::string NextAttemptText(LocalTime at);
 
 }  // namespace retry

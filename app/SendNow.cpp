@@ -34,14 +34,8 @@ int SendNow() {
   const auto describe = [&](const std::exception_ptr& error) {
     return failure::Describe(error, watch.Context(attachments));
   };
-  // Once the message's data is going out, a failure may follow its delivery (the server's
-  // reply lost): trying again could send it twice, so that is never a "try later".
-  bool dataStarted = false;
   try {
     sendjob::SetUpSmtp(smtp);
-    smtp.OnProgress = [&dataStarted](TclTcpCommandClient*, std::int64_t done, std::int64_t) {
-      dataStarted = dataStarted || done > 0;
-    };
     TclMailMessage message;
     sendjob::SetUpMessage(message);
     const sendjob::Outcome outcome = sendrecord::Run(
@@ -71,6 +65,8 @@ int SendNow() {
     std::fprintf(stderr, "Kadenza: %s\n", ForTerminal(f.Shown()).c_str());
     if (!f.detail.empty() && !f.RepeatsSentence())
       std::fprintf(stderr, "Podrobnosti: %s\n", ForTerminal(f.detail).c_str());
-    return !dataStarted && sendjob::IsTemporaryFailure(error) ? kSendNowTryLater : kSendNowFailed;
+    // Once DATA is out, a failure without the server's reply may follow its delivery:
+    // trying again could send it twice, so that is never a "try later".
+    return watch.Kind(error) == retry::FailureKind::kTemporary ? kSendNowTryLater : kSendNowFailed;
   }
 }

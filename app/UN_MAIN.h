@@ -29,6 +29,7 @@
 #include <string>
 #include <utility>
 
+#include "app/FailureKind.h"
 #include "app/PasswordPanel.h"
 #include "app/Schedule.h"
 #include "app/Widgets.h"
@@ -99,6 +100,12 @@ class Tfrm_main : public QDialog {
   // so that the schedule tick ends there and reports it; other clicks report it themselves.
   void btnSendClick();
   void ClickSend();
+  // SetSendSlot names the send slot the send job serves: a failure names its minute, and the
+  // message carries the slot's stable Message-ID, the same for every attempt at the slot.
+  // Nothing: the send is no slot's (the failure names the clock's minute, the ID is random).
+  void SetSendSlot(const std::optional<schedule::LocalDateTime>& slot) { sendSlot_ = slot; }
+  // LastFailureKind tells whether the send job's last failure may be tried again.
+  retry::FailureKind LastFailureKind() const { return lastFailureKind_; }
   // btn_testClick sends the test message (SendTestMessage) and records it in the history.
   void btn_testClick();
   void SendTestMessage();
@@ -204,6 +211,8 @@ class Tfrm_main : public QDialog {
   void ShowTestFailure(const QString& text);
   // ScheduledFailureText: "Naplánované odeslání <date time> se nezdařilo: <sentence>".
   QString ScheduledFailureText(const failure::Failure& f) const;
+  // SlotMessageIdLeft: the Message-ID's left side for the slot served ("" for a random one).
+  std::string SlotMessageIdLeft() const;
 
   Clock clock_ = &schedule::NowLocal;
   bool sized_ = false;
@@ -212,5 +221,7 @@ class Tfrm_main : public QDialog {
   // same kind from starting meanwhile.
   bool testRunning_ = false;
   bool sendRunning_ = false;
+  std::optional<schedule::LocalDateTime> sendSlot_;
+  retry::FailureKind lastFailureKind_ = retry::FailureKind::kPermanent;
   std::exception_ptr* sendError_ = nullptr;  // where a running ClickSend takes the job's error
 };

@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <optional>
 
 #include "app/FailureText.h"
 #include "app/IniFile.h"
+#include "app/MessageIdSeed.h"
 #include "app/QtText.h"
 #include "app/SendHistory.h"
 #include "app/SendJob.h"
@@ -59,6 +61,7 @@ void Tfrm_main::btnSendClick() {
   }
   // The stored values are what is sent; an open window keeps what the user is typing.
   std::array<std::string, 3> attachments;
+  clSmtp1.SetMessageIdLeft(SlotMessageIdLeft());
   const failure::SendWatch watch(clSmtp1);
   const auto describe = [&](const std::exception_ptr& error) {
     return failure::Describe(error, watch.Context(attachments));
@@ -79,6 +82,7 @@ void Tfrm_main::btnSendClick() {
         },
         [&](const std::exception_ptr& error) { return describe(error).HistoryText(); });
   } catch (...) {
+    lastFailureKind_ = watch.Kind(std::current_exception());
     // The failure takes the place of the sending notice, and the error box says the same.
     const QString text = ScheduledFailureText(describe(std::current_exception()));
     emit SendFailed(text);
@@ -88,8 +92,21 @@ void Tfrm_main::btnSendClick() {
     emit Sent();
 }
 
+std::string Tfrm_main::SlotMessageIdLeft() const {
+  if (!sendSlot_)
+    return {};
+  try {
+    return messageid::SlotLeftSide(*sendSlot_, messageid::InstallationId());
+  } catch (const std::exception& e) {
+    // A random Message-ID serves as well for one attempt; the send goes on.
+    std::fprintf(stderr, "Kadenza: %s\n", e.what());
+    return {};
+  }
+}
+
 QString Tfrm_main::ScheduledFailureText(const failure::Failure& f) const {
-  const schedule::LocalDateTime now = clock_();
+  // The slot the send serves (a retry runs minutes after it), else the clock's minute.
+  const schedule::LocalDateTime now = sendSlot_ ? *sendSlot_ : clock_();
   const QString when = QDateTime(QDate(int(now.date.year()), int(unsigned(now.date.month())),
                                        int(unsigned(now.date.day()))),
                                  QTime(now.time.hour, now.time.minute))

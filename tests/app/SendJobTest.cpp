@@ -408,6 +408,7 @@ struct FailureRow {
   std::function<void(Entries&, const fs::path& home)> change;
   std::string errorPart;  // empty: no error box at all (nothing happens)
   bool deleteSettings = false;
+  bool retried = false;  // a temporary failure: no box yet, the next attempt is planned
 };
 
 void PrintTo(const FailureRow& row, std::ostream* os) {
@@ -416,7 +417,8 @@ void PrintTo(const FailureRow& row, std::ostream* os) {
 
 class SendJobFailure : public SendJobTest, public testing::WithParamInterface<FailureRow> {};
 
-// Each failure is one error box from the tick, no success balloon, no delivery, a closed
+// Each permanent failure is one error box from the tick (a temporary one none yet: its next
+// attempt is planned), no success balloon, no delivery, a closed
 // connection, and the rest of the tick skipped: the expiry (today) does not stop the schedule.
 TEST_P(SendJobFailure, OneErrorBoxNoBalloon) {
   const FailureRow& row = GetParam();
@@ -432,6 +434,16 @@ TEST_P(SendJobFailure, OneErrorBoxNoBalloon) {
   }
   if (row.errorPart.empty()) {
     EXPECT_TRUE(messages.empty());
+  } else if (row.retried) {
+    EXPECT_EQ(Errors(), 0);
+    ASSERT_TRUE(main->Pending().has_value());
+    ASSERT_FALSE(balloons.empty());
+    EXPECT_NE(balloons.back().text.toStdString().find(row.errorPart), std::string::npos);
+    EXPECT_NE(balloons.back().text.toStdString().find("Další pokus v 08:01."), std::string::npos)
+        << balloons.back().text.toStdString();
+    const auto events = history::ReadLast(settings::DataFolder(), 10);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_NE(events[0].result.find(row.errorPart), std::string::npos) << events[0].result;
   } else {
     ASSERT_EQ(Errors(), 1);
     EXPECT_NE(messages.front().second.toStdString().find(row.errorPart), std::string::npos)
@@ -486,7 +498,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "Zpráva nemá žádný text ani přílohu."},
         FailureRow{"ServerNotThere",
                    [](Entries& e, const fs::path&) { e.port = QString::number(ClosedPort()); },
-                   "odmítl spojení"}),
+                   "odmítl spojení", false, true}),
     [](const auto& info) { return info.param.name; });
 
 // How a send is started for the history rows.
@@ -588,6 +600,7 @@ struct ClockRow {
   int missed;  // missed-send lines in the history
   std::string sendTime = "08:00:00";
   std::string day = "Po";
+  int catchUpHours = 0;  // 0: off
 };
 
 void PrintTo(const ClockRow& row, std::ostream* os) {
@@ -626,6 +639,8 @@ TEST_P(SendJobClock, EachSendSlotServedOnce) {
   Ini().WriteString("Cas", "cas", row.sendTime);
   Ini().WriteString("Datum", "Po", "");
   Ini().WriteString("Datum", row.day, row.day);
+  if (row.catchUpHours > 0)
+    Ini().WriteString("Dohnat", "hodiny", std::to_string(row.catchUpHours));
   for (const ClockStep& step : row.steps) {
     now = PragueTime(step.utc);
     if (step.start)
@@ -676,6 +691,16 @@ INSTANTIATE_TEST_SUITE_P(
                              0},
                     ClockRow{"AutumnDaylightSavingChangeInPrague",
                              EveryMinute("2026-10-25", 28, 92), 1, 0, "02:30:00", "Ne"},
+                    ClockRow{"LateTickStepsOverTheSendMinute",
+                             {TickAt("2026-12-07 06:59:58"), TickAt("2026-12-07 07:01:01"),
+                              TickAt("2026-12-07 07:02:01")},
+                             1,
+                             0},
+                    ClockRow{"RestartJustAfterTheSendMinute",
+                             {TickAt("2026-12-07 06:59:30"), Start("2026-12-07 07:01:10"),
+                              TickAt("2026-12-07 07:02:10")},
+                             1,
+                             0},
                     ClockRow{"ClockJumpsForwardOverTheSendMinute",
                              {TickAt("2026-12-07 06:58:30"), TickAt("2026-12-07 07:05:30")},
                              0,
@@ -686,6 +711,30 @@ INSTANTIATE_TEST_SUITE_P(
                               TickAt("2026-12-07 07:05:30"), TickAt("2026-12-07 07:10:30")},
                              0,
                              1},
+                    ClockRow{"CatchUpSendsAMissThreeHoursBackOnce",
+                             {TickAt("2026-12-07 06:50:30"), Start("2026-12-07 10:00:30"),
+                              TickAt("2026-12-07 10:01:30"), Start("2026-12-07 10:05:30")},
+                             1,
+                             0,
+                             "08:00:00",
+                             "Po",
+                             4},
+                    ClockRow{"CatchUpOfTwoHoursOnlyNamesIt",
+                             {TickAt("2026-12-07 06:50:30"), Start("2026-12-07 10:00:30"),
+                              TickAt("2026-12-07 10:01:30")},
+                             0,
+                             1,
+                             "08:00:00",
+                             "Po",
+                             2},
+                    ClockRow{"CatchUpAfterTwoMissedMondaysSendsTheLatest",
+                             {TickAt("2026-12-06 12:00:30"), TickAt("2026-12-14 08:30:30"),
+                              TickAt("2026-12-14 08:31:30")},
+                             1,
+                             0,
+                             "08:00:00",
+                             "Po",
+                             4},
                     ClockRow{"NextWeekSendsAgain",
                              {TickAt("2026-12-07 07:00:30"), TickAt("2026-12-14 07:00:30")},
                              2,
@@ -695,6 +744,124 @@ INSTANTIATE_TEST_SUITE_P(
                              2,
                              0}),
     [](const auto& info) { return info.param.name; });
+
+// ---- Temporary failures tried again inside the window ----
+
+struct RetryRow {
+  std::string name;
+  std::vector<std::string> peerOptions;  // beside the TLS log-in peer's own
+  QString recipients;                    // empty: the usual two
+  std::vector<int> ticks;                // minutes after the send minute 08:00
+  int delivered;
+  int errorBoxes;
+  int historyLines;  // one per attempt
+};
+
+void PrintTo(const RetryRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class SendJobRetry : public SendJobTest, public testing::WithParamInterface<RetryRow> {
+ protected:
+  static std::vector<std::string> PeerOptions(std::vector<std::string> more) {
+    std::vector<std::string> options = {"--mode",     "tls",
+                                        "--cert",     Certs().Path("good"),
+                                        "--key",      Certs().Key("good"),
+                                        "--user",     "jan@example.cz",
+                                        "--password", kPassword};
+    options.insert(options.end(), more.begin(), more.end());
+    return options;
+  }
+  void TickAt(int minutes) {
+    now = {std::chrono::year{2026} / 12 / 7, {8 + minutes / 60, minutes % 60, 0}};
+    dialogs::Guarded([this] { main->Timer1Timer(); });
+  }
+  static int Delivered(const smtptest::Aiosmtpd& peer) {
+    int n = 0;
+    while (fs::exists(peer.MessagePath(n + 1)))
+      ++n;
+    return n;
+  }
+};
+
+TEST_P(SendJobRetry, TriedAgainInsideTheWindow) {
+  const RetryRow& row = GetParam();
+  smtptest::Aiosmtpd peer(SMTP_TEST_DIR "/smtp_peer.py", PeerOptions(row.peerOptions));
+  ASSERT_NE(peer.Port(), 0);
+  Entries e;
+  e.port = QString::number(peer.Port());
+  if (!row.recipients.isEmpty())
+    e.recipients = row.recipients;
+  Save(e);
+  for (int minute : row.ticks)
+    TickAt(minute);
+  EXPECT_EQ(Delivered(peer), row.delivered);
+  EXPECT_EQ(Errors(), row.errorBoxes);
+  EXPECT_EQ(history::ReadLast(settings::DataFolder(), 100).size(),
+            static_cast<std::size_t>(row.historyLines));
+  EXPECT_FALSE(main->Pending().has_value());
+  // Every attempt at the slot carries the slot's own Message-ID.
+  if (row.delivered > 0) {
+    EXPECT_NE(peer.Message(1).find("Message-ID: <202612070800."), std::string::npos)
+        << peer.Message(1).substr(0, 600);
+  }
+}
+
+// Attempts follow the failed one after 1, 2, 5, 10, 15 and 30 minutes, then every 30, for
+// two hours after the send minute: 08:00, 08:01, 08:03, 08:08, 08:18, 08:33, 09:03, 09:33.
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SendJobRetry,
+    testing::Values(
+        RetryRow{"TryAgainLaterTwiceThenAccepted", {"--fail-data", "2"}, {}, {0, 1, 3}, 1, 0, 3},
+        RetryRow{
+            "TicksBeforeTheAttemptsTimeDoNothing", {"--fail-data", "1"}, {}, {0, 0, 1, 2}, 1, 0, 2},
+        RetryRow{"RefusedRecipientIsReportedAtOnce",
+                 {},
+                 QStringLiteral("a@example.cz, nobody@example.cz"),
+                 {0, 1, 3},
+                 0,
+                 1,
+                 1},
+        RetryRow{"WindowEndsWithOneErrorBox",
+                 {"--fail-data", "99"},
+                 {},
+                 {0, 1, 3, 8, 18, 33, 63, 93, 120},
+                 0,
+                 1,
+                 8}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(SendJobRetry, ServerThatComesUpLaterGetsTheMessage) {
+  const int port = ClosedPort();
+  Entries e;
+  e.port = QString::number(port);
+  Save(e);
+  TickAt(0);
+  ASSERT_TRUE(main->Pending().has_value());
+  EXPECT_EQ(Errors(), 0);
+  smtptest::Aiosmtpd peer(SMTP_TEST_DIR "/smtp_peer.py",
+                          PeerOptions({"--port", std::to_string(port)}));
+  ASSERT_EQ(peer.Port(), port);
+  TickAt(1);
+  EXPECT_EQ(Delivered(peer), 1);
+  EXPECT_EQ(Errors(), 0);
+  EXPECT_FALSE(main->Pending().has_value());
+}
+
+TEST_F(SendJobRetry, SaveCancelsThePendingAttempts) {
+  smtptest::Aiosmtpd peer(SMTP_TEST_DIR "/smtp_peer.py", PeerOptions({"--fail-data", "1"}));
+  Entries e;
+  e.port = QString::number(peer.Port());
+  Save(e);
+  TickAt(0);
+  ASSERT_TRUE(main->Pending().has_value());
+  Save(e);
+  EXPECT_FALSE(main->Pending().has_value());
+  TickAt(1);
+  TickAt(3);
+  EXPECT_EQ(Delivered(peer), 0);
+  EXPECT_EQ(Errors(), 0);
+}
 
 // ---- A send cut off between the final dot and the reply ----
 

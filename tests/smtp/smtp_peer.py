@@ -2,7 +2,7 @@
 
 Usage: smtp_peer.py --port-file F --outdir D [--mode plain|starttls|tls]
                     [--cert C --key K] [--user U --password P] [--stall-after-data]
-                    [--size-limit N]
+                    [--size-limit N] [--fail-data N] [--port P]
 
 Writes the port it listens on to F once it accepts connections. Every message that arrives
 is stored as D/N.eml (the data after un-stuffing, byte for byte) and D/N.env (the sender
@@ -10,7 +10,9 @@ and the recipients, one per line). With --user, log-in is required (LOGIN and CR
 A recipient whose address starts with "nobody@" is refused with 550, a sender whose address
 starts with "blocked@" with 553; with --size-limit, a message of more than N bytes is refused
 with 552. With --stall-after-data the message is stored but the reply to its final dot never
-comes (a client cut off between the dot and the reply). Runs until killed.
+comes (a client cut off between the dot and the reply). With --fail-data N the first N
+messages are answered "451 4.3.0 Try again later" at their final dot and not stored. With
+--port the server listens on that port instead of a free one. Runs until killed.
 """
 import argparse
 import asyncio
@@ -29,9 +31,10 @@ from aiosmtpd.smtp import AuthResult, LoginPassword, SMTP
 
 
 class Handler:
-    def __init__(self, outdir, user, password, stall=False):
+    def __init__(self, outdir, user, password, stall=False, fail_data=0):
         self.outdir = outdir
         self.stall = stall
+        self.fail_data = fail_data
         self.count = 0
         self.user = user.encode() if user else None
         self.password = password.encode() if password else None
@@ -50,6 +53,9 @@ class Handler:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        if self.fail_data > 0:
+            self.fail_data -= 1
+            return "451 4.3.0 Try again later"
         self.count += 1
         base = os.path.join(self.outdir, str(self.count))
         with open(base + ".eml.tmp", "wb") as f:
@@ -112,10 +118,12 @@ def main():
     p.add_argument("--password")
     p.add_argument("--stall-after-data", action="store_true")
     p.add_argument("--size-limit", type=int)
+    p.add_argument("--fail-data", type=int, default=0)
+    p.add_argument("--port", type=int)
     a = p.parse_args()
 
-    handler = Handler(a.outdir, a.user, a.password, a.stall_after_data)
-    kwargs = dict(hostname="127.0.0.1", port=free_port())
+    handler = Handler(a.outdir, a.user, a.password, a.stall_after_data, a.fail_data)
+    kwargs = dict(hostname="127.0.0.1", port=a.port or free_port())
     smtp_kwargs = {}
     if a.size_limit:
         smtp_kwargs["data_size_limit"] = a.size_limit
