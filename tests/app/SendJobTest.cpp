@@ -9,11 +9,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QNetworkInformation>
+#include <QTest>
 #include <QTimer>
 
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -27,6 +30,7 @@
 #include "net/clAddress.h"
 #include "support/AiosmtpdPeer.h"
 #include "support/PostfixPeer.h"
+#include "support/ScopedEnv.h"
 
 namespace {
 
@@ -861,6 +865,97 @@ TEST_F(SendJobRetry, SaveCancelsThePendingAttempts) {
   TickAt(3);
   EXPECT_EQ(Delivered(peer), 0);
   EXPECT_EQ(Errors(), 0);
+}
+
+// ---- A send that waits for the network ----
+
+// A NetworkManager mock (tests/app/nm_mock.py) on a private bus that the program takes for
+// the system bus; made before the main part, which asks it at creation.
+class NetworkManagerMock {
+ public:
+  static constexpr int kDisconnected = 20;
+  static constexpr int kConnectedGlobal = 70;
+
+  explicit NetworkManagerMock(int state) {
+    char dir[] = "/tmp/kz-nm-XXXXXX";
+    dir_ = ::mkdtemp(dir);
+    process_ = std::make_unique<nettest::ChildProcess>(
+        "/usr/bin/python3", std::vector<std::string>{Script(), "--address-file", dir_ + "/address",
+                                                     "--state", std::to_string(state)});
+    for (int i = 0; i < 200 && address_.empty(); ++i) {
+      std::ifstream(dir_ + "/address") >> address_;
+      if (address_.empty())
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    env_.emplace("DBUS_SYSTEM_BUS_ADDRESS", address_);
+  }
+  ~NetworkManagerMock() {
+    process_.reset();
+    fs::remove_all(dir_);
+  }
+  bool Ready() const { return !address_.empty(); }
+  bool SetState(int state) const {
+    const std::string command = "/usr/bin/python3 '" + Script() + "' --address '" + address_ +
+                                "' --state " + std::to_string(state);
+    return std::system(command.c_str()) == 0;
+  }
+
+ private:
+  static std::string Script() { return APP_TEST_DIR "/nm_mock.py"; }
+  std::string dir_;
+  std::string address_;
+  std::unique_ptr<nettest::ChildProcess> process_;
+  std::optional<testsupport::EnvForScope> env_;
+};
+
+// Qt loads its network information once per process, so these tests need a process of their
+// own (as ctest runs every test); in a shared one they are skipped.
+struct OfflineAtStart {
+  bool loadedBefore = QNetworkInformation::instance() != nullptr;
+  NetworkManagerMock network{NetworkManagerMock::kDisconnected};
+};
+
+class SendJobNetwork : public OfflineAtStart, public SendJobRetry {
+ protected:
+  void SetUp() override {
+    if (loadedBefore)
+      GTEST_SKIP() << "network information was loaded by an earlier test of this process";
+    SendJobRetry::SetUp();
+    ASSERT_TRUE(network.Ready()) << "the NetworkManager mock did not start";
+  }
+};
+
+TEST_F(SendJobNetwork, WaitsOfflineAndSendsOnceTheNetworkIsBack) {
+  Entries e;
+  e.port = QString::number(server_.Port());
+  Save(e);
+  TickAt(0);
+  TickAt(1);
+  ASSERT_TRUE(main->Pending().has_value());
+  EXPECT_TRUE(history::ReadLast(settings::DataFolder(), 10).empty());  // nothing was tried
+  ASSERT_TRUE(network.SetState(NetworkManagerMock::kConnectedGlobal));
+  for (int i = 0; i < 100 && !fs::exists(server_.MessagePath(1)); ++i)
+    QTest::qWait(50);
+  EXPECT_TRUE(fs::exists(server_.MessagePath(1)));
+  EXPECT_FALSE(fs::exists(server_.MessagePath(2)));
+  EXPECT_EQ(Errors(), 0);
+  EXPECT_FALSE(main->Pending().has_value());
+}
+
+TEST_F(SendJobNetwork, WindowThatEndsOfflineIsOneErrorBox) {
+  Save(Entries{});
+  TickAt(0);
+  TickAt(60);
+  EXPECT_EQ(Errors(), 0);
+  TickAt(121);
+  TickAt(122);
+  ASSERT_EQ(Errors(), 1);
+  EXPECT_NE(messages.front().second.toStdString().find("Počítač nebyl připojen k síti."),
+            std::string::npos);
+  const auto events = history::ReadLast(settings::DataFolder(), 10);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].result, "Počítač nebyl připojen k síti.");
+  EXPECT_FALSE(fs::exists(server_.MessagePath(1)));
 }
 
 // ---- A send cut off between the final dot and the reply ----
