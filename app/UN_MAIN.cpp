@@ -235,13 +235,15 @@ void Tfrm_main::BuildMessagePanel(QVBoxLayout* root) {
   priloha3->setEnabled(false);
   btnSend = new QPushButton(QStringLiteral("btnSend"), pn3);
   btnSend->setVisible(false);
+  cb_dohnat = new TCatchUpField(pn3);
 
   // Three columns: subject and text; time, date and the days; the attachments.
   g->setVerticalSpacing(2);
   g->addWidget(Label(QStringLiteral("Předmě&t"), ed_predmet), 0, 0);
   g->addWidget(ed_predmet, 1, 0);
   g->addWidget(Label(QStringLiteral("Te&xt zprávy"), mem_text), 2, 0);
-  g->addWidget(mem_text, 3, 0, 3, 1);
+  g->addWidget(mem_text, 3, 0, 2, 1);
+  g->addWidget(cb_dohnat, 5, 0);
   g->addWidget(Label(QStringLiteral("Čas &odesílání"), cas), 0, 1);
   g->addWidget(cas, 1, 1);
   g->addWidget(Label(QStringLiteral("&Do data"), do_data), 2, 1);
@@ -258,7 +260,7 @@ void Tfrm_main::BuildMessagePanel(QVBoxLayout* root) {
   third->addStretch();
   g->addLayout(third, 4, 2, 2, 1);
   // Extra width goes to the subject and the text; the other columns keep their size.
-  g->setRowStretch(5, 1);
+  g->setRowStretch(4, 1);
   g->setColumnStretch(0, 1);
   g->setColumnMinimumWidth(0, 170);
   g->setColumnMinimumWidth(2, 140);
@@ -452,8 +454,10 @@ void Tfrm_main::FormShow() {
       do_data->setDate(QDate(int(d.year()), int(unsigned(d.month())), int(unsigned(d.day()))));
     } catch (const EConvertError&) {
     }
+    cb_dohnat->Load(&ini);
   } else {
     pn_heslo->Load(nullptr);
+    cb_dohnat->Load(nullptr);
   }
   ShowStoredDays();
   bool exists = false;
@@ -763,6 +767,7 @@ void Tfrm_main::btn_saveClick() {
     const IniFile ini(settings::SetupFilePath());
     stored.Save(ini);
     pn_heslo->StoreChoice(ini);
+    cb_dohnat->Store(ini);
   } else {
     dialogs::ShowMessage(QStringLiteral("Nemáte žádného příjemce. Doplňte jej."));
   }
@@ -793,4 +798,5 @@ void Tfrm_main::btn_closeClick() {
   priloha1->clear();
   priloha2->clear();
   priloha3->clear();
+  cb_dohnat->Load(nullptr);
 }

@@ -29,6 +29,7 @@
 #include <string>
 #include <utility>
 
+#include "app/CatchUpField.h"
 #include "app/FailureKind.h"
 #include "app/PasswordPanel.h"
 #include "app/Schedule.h"
@@ -138,6 +139,7 @@ class Tfrm_main : public QDialog {
   TFileNameEdit* priloha2;
   TFileNameEdit* priloha3;
   QPushButton* btnSend;
+  TCatchUpField* cb_dohnat;  // catch-up of a send missed while the computer was off
   // Day selection.
   QGroupBox* pn_vyber;
   QRadioButton* rb_combi;

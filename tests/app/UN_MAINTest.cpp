@@ -221,6 +221,7 @@ TEST_F(SetupFormTest, SaveStoresEverythingAndStartsTheSchedule) {
   EXPECT_EQ(Read("Predmet", "predmet"), "Týdenní hlášení");
   EXPECT_EQ(Read("Cas", "cas"), "08:00:00");
   EXPECT_EQ(Read("Do", "datm"), "31.01.2027");
+  EXPECT_EQ(Read("Dohnat", "hodiny"), "0");  // catch-up is off unless chosen
   EXPECT_EQ(TempHome::Read(home.DataFolder() / "zprava.dat"),
             "\xEF\xBB\xBF"
             "Dobrý den,\r\n\r\nposílám hlášení.\r\n");
@@ -351,7 +352,10 @@ TEST_F(SetupFormTest, ShowingTheWindowLoadsTheStoredValues) {
   form->ed_my_mail->setText(QStringLiteral("já@example.cz"));
   form->cas->setTime(QTime(14, 30, 15));
   form->mem_text->setPlainText(QStringLiteral("řádek 1\nřádek 2"));
+  form->cb_dohnat->box->setChecked(true);
+  form->cb_dohnat->hours->setValue(6);
   form->btn_saveClick();
+  EXPECT_EQ(Read("Dohnat", "hodiny"), "6");
   form = std::make_unique<Tfrm_main>();
   main->SetSetupForm(form.get());
   form->show();
@@ -361,6 +365,8 @@ TEST_F(SetupFormTest, ShowingTheWindowLoadsTheStoredValues) {
   EXPECT_EQ(form->cas->text(), QStringLiteral("14:30:15"));
   EXPECT_EQ(form->mem_text->toPlainText(), QStringLiteral("řádek 1\nřádek 2"));
   EXPECT_TRUE(form->cbSSL->isChecked());
+  EXPECT_TRUE(form->cb_dohnat->box->isChecked());
+  EXPECT_EQ(form->cb_dohnat->hours->value(), 6);
   form->hide();
 }
 
