@@ -7,6 +7,7 @@
 
 #include "TempHome.h"
 #include "core/Error.h"
+#include "support/CaseName.h"
 
 namespace {
 
@@ -27,7 +28,8 @@ INSTANTIATE_TEST_SUITE_P(Table, TitleTest,
                                          TitleCase{"/opt/KADENZA.EXE", "Kadenza"},
                                          TitleCase{"/usr/bin/kadenza", "kadenza"},
                                          TitleCase{"/a.b/KaDenza.x.y", "Kadenza"},
-                                         TitleCase{"Kadenza", "Kadenza"}));
+                                         TitleCase{"Kadenza", "Kadenza"}),
+                         testsupport::PrintedName());
 
 TEST(Autostart, EntryPointsToTheExecutable) {
   EXPECT_EQ(autostart::DesktopEntry("Kadenza", "/opt/kadenza/bin/kadenza"),
@@ -101,7 +103,8 @@ INSTANTIATE_TEST_SUITE_P(Table, AutostartPath,
                          testing::Values("/opt/kadenza", "/home/a b/kadenza",
                                          "/tmp/line\nbreak/kadenza", "/tmp/x\n[Other]\nExec=evil",
                                          "/tmp/cr\r\nlf", "/tmp/tab\there", "/tmp/100%/$HOME/`x`",
-                                         "/tmp/q\"uo'te\\back", "/tmp/\xC4\x8D\\n"));
+                                         "/tmp/q\"uo'te\\back", "/tmp/\xC4\x8D\\n"),
+                         testsupport::PrintedName());
 
 TEST(Autostart, PathWithOtherControlCharacterIsRefused) {
   for (const char* path : {"/tmp/a\x01b", "/tmp/\x1b[31m", "/tmp/del\x7F"}) {

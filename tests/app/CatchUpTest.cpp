@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,10 @@ struct CatchUpCase {
   std::optional<LocalDateTime> missed;
   bool sendNow;
 };
+
+void PrintTo(const CatchUpCase& row, std::ostream* os) {
+  *os << row.name;
+}
 
 class CatchUpTable : public ::testing::TestWithParam<CatchUpCase> {};
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "core/Error.h"
@@ -27,6 +28,10 @@ struct KindCase {
   FailureKind beforeDot;
   FailureKind afterDot;
 };
+
+void PrintTo(const KindCase& row, std::ostream* os) {
+  *os << row.name;
+}
 
 constexpr auto kTemp = FailureKind::kTemporary;
 constexpr auto kPerm = FailureKind::kPermanent;

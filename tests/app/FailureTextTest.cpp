@@ -342,23 +342,25 @@ INSTANTIATE_TEST_SUITE_P(
                  "Network is unreachable (101)"},
         BuiltRow{"CertificateRevoked", [] { throw EclSSPIError(kz::kCertERevoked); },
                  "Certifikát serveru smtp.example.cz byl odvolán. Obraťte se na správce serveru.",
-                 kz::SspiErrorText(kz::kCertERevoked) + " (0x800B010C)"},
+                 "A certificate was explicitly revoked by its issuer (0x800B010C)"},
         BuiltRow{"RevocationUnknown", [] { throw EclSSPIError(kz::kCertERevocationFailure); },
                  "U certifikátu serveru smtp.example.cz nelze ověřit, zda nebyl odvolán. Zkuste "
                  "to později, nebo se obraťte na správce serveru.",
-                 kz::SspiErrorText(kz::kCertERevocationFailure) + " (0x800B010E)"},
+                 "The revocation process could not continue - the certificate(s) could not be "
+                 "checked (0x800B010E)"},
         BuiltRow{"CertificateMalformed", [] { throw EclSSPIError(kz::kCertEMalformed); },
                  "Certifikát serveru smtp.example.cz je neplatný nebo poškozený. Obraťte se na "
                  "správce serveru.",
-                 kz::SspiErrorText(kz::kCertEMalformed) + " (0x800B0108)"},
+                 "A certificate is missing or has an empty value for an important field, such as a "
+                 "subject or issuer name (0x800B0108)"},
         BuiltRow{
             "HandshakeRefused",
             [] { throw EclSSPIError(kz::kSecEIllegalMessage, "tlsv1 alert protocol version"); },
             "Zabezpečené spojení (TLS) se serverem smtp.example.cz na portu 465 se "
             "nepodařilo navázat. Zkontrolujte port: 465 je šifrovaný od začátku, 25 a 587 "
             "přecházejí na šifrování příkazem STARTTLS.",
-            kz::SspiErrorText(kz::kSecEIllegalMessage) +
-                " (0x80090326): tlsv1 alert protocol version"},
+            "The message received was unexpected or badly formatted (0x80090326): tlsv1 alert "
+            "protocol version"},
         BuiltRow{"NoProtectedLogIn",
                  [] {
                    throw EclSmtpError(std::string(kz::kSaslUnavailableText),
@@ -366,7 +368,7 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  "Server smtp.example.cz nenabízí přihlášení s chráněným heslem (CRAM-MD5 ani "
                  "NTLM). Zrušte zaškrtnutí „TLS/SSL“ a zkuste to znovu.",
-                 std::string(kz::kSaslUnavailableText) + " (-400)"},
+                 "Unable to logon to the server using Secure Password Authentication (-400)"},
         BuiltRow{"ConnectionDropped",
                  [] {
                    throw EclTcpClientError(std::string(kz::kServerClosedText),
@@ -374,7 +376,7 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  "Server smtp.example.cz na portu 465 ukončil spojení. Zkontrolujte port a "
                  "zkuste to znovu později.",
-                 std::string(kz::kServerClosedText) + " (-105)"},
+                 "The server closed the connection before its reply was complete (-105)"},
         BuiltRow{"DamagedSettings", [] { throw EConvertError("'zz' is not a valid hex text"); },
                  "Uložené nastavení nelze přečíst. Otevřete nastavení, zkontrolujte pole a "
                  "uložte je znovu.",
@@ -448,7 +450,7 @@ TEST_F(FailureShown, ScheduledFailureReplacesTheNoticeAndNamesTheSend) {
                                "\nOdpověď serveru: 535 5.7.8 Authentication "
                                "credentials invalid");
   ASSERT_EQ(balloons.size(), 2u);
-  EXPECT_EQ(balloons[0].text, kNoticeText);
+  EXPECT_EQ(balloons[0].text, QStringLiteral("Upozornění:\r\rOdesílání načasované zprávy"));
   EXPECT_EQ(balloons[1].text, expected) << "the failure takes the notice's place";
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].first, dialogs::MessageKind::Error);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/Error.h"
+#include "support/CaseName.h"
 
 namespace {
 
@@ -28,7 +29,8 @@ INSTANTIATE_TEST_SUITE_P(
                     // Czech letters keep their UTF-8 bytes instead of losing the high bits.
                     HexCase{"\xC4\x8D", "C48D"},
                     HexCase{"P\xC5\x99\xC3\xADli\xC5\xA1", "50C599C3AD6C69C5A1"},
-                    HexCase{"\xF0\x9F\x98\x80", "F09F9880"}, HexCase{"a\r\nb", "610D0A62"}));
+                    HexCase{"\xF0\x9F\x98\x80", "F09F9880"}, HexCase{"a\r\nb", "610D0A62"}),
+    testsupport::PrintedName());
 
 struct DecodeCase {
   std::string hex;
@@ -50,7 +52,8 @@ INSTANTIATE_TEST_SUITE_P(
                     DecodeCase{"E9", "\xC3\xA9"},        // stored one byte per character: é
                     DecodeCase{"0D", "\r"},              // the old form of č read back
                     DecodeCase{"6BE96B", "k\xC3\xA9k"},  // not UTF-8 as a whole: bytes as U+00xx
-                    DecodeCase{"00", std::string(1, '\0')}));
+                    DecodeCase{"00", std::string(1, '\0')}),
+    testsupport::PrintedName());
 
 TEST(HexText, InvalidPairRaisesConversionError) {
   for (const char* bad : {"6g", "zz", "61 2", "6\xC4\x8D"}) {

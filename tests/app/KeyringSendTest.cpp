@@ -11,6 +11,7 @@
 #include "app/HexText.h"
 #include "app/SendHistory.h"
 #include "support/AiosmtpdPeer.h"
+#include "support/CaseName.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <ostream>
 #include <set>
 #include <string>
 
@@ -79,6 +80,10 @@ struct SlotCase {
   schedule::LocalDateTime slot;
   std::string expected;
 };
+
+void PrintTo(const SlotCase& row, std::ostream* os) {
+  *os << row.name;
+}
 
 class SlotLeftSideTable : public ::testing::TestWithParam<SlotCase> {};
 

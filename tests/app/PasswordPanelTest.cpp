@@ -9,6 +9,7 @@
 #include "AppFixture.h"
 #include "app/HexText.h"
 #include "app/SendHistory.h"
+#include "support/CaseName.h"
 
 namespace {
 

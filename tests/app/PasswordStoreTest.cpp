@@ -8,6 +8,7 @@
 #include "app/HexText.h"
 #include "app/IniFile.h"
 #include "app/SendHistory.h"
+#include "support/CaseName.h"
 #include "support/KeyringBus.h"
 
 namespace {

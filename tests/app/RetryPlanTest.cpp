@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -24,6 +25,10 @@ struct PlanCase {
   std::optional<minutes> nextSlot;
   std::optional<seconds> expected;
 };
+
+void PrintTo(const PlanCase& row, std::ostream* os) {
+  *os << row.name;
+}
 
 class RetryPlanTable : public ::testing::TestWithParam<PlanCase> {};
 

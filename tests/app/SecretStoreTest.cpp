@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "TempHome.h"
+#include "support/CaseName.h"
 #include "support/KeyringBus.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <ostream>
 
 #include "TempHome.h"
 #include "app/SendHistory.h"
@@ -54,6 +55,10 @@ struct BadLineRow {
   std::string name;
   std::string line;
 };
+
+void PrintTo(const BadLineRow& row, std::ostream* os) {
+  *os << row.name;
+}
 class HistoryBadLine : public testing::TestWithParam<BadLineRow> {};
 TEST_P(HistoryBadLine, IsSkipped) {
   Event e;

@@ -29,6 +29,7 @@
 #include "core/Error.h"
 #include "net/clAddress.h"
 #include "support/AiosmtpdPeer.h"
+#include "support/CaseName.h"
 #include "support/PostfixPeer.h"
 #include "support/ScopedEnv.h"
 
@@ -144,7 +145,7 @@ class SendJobTest : public AppFixture {
   }
   bool SuccessShown() const {
     return std::any_of(balloons.begin(), balloons.end(), [](const Balloon& b) {
-      return b.text == QString::fromStdString(std::string(sendjob::kSentText));
+      return b.text == QStringLiteral("Úspěšné odeslání:\rVaše naplánované odeslání bylo úspěšné.");
     });
   }
 
@@ -172,7 +173,7 @@ TEST_F(SendJobTest, ScheduledSendDeliversTheStoredMessage) {
   Tick();
   ASSERT_TRUE(messages.empty()) << messages.front().second.toStdString();
   ASSERT_EQ(balloons.size(), 2u);
-  EXPECT_EQ(balloons[0].text, kNoticeText);
+  EXPECT_EQ(balloons[0].text, QStringLiteral("Upozornění:\r\rOdesílání načasované zprávy"));
   EXPECT_EQ(balloons[1].text,
             QStringLiteral("Úspěšné odeslání:\rVaše naplánované odeslání bylo úspěšné."));
   EXPECT_EQ(balloons[1].ms, 5000);

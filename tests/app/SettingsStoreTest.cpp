@@ -17,6 +17,7 @@
 #include "app/HexText.h"
 #include "app/IniFile.h"
 #include "core/Error.h"
+#include "support/CaseName.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 
 #include "core/Error.h"
@@ -58,6 +59,10 @@ struct WriteCase {
   std::string content;
   unsigned mode;
 };
+
+void PrintTo(const WriteCase& row, std::ostream* os) {
+  *os << row.name;
+}
 
 class AtomicFileWrite : public AtomicFile, public testing::WithParamInterface<WriteCase> {};
 

@@ -1,6 +1,7 @@
 // Day counts: the carry of a rounded time into the next day, days before the epoch (whose
 // fraction still counts forward from midnight), and the one time-of-day reader.
 #include "core/DateTime.h"
+#include "support/CaseName.h"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +50,8 @@ INSTANTIATE_TEST_SUITE_P(
                     1},
         DayCountRow{"PreEpochRoundingCarriesBackwards", -1.0 - (1.0 - kHalfMs / 2), 1899, 12, 28, 0,
                     0, 0, 0, 5},
-        DayCountRow{"Milliseconds", 46082.0 + 1234.0 / 86'400'000.0, 2026, 3, 1, 0, 0, 1, 234, 1}));
+        DayCountRow{"Milliseconds", 46082.0 + 1234.0 / 86'400'000.0, 2026, 3, 1, 0, 0, 1, 234, 1}),
+    testsupport::RowName());
 
 struct TimeRow {
   const char* text;
@@ -82,7 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
                     TimeRow{"12:60", false, {}}, TimeRow{"12:00:60", false, {}},
                     TimeRow{"12:5", false, {}}, TimeRow{"12", false, {}}, TimeRow{":30", false, {}},
                     TimeRow{"123:00", false, {}}, TimeRow{"12:5", true, {12, 5, 0}, 4, {1, 60}},
-                    TimeRow{"23:59:60", true, {23, 59, 60}, 8, {1, 60}}));
+                    TimeRow{"23:59:60", true, {23, 59, 60}, 8, {1, 60}}),
+    testsupport::PrintedName());
 
 TEST(LocalClock, NowAgreesWithItsParts) {
   const kz::LocalTime local = kz::LocalNow();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,10 @@ struct SplitCase {
   std::string bytes;
   Lines lines;
 };
+
+void PrintTo(const SplitCase& row, std::ostream* os) {
+  *os << row.name;
+}
 
 // Every way of cutting the bytes into three pieces (empty pieces included) gives the same
 // lines: the CR LF pairing and the unfinished line must survive any chunk boundary.

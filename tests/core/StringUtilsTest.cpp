@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/Error.h"
+#include "support/CaseName.h"
 
 namespace {
 
@@ -39,7 +40,8 @@ INSTANTIATE_TEST_SUITE_P(
                     FindCase{"ab", "", 3, kNpos}, FindCase{"", "a", 0, kNpos},
                     FindCase{"a\xC4\x8D"
                              "b",
-                             "\xC4\x8D", 0, 1}));
+                             "\xC4\x8D", 0, 1}),
+    testsupport::PrintedName());
 
 struct SplitCase {
   std::string text;
@@ -59,7 +61,8 @@ INSTANTIATE_TEST_SUITE_P(Table, SplitLinesTest,
                                          SplitCase{"a\r\n", {"a"}}, SplitCase{"a\r\nb", {"a", "b"}},
                                          SplitCase{"a\rb\nc", {"a", "b", "c"}},
                                          SplitCase{"\r\n\r\n", {"", ""}},
-                                         SplitCase{"a\n\rb", {"a", "", "b"}}));
+                                         SplitCase{"a\n\rb", {"a", "", "b"}}),
+                         testsupport::PrintedName());
 
 struct HexEscapeCase {
   std::string text;
@@ -85,7 +88,8 @@ INSTANTIATE_TEST_SUITE_P(Table, DecodeHexEscapesTest,
                                          HexEscapeCase{"a_b", '%', false, "a_b"},
                                          HexEscapeCase{"a_b=5F=3D", '=', true, "a b_="},
                                          HexEscapeCase{"=00", '=', true, std::string(1, '\0')},
-                                         HexEscapeCase{"%41", '=', true, "%41"}));
+                                         HexEscapeCase{"%41", '=', true, "%41"}),
+                         testsupport::PrintedName());
 
 TEST(StringUtils, ParseInt) {
   EXPECT_EQ(kz::ParseInt("465"), 465);

@@ -1,4 +1,5 @@
 #include "core/Utf.h"
+#include "support/CaseName.h"
 
 using std::string_literals::operator""s;
 
@@ -29,7 +30,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Utf8Case{"\xC0\xAF", u"\uFFFD\uFFFD"},            // overlong
                     Utf8Case{"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // encoded surrogate
                     Utf8Case{"a\xE2\x82", u"a\uFFFD\uFFFD"},          // truncated
-                    Utf8Case{"\xFF", u"\uFFFD"}, Utf8Case{std::string("\0x", 2), u"\0x"s}));
+                    Utf8Case{"\xFF", u"\uFFFD"}, Utf8Case{std::string("\0x", 2), u"\0x"s}),
+    testsupport::PrintedName());
 
 TEST(Utf16ToUtf8, PairsBecomeFourBytesAndLoneSurrogatesReplaced) {
   EXPECT_EQ(kz::Utf16ToUtf8(u"\U0001F600"), "\xF0\x9F\x98\x80");

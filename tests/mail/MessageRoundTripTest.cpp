@@ -15,6 +15,7 @@
 #include "MailTestFiles.h"
 #include "core/StringUtils.h"
 #include "mail/clMailMessage.h"
+#include "support/CaseName.h"
 
 namespace {
 
@@ -232,7 +233,7 @@ TEST_P(WrittenMessage, PythonReadsTheSame) {
   EXPECT_EQ(RunPeer("describe " + file), Describe(message, nullptr));
 }
 
-INSTANTIATE_TEST_SUITE_P(All, WrittenMessage, testing::ValuesIn(Shapes()));
+INSTANTIATE_TEST_SUITE_P(All, WrittenMessage, testing::ValuesIn(Shapes()), testsupport::RowName());
 
 // ------------------------------------------------------------------------------------------
 // Attachment bytes: every kind of line end, and names longer than a file system takes, come

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "mail/clEncoder.h"
+#include "support/CaseName.h"
 
 namespace {
 
@@ -96,7 +97,8 @@ INSTANTIATE_TEST_SUITE_P(All, MimeEncodeCli,
                                          CliRow{"qp", M::cmQuotedPrintable, "quoted-printable"},
                                          CliRow{"uuencode", M::cmUUEncode, "uuencode"},
                                          CliRow{"7bit", M::cmNone, "7bit"},
-                                         CliRow{"8bit", M::cm8Bit, "8bit"}));
+                                         CliRow{"8bit", M::cm8Bit, "8bit"}),
+                         testsupport::RowName());
 
 TEST(MimeEncodeCliOptions, CharsPerLine) {
   const Scratch scratch;
@@ -141,6 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ErrorRow{"bad_number", "", "--method base64 --chars-per-line x",
                              "'x' is not a valid integer value"},
                     ErrorRow{"unknown_option", "", "--method base64 --fast",
-                             "unknown argument '--fast'"}));
+                             "unknown argument '--fast'"}),
+    testsupport::RowName());
 
 }  // namespace

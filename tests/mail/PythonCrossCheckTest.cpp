@@ -16,6 +16,7 @@
 #include "mail/clEmailAddress.h"
 #include "mail/clEncoder.h"
 #include "mail/clMailUtils.h"
+#include "support/CaseName.h"
 
 namespace {
 
@@ -148,7 +149,8 @@ INSTANTIATE_TEST_SUITE_P(All, PythonCodec,
                          testing::Values(MethodRow{M::cmQuotedPrintable, "decode-qp",
                                                    "encode-qp-binary"},
                                          MethodRow{M::cmBase64, "decode-base64", "encode-base64"},
-                                         MethodRow{M::cmUUEncode, "decode-uu", "encode-uu"}));
+                                         MethodRow{M::cmUUEncode, "decode-uu", "encode-uu"}),
+                         testsupport::PrintedName());
 
 TEST(PythonQuotedPrintable, TextLineBreaksBecomeCrLf) {
   const Cases text{"first line\nsecond line with = sign\n", "čeština\nnext\n",
@@ -327,6 +329,7 @@ INSTANTIATE_TEST_SUITE_P(
                     RecipientsRow{"\"Novák, Jiří\" <j@x.cz>; \"Team: all\" <t@x.cz>",
                                   "Novák, Jiří|j@x.cz\nTeam: all|t@x.cz"},
                     RecipientsRow{"'Ann' <a@x.cz>\r\n\"x@evil.cz\" <b@x.cz>",
-                                  "Ann|a@x.cz\nx@evil.cz|b@x.cz"}));
+                                  "Ann|a@x.cz\nx@evil.cz|b@x.cz"}),
+    testsupport::PrintedName());
 
 }  // namespace

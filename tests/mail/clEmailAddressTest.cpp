@@ -1,4 +1,5 @@
 #include "mail/clEmailAddress.h"
+#include "support/CaseName.h"
 
 #include <gtest/gtest.h>
 
@@ -42,7 +43,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ParseRow{"\"x@y\" <real@example.com>", "real@example.com", "x@y"},
                     ParseRow{"<JOHN@example.com> john@example.com", "JOHN@example.com",
                              "john@example.com"},
-                    ParseRow{"", "", ""}));
+                    ParseRow{"", "", ""}),
+    testsupport::RowName());
 
 struct JoinRow {
   std::string name;
@@ -74,7 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
                     JoinRow{"Say \"Hi\"", "j@x.cz", "\"Say \\\"Hi\\\"\" <j@x.cz>"},
                     JoinRow{"J (work)", "j@x.cz", "\"J \\(work\\)\" <j@x.cz>"},
                     JoinRow{"a\\b", "j@x.cz", "\"a\\\\b\" <j@x.cz>"},
-                    JoinRow{"Name", "", "Name <>"}));
+                    JoinRow{"Name", "", "Name <>"}),
+    testsupport::RowName());
 
 TEST(AddressItem, JoinAndParseRoundTrip) {
   for (const char* name : {"John Smith", "Say \"Hi\"", "J (work)", "O'Neil", "a\\b", "Jiří",
@@ -133,7 +136,8 @@ INSTANTIATE_TEST_SUITE_P(
         SplitRow{"'Lee, Ann' <a@x.cz>", {"'Lee|", "Ann'|a@x.cz"}},
         SplitRow{"\"Lee, \\\"Ann\\\"; x\" <a@x.cz>, b@x.cz", {"Lee, \"Ann\"; x|a@x.cz", "|b@x.cz"}},
         SplitRow{"\"a\\\\\" <a@x.cz>, b@x.cz", {"a\\|a@x.cz", "|b@x.cz"}},
-        SplitRow{"\"unclosed, a@x.cz", {"unclosed, a@x.cz|"}}));
+        SplitRow{"\"unclosed, a@x.cz", {"unclosed, a@x.cz|"}}),
+    testsupport::PrintedName());
 
 TEST(AddressList, QuotedNameMayHoldAComma) {
   TclEmailAddressList list;

@@ -9,8 +9,22 @@
 
 #include "core/StringUtils.h"
 #include "mail/clEncoderCodecs.h"
+#include "support/CaseName.h"
+
+// The encode methods by name in the test output and the case names.
+static const char* MethodText(TclEncodeMethod method) {
+  const char* const names[] = {"None", "QuotedPrintable", "Base64", "UUEncode", "EightBit"};
+  return names[static_cast<int>(method)];
+}
+static void PrintTo(TclEncodeMethod method, std::ostream* os) {
+  *os << MethodText(method);
+}
 
 namespace {
+
+std::string MethodName(const testing::TestParamInfo<TclEncodeMethod>& info) {
+  return MethodText(info.param);
+}
 
 using M = TclEncodeMethod;
 
@@ -85,7 +99,8 @@ INSTANTIATE_TEST_SUITE_P(
                  Rep('x', 71) + "=\r\n=46rom x"},
         CodecRow{"from_inside_line", M::cmQuotedPrintable, "a From b", "a From b"},
         CodecRow{"from_without_space", M::cmQuotedPrintable, "From", "From"},
-        CodecRow{"from_lowercase", M::cmQuotedPrintable, "from x", "from x"}));
+        CodecRow{"from_lowercase", M::cmQuotedPrintable, "from x", "from x"}),
+    testsupport::RowName());
 
 INSTANTIATE_TEST_SUITE_P(
     Base64, EncodeTable,
@@ -96,7 +111,8 @@ INSTANTIATE_TEST_SUITE_P(
         CodecRow{"line_58", M::cmBase64, Rep('\0', 58), Rep('A', 76) + "\r\nAA=="},
         CodecRow{"line_80", M::cmBase64, Rep('\0', 61), Rep('A', 80) + "\r\nAA==", 77},
         CodecRow{"below_76_is_76", M::cmBase64, Rep('\0', 58), Rep('A', 76) + "\r\nAA==", 10},
-        CodecRow{"suppressed", M::cmBase64, Rep('\0', 120), Rep('A', 160), 76, true}));
+        CodecRow{"suppressed", M::cmBase64, Rep('\0', 120), Rep('A', 160), 76, true}),
+    testsupport::RowName());
 
 INSTANTIATE_TEST_SUITE_P(
     UUEncode, EncodeTable,
@@ -111,12 +127,14 @@ INSTANTIATE_TEST_SUITE_P(
                     CodecRow{"suppressed_records_unbroken", M::cmUUEncode, Rep('\0', 58),
                              "Y" + Rep('`', 76) + "!``", 76, true},
                     CodecRow{"count_stays_six_bit", M::cmUUEncode, Rep('\0', 64),
-                             "_" + Rep('`', 84) + "\r\n!``\r\n`\r\n", 132}));
+                             "_" + Rep('`', 84) + "\r\n!``\r\n`\r\n", 132}),
+    testsupport::RowName());
 
-INSTANTIATE_TEST_SUITE_P(
-    PassThrough, EncodeTable,
-    testing::Values(CodecRow{"none", M::cmNone, "a\r\n\xFF\tb", "a\r\n\xFF\tb"},
-                    CodecRow{"8bit", M::cm8Bit, Rep('x', 300), Rep('x', 300)}));
+INSTANTIATE_TEST_SUITE_P(PassThrough, EncodeTable,
+                         testing::Values(CodecRow{"none", M::cmNone, "a\r\n\xFF\tb",
+                                                  "a\r\n\xFF\tb"},
+                                         CodecRow{"8bit", M::cm8Bit, Rep('x', 300), Rep('x', 300)}),
+                         testsupport::RowName());
 
 class DecodeTable : public testing::TestWithParam<CodecRow> {};
 
@@ -137,7 +155,8 @@ INSTANTIATE_TEST_SUITE_P(
                     CodecRow{"bad_escape_kept", M::cmQuotedPrintable, "a=G1", "a=G1"},
                     CodecRow{"half_escape_kept", M::cmQuotedPrintable, "a=4\r\n", "a=4\r\n"},
                     CodecRow{"final_soft_break", M::cmQuotedPrintable, "abc=", "abc"},
-                    CodecRow{"trailing_break", M::cmQuotedPrintable, "abc\r\n", "abc\r\n"}));
+                    CodecRow{"trailing_break", M::cmQuotedPrintable, "abc\r\n", "abc\r\n"}),
+    testsupport::RowName());
 
 INSTANTIATE_TEST_SUITE_P(
     Base64, DecodeTable,
@@ -146,7 +165,8 @@ INSTANTIATE_TEST_SUITE_P(
                     CodecRow{"padding", M::cmBase64, "YQ==", "a"},
                     CodecRow{"incomplete_final_quartet", M::cmBase64, "YWI", "ab"},
                     CodecRow{"single_char_carries_no_byte", M::cmBase64, "YWJjY", "abc"},
-                    CodecRow{"empty", M::cmBase64, "", ""}));
+                    CodecRow{"empty", M::cmBase64, "", ""}),
+    testsupport::RowName());
 
 INSTANTIATE_TEST_SUITE_P(
     UUEncode, DecodeTable,
@@ -159,7 +179,8 @@ INSTANTIATE_TEST_SUITE_P(
         CodecRow{"data_after_end_ignored", M::cmUUEncode, "!80\r\n`\r\n!80\r\n", "a"},
         CodecRow{"records_on_one_line", M::cmUUEncode, "!80!80#86)C", "aaabc"},
         CodecRow{"padded_full_group", M::cmUUEncode, "$86)C80``\r\n`\r\n", "abca"},
-        CodecRow{"end_record_on_the_line", M::cmUUEncode, "!80`!80", "a"}));
+        CodecRow{"end_record_on_the_line", M::cmUUEncode, "!80`!80", "a"}),
+    testsupport::RowName());
 
 TEST(QuotedPrintableDecode, ManyLoneBreaks) {
   std::string in, want;
@@ -253,7 +274,8 @@ INSTANTIATE_TEST_SUITE_P(
                     LengthRow{M::cmBase64, 81, 80}, LengthRow{M::cmBase64, 82, 84},
                     LengthRow{M::cmBase64, 101, 104}, LengthRow{M::cmUUEncode, 1, 3},
                     LengthRow{M::cmUUEncode, 200, 132}, LengthRow{M::cmNone, 0, 76},
-                    LengthRow{M::cm8Bit, 5, 5}));
+                    LengthRow{M::cm8Bit, 5, 5}),
+    testsupport::PrintedName());
 
 struct PreferRow {
   std::string name;
@@ -286,7 +308,8 @@ INSTANTIATE_TEST_SUITE_P(
         PreferRow{"some_cyrillic", "Hello, \xD0\xBC\xD0\xB8\xD1\x80!", M::cmQuotedPrintable},
         PreferRow{"all_cyrillic", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", M::cmBase64},
         PreferRow{"greek", "Hi \xCE\xB1", M::cmQuotedPrintable},
-        PreferRow{"emoji", "Hello \xF0\x9F\x98\x80 world", M::cmQuotedPrintable}));
+        PreferRow{"emoji", "Hello \xF0\x9F\x98\x80 world", M::cmQuotedPrintable}),
+    testsupport::RowName());
 
 TEST(Preferred, StreamFormKeepsThePosition) {
   TMemoryStream s(std::string("ab\tc"));
@@ -351,7 +374,8 @@ TEST_P(RoundTrip, RandomData) {
 }
 INSTANTIATE_TEST_SUITE_P(AllMethods, RoundTrip,
                          testing::Values(M::cmNone, M::cmQuotedPrintable, M::cmBase64,
-                                         M::cmUUEncode, M::cm8Bit));
+                                         M::cmUUEncode, M::cm8Bit),
+                         MethodName);
 
 TEST(QuotedPrintable, LinesStayWithinTheLimit) {
   std::mt19937 rng(99);
@@ -382,7 +406,8 @@ TEST_P(Chunking, SameOutputForEveryChunkSize) {
   }
 }
 INSTANTIATE_TEST_SUITE_P(AllMethods, Chunking,
-                         testing::Values(M::cmQuotedPrintable, M::cmBase64, M::cmUUEncode));
+                         testing::Values(M::cmQuotedPrintable, M::cmBase64, M::cmUUEncode),
+                         MethodName);
 
 TEST(Chunking, QuotedPrintableDecoderAcrossLoneBreaks) {
   const std::string in = "a=\r\nb\rc\nd=4\r\n=41=\n=\r";

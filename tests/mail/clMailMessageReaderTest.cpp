@@ -14,6 +14,7 @@
 #include "mail/clAttachmentSaver.h"
 #include "mail/clMailMessage.h"
 #include "mail/clMessageBodyStore.h"
+#include "support/CaseName.h"
 
 namespace {
 
@@ -57,7 +58,8 @@ INSTANTIATE_TEST_SUITE_P(All, PartClass,
                                          ClassRow{"TEXT/HTML", "inline", "TclTextBody"},
                                          ClassRow{"text/plain", "attachment", "TclAttachmentBody"},
                                          ClassRow{"application/pdf", "", "TclAttachmentBody"},
-                                         ClassRow{"", "", "TclAttachmentBody"}));
+                                         ClassRow{"", "", "TclAttachmentBody"}),
+                         testsupport::PrintedName());
 
 // ------------------------------------------------------------------------------------------
 // Header fields.
@@ -144,7 +146,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "",
                   "\"Jan Novák\" <jan@example.cz>",
                   "\"Svoboda, Petr\" <petr@example.cz>, \"Eva, Dvořák\" <eva@example.cz>, "
-                  "x@example.cz"}));
+                  "x@example.cz"}),
+    testsupport::RowName());
 
 TEST(ReadHeader, DateFallsBackToReceivedAndIgnoresNonsense) {
   TclMailMessage message;
@@ -731,7 +734,7 @@ TEST_P(BodyStoreInvalid, RaisesAndKeepsTheListUsable) {
     LoadBodies(message.Bodies(), stream);
     FAIL() << "accepted";
   } catch (const EclMailMessageError& e) {
-    EXPECT_STREQ(e.what(), kInvalidBodyData);
+    EXPECT_STREQ(e.what(), "Invalid body list data");
   }
   message.Bodies().AddText("still works");
   EXPECT_FALSE(message.MessageSource().empty());
@@ -742,7 +745,8 @@ INSTANTIATE_TEST_SUITE_P(All, BodyStoreInvalid,
                                          "5:Items\n1:1\n11:TclTextBody\n999:x\n", "5:Items\n2:-1\n",
                                          "5:Items\n1:1\n11:TclTextBody\n0:\n0:\n0:\n0:\n1:9\n0:\n",
                                          "5:Items\n1:1\n11:TclTextBody\n0:\n0:\n0:\n0:\n1:x\n0:\n",
-                                         "5:Items\n99999999999999999999:"));
+                                         "5:Items\n99999999999999999999:"),
+                         testsupport::PrintedName());
 
 TEST(BodyStore, RefusesNestingBeyondTheLimit) {
   std::string data = "5:Items\n";

@@ -12,6 +12,7 @@
 
 #include "MailTestFiles.h"
 #include "core/StringUtils.h"
+#include "support/CaseName.h"
 
 namespace {
 
@@ -90,7 +91,8 @@ INSTANTIATE_TEST_SUITE_P(All, AddTextEncoding,
                                                     "Dobrý den, příteli", M::cmQuotedPrintable},
                                          AddTextRow{"tab_is_base64", "a\tb", M::cmBase64},
                                          AddTextRow{"long_line_is_quoted_printable",
-                                                    std::string(100, 'x'), M::cmQuotedPrintable}));
+                                                    std::string(100, 'x'), M::cmQuotedPrintable}),
+                         testsupport::RowName());
 
 // ------------------------------------------------------------------------------------------
 // BuildMessage gives the documented body tree for every combination.
@@ -154,7 +156,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "M(multipart/alternative)[T(text/plain),T(text/html)],I(pic0.png)"},
         ShapeRow{"images_and_files", "Hi", "<p>Hi</p>", 1, 1, "multipart/mixed", "",
                  "M(multipart/related)[M(multipart/alternative)[T(text/plain),T(text/html)],"
-                 "I(pic0.png)],A(file0.bin)"}));
+                 "I(pic0.png)],A(file0.bin)"}),
+    testsupport::RowName());
 
 TEST(BuildMessage, RefusesMissingContentAndChangesNothing) {
   TclMailMessage message;
@@ -192,7 +195,8 @@ TEST_P(PriorityHeader, WritesBothFields) {
 INSTANTIATE_TEST_SUITE_P(All, PriorityHeader,
                          testing::Values(PriorityRow{TclMessagePriority::mpLow, "Low", "5"},
                                          PriorityRow{TclMessagePriority::mpNormal, "", "3"},
-                                         PriorityRow{TclMessagePriority::mpHigh, "High", "1"}));
+                                         PriorityRow{TclMessagePriority::mpHigh, "High", "1"}),
+                         testsupport::PrintedName());
 
 TEST(MessageHeader, WritesFieldsInOrderAndLeavesEmptyOnesOut) {
   TclMailMessage message;
@@ -395,7 +399,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "attachment; filename*=iso-8859-2''p%F8ihl%E1%B9ka.pdf"},
         NameRow{"quotes_and_line_breaks_stay_inside", "a\"b\r\nBcc: x@y.cz.txt", "UTF-8",
                 "text/plain; name=\"=?UTF-8?B?YSJiDQpCY2M6IHhAeS5jei50eHQ=?=\"",
-                "attachment; filename*=UTF-8''a%22b%0D%0ABcc%3A%20x%40y.cz.txt"}));
+                "attachment; filename*=UTF-8''a%22b%0D%0ABcc%3A%20x%40y.cz.txt"}),
+    testsupport::RowName());
 
 TEST(AttachmentName, LongNameIsContinued) {
   TclMailMessage message;
@@ -511,7 +516,8 @@ TEST_P(SourceLines, MatchSplitLines) {
   }
 }
 INSTANTIATE_TEST_SUITE_P(All, SourceLines,
-                         testing::Values(0, 1, 65534, 65535, 65536, 65537, 200000));
+                         testing::Values(0, 1, 65534, 65535, 65536, 65537, 200000),
+                         testsupport::PrintedName());
 
 }  // namespace
 

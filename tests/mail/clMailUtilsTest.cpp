@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/StringUtils.h"
+#include "support/CaseName.h"
 
 namespace {
 
@@ -72,7 +73,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "au"},
         EncodeRow{"uuencode_is_raw_charset_bytes", "čau", "utf-8", M::cmUUEncode, 76,
                   "\xC4\x8D"
-                  "au"}));
+                  "au"}),
+    testsupport::RowName());
 
 // Every encoded word holds whole characters of its charset (it decodes alone without a
 // replacement character) and is at most 75 characters long; together they give the text.
@@ -119,7 +121,8 @@ INSTANTIATE_TEST_SUITE_P(
         WordsRow{"utf16_b", kLineEndBytes + kCzech + kLineEndBytes, "utf-16", M::cmBase64},
         WordsRow{"utf16_q", kLineEndBytes + kCzech, "utf-16", M::cmQuotedPrintable},
         WordsRow{"utf32_b", kLineEndBytes + kCzech, "utf-32", M::cmBase64},
-        WordsRow{"utf32_8bit", kLineEndBytes + kCzech, "utf-32", M::cm8Bit}));
+        WordsRow{"utf32_8bit", kLineEndBytes + kCzech, "utf-32", M::cm8Bit}),
+    testsupport::RowName());
 
 TEST(HeaderEncode, RoundTripsThroughDecode) {
   for (const std::string& text :
@@ -174,7 +177,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "\xE8"
                   "au",
                   "iso-8859-2", "čau"},
-        DecodeRow{"raw_utf8_kept", "čau", "iso-8859-2", "čau"}));
+        DecodeRow{"raw_utf8_kept", "čau", "iso-8859-2", "čau"}),
+    testsupport::RowName());
 
 TEST(HeaderDecode, ManyUnclosedWordsInLinearTime) {
   std::string text;
@@ -382,7 +386,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ParamRow{"attachment; filename=\"a;b.txt\"; size=3", "filename=", "a;b.txt"},
                     ParamRow{"attachment; filename=\"x.txt\"", "name=", ""},
                     ParamRow{"a/b; filename=\"x\"; name=\"y\"", "name=", "y"},
-                    ParamRow{" text/html ; charset=x", "", "text/html"}));
+                    ParamRow{" text/html ; charset=x", "", "text/html"}),
+    testsupport::PrintedName());
 
 TEST(HeaderFields, RemoveTakesContinuationLines) {
   Lines lines = kHeader;
@@ -419,7 +424,8 @@ INSTANTIATE_TEST_SUITE_P(
         RemoveRow{
             {"X-Drop: 1", "no colon", " c", "X-Dropped: 2"}, 0, {"no colon", " c", "X-Dropped: 2"}},
         RemoveRow{{"X-Drop: 1"}, 5, {"X-Drop: 1"}},
-        RemoveRow{{"", "X-Drop: 1"}, 0, {"", "X-Drop: 1"}}));
+        RemoveRow{{"", "X-Drop: 1"}, 0, {"", "X-Drop: 1"}}),
+    testsupport::PrintedName());
 
 TEST(HeaderFields, InsertIfNeed) {
   Lines lines = kHeader;

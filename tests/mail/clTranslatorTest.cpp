@@ -1,4 +1,5 @@
 #include "mail/clTranslator.h"
+#include "support/CaseName.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
         CharSetRow{"utf-7", 65000, kCzech}, CharSetRow{"utf-8", 65001, kCzech + "😀"},
         CharSetRow{"us-ascii", 20127, "plain"}, CharSetRow{"Latin1", 28591, kLatin},
         CharSetRow{"x-mac-cyrillic", 10007, kRussian}, CharSetRow{"koi8-u", 21866, "Привіт ґ"},
-        CharSetRow{"koi8-r", 20866, kRussian}));
+        CharSetRow{"koi8-r", 20866, kRussian}),
+    testsupport::RowName());
 
 TEST(CharSet, LookupIgnoresCaseAndDefaultsToAscii) {
   EXPECT_EQ(TclTranslator::GetCodePage("UTF-8"), 65001);
@@ -152,7 +154,8 @@ INSTANTIATE_TEST_SUITE_P(All, CyrillicTable,
                                          CyrillicRow{"koi8-r", "koi8-r"},
                                          CyrillicRow{"koi8-u", "koi8-u"},
                                          CyrillicRow{"KOI8-WIN", "koi8-r"},
-                                         CyrillicRow{"x-mac-cyrillic", "x-mac-cyrillic"}));
+                                         CyrillicRow{"x-mac-cyrillic", "x-mac-cyrillic"}),
+                         testsupport::RowName());
 
 TEST(Translation, Koi8rCapitalA) {
   EXPECT_EQ(TclTranslator::TranslateBytesFrom("koi8-r", "\xE1"), "\xC0");
@@ -200,7 +203,8 @@ INSTANTIATE_TEST_SUITE_P(
                             "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDz"},
                     Utf8Row{"truncated", "a\xE2\x82", "a\xEF\xBF\xBD\xEF\xBF\xBD"},
                     Utf8Row{"stray_continuation", "\x80z", "\xEF\xBF\xBDz"},
-                    Utf8Row{"overlong", "\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"}));
+                    Utf8Row{"overlong", "\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"}),
+    testsupport::RowName());
 
 TEST(Utf8Translate, ToUtf8WritesOneFourByteSequenceForAPair) {
   EXPECT_EQ(TclTranslator::TranslateToUtf8("a\xF0\x9F\x98\x80"), "a\xF0\x9F\x98\x80");

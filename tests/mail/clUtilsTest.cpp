@@ -10,6 +10,7 @@
 
 #include "core/Error.h"
 #include "core/ScopeGuard.h"
+#include "support/CaseName.h"
 #include "support/ScopedEnv.h"
 
 namespace {
@@ -101,7 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
                     DateRow{"8 Dec 2026 12:05:07AM", 2026, 12, 8, 0, 5, 7},
                     DateRow{"8 Dec 2026 10:00:00 EST", 2026, 12, 8, 15, 0, 0},
                     DateRow{"8 Dec 2026 10:00:00 GMT (comment)", 2026, 12, 8, 10, 0, 0},
-                    DateRow{"8 Dec 2026", 2026, 12, 8, 0, 0, 0}));
+                    DateRow{"8 Dec 2026", 2026, 12, 8, 0, 0, 0}),
+    testsupport::PrintedName());
 
 TEST(ParseDate, ConvertsToLocalTime) {
   InZone z(kPrague);

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,10 @@ struct TlsRun {
   const char* output;
 };
 
+void PrintTo(const TlsRun& row, std::ostream* os) {
+  *os << row.name;
+}
+
 class NetTcpConnectTlsExample : public ::testing::TestWithParam<TlsRun> {};
 
 TEST_P(NetTcpConnectTlsExample, ChecksTheServer) {
@@ -145,6 +150,10 @@ struct HandshakeFailure {
   const char* output;
   bool alertToServer;  // the server's log shows the alert we sent
 };
+
+void PrintTo(const HandshakeFailure& row, std::ostream* os) {
+  *os << row.name;
+}
 
 class NetTcpConnectHandshakeFailure : public ::testing::TestWithParam<HandshakeFailure> {};
 

@@ -5,12 +5,14 @@
 
 #include <cstdio>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 
 #include "TlsTestPeers.h"
 #include "core/DateTime.h"
 #include "net/clCertificate.h"
 #include "net/clSspi.h"
+#include "support/CaseName.h"
 
 using tlstest::TestCertificates;
 
@@ -47,6 +49,10 @@ struct FieldsCase {
   const char* serial;  // nullptr: not fixed (a self-signed certificate's is random)
   bool server, client, codeSigning, secureEmail;
 };
+
+void PrintTo(const FieldsCase& row, std::ostream* os) {
+  *os << row.cert;
+}
 
 const FieldsCase kFieldsCases[] = {
     {"good", "localhost", "Kadenza Test ca", "", "1.3.6.1.5.5.7.3.1", "CN=localhost", "1000", true,
@@ -200,6 +206,10 @@ struct StatusTextCase {
   const char* text;
 };
 
+void PrintTo(const StatusTextCase& row, std::ostream* os) {
+  *os << row.code;
+}
+
 class SspiStatusTextTest : public ::testing::TestWithParam<StatusTextCase> {};
 
 TEST_P(SspiStatusTextTest, Text) {
@@ -226,6 +236,7 @@ INSTANTIATE_TEST_SUITE_P(
                        "first byte"},
         StatusTextCase{-16, "The server and this client have no TLS protocol version in common"},
         StatusTextCase{-17, "The server ended the TLS session with an alert"},
-        StatusTextCase{static_cast<int>(0x80090399u), "The unknown error was occured: 80090399"}));
+        StatusTextCase{static_cast<int>(0x80090399u), "The unknown error was occured: 80090399"}),
+    testsupport::PrintedName());
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <ostream>
 #include <string>
 #include <tuple>
 
@@ -62,6 +63,10 @@ struct CertificateCase {
   TclCertificateVerifyFlags flags;
   int code;  // 0: accepted
 };
+
+void PrintTo(const CertificateCase& row, std::ostream* os) {
+  *os << row.name;
+}
 
 const CertificateCase kCertificateCases[] = {
     {"Good", "good", "localhost", {}, 0},
@@ -239,9 +244,15 @@ INSTANTIATE_TEST_SUITE_P(Net, TlsSessionTest, ::testing::Values("-tls1_2", "-tls
 
 enum class Injection { kNone, kBeforeOurHello, kAsTheAnswer };
 
-std::string InjectionName(const ::testing::TestParamInfo<Injection>& info) {
+const char* InjectionText(Injection injection) {
   const char* names[] = {"Clean", "InjectedBeforeOurHello", "InjectedAsTheAnswer"};
-  return names[static_cast<int>(info.param)];
+  return names[static_cast<int>(injection)];
+}
+void PrintTo(Injection injection, std::ostream* os) {
+  *os << InjectionText(injection);
+}
+std::string InjectionName(const ::testing::TestParamInfo<Injection>& info) {
+  return InjectionText(info.param);
 }
 
 class TlsStartTlsTest : public TlsTest, public ::testing::WithParamInterface<Injection> {};

@@ -17,6 +17,7 @@
 #include "smtp/clSmtp.h"
 #include "smtp/clSmtpHeader.h"
 #include "smtp/clSspiAuth.h"
+#include "support/CaseName.h"
 
 using namespace kz;
 
@@ -67,6 +68,10 @@ struct B64Row {
   std::string bytes;
 };
 
+void PrintTo(const B64Row& row, std::ostream* os) {
+  *os << testing::PrintToString(row.text);
+}
+
 class SmtpBase64Strict : public testing::TestWithParam<B64Row> {};
 
 TEST_P(SmtpBase64Strict, Decodes) {
@@ -83,7 +88,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, SmtpBase64Strict,
                                          B64Row{"YQ=", false, ""}, B64Row{"YR==", false, ""},
                                          B64Row{"Y===", false, ""}, B64Row{"YQ==YWJj", false, ""},
                                          B64Row{"YW J", false, ""}, B64Row{"YWJj\r\n", false, ""},
-                                         B64Row{"Y-_j", false, ""}, B64Row{"=YWJ", false, ""}));
+                                         B64Row{"Y-_j", false, ""}, B64Row{"=YWJ", false, ""}),
+                         testsupport::PrintedName());
 
 // MS-NLMP 4.2.4: user "User", domain "Domain", password "Password", server challenge
 // 0123456789abcdef, client challenge aa x 8, time stamp 0, target information
@@ -215,6 +221,10 @@ struct IdentityRow {
   std::string given, user, domain;
 };
 
+void PrintTo(const IdentityRow& row, std::ostream* os) {
+  *os << testing::PrintToString(row.given);
+}
+
 class SmtpAuthIdentity : public testing::TestWithParam<IdentityRow> {};
 
 TEST_P(SmtpAuthIdentity, Splits) {
@@ -228,7 +238,8 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, SmtpAuthIdentity,
     testing::Values(IdentityRow{"CORP\\joe", "joe", "CORP"}, IdentityRow{"CORP/joe", "joe", "CORP"},
                     IdentityRow{"joe", "joe", ""}, IdentityRow{"a\\b/c", "b/c", "a"},
-                    IdentityRow{"a/b\\c", "c", "a/b"}, IdentityRow{"\\joe", "joe", ""}));
+                    IdentityRow{"a/b\\c", "c", "a/b"}, IdentityRow{"\\joe", "joe", ""}),
+    testsupport::PrintedName());
 
 // ---- header steps ----
 
