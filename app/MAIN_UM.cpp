@@ -114,6 +114,17 @@ void Tmain::SetSetupForm(Tfrm_main* form) {
   });
 }
 
+void Tmain::SetSetupFactory(SetupWindowKeeper::Factory factory, std::chrono::milliseconds keep) {
+  setupKeeper_.SetFactory(
+      std::move(factory), [this](Tfrm_main* form) { SetSetupForm(form); }, keep);
+}
+
+Tfrm_main* Tmain::SetupForm() {
+  if (!frm_main_)
+    setupKeeper_.Get();
+  return frm_main_;
+}
+
 void Tmain::FormShow() {
   dialogs::Guarded([this] {
     // Whatever the start ends with, the tooltip follows.
@@ -181,7 +192,7 @@ std::string Tmain::WriteIconFile() {
 }
 
 void Tmain::ShowSetupWindow() {
-  if (!frm_main_)
+  if (!SetupForm())
     return;
   if (frm_main_->isMinimized())
     frm_main_->showNormal();
@@ -274,7 +285,7 @@ void Tmain::SendSlot(const IniFile& ini, const schedule::StoredSchedule& stored,
     return;
   }
   ShowBalloon(QStringLiteral("Kadenza"), kNoticeText, 3000);  // replaced by the outcome's
-  if (!frm_main_)
+  if (!SetupForm())
     return;
   frm_main_->SetSendSlot(slot);
   kz::ScopeGuard unset([this] {

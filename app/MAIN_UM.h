@@ -23,6 +23,7 @@
 #include "app/RetryPlan.h"
 #include "app/Schedule.h"
 #include "app/SendHistory.h"
+#include "app/SetupWindowKeeper.h"
 #include "net/clPumpHook.h"
 
 class IniFile;
@@ -40,7 +41,13 @@ class Tmain : public QObject {
   // SetSetupForm connects the setup window (created after the main part, as at start-up):
   // the tray part listens to its signals; the window does not know the tray part.
   void SetSetupForm(Tfrm_main* form);
-  Tfrm_main* SetupForm() const { return frm_main_; }
+  // SetSetupFactory: the setup window is made by `factory` when it is first needed (shown,
+  // or a send of the schedule), connected as SetSetupForm connects it, and released `keep`
+  // after it was closed (SetupWindowKeeper).
+  void SetSetupFactory(SetupWindowKeeper::Factory factory,
+                       std::chrono::milliseconds keep = std::chrono::seconds(30));
+  // SetupForm answers the setup window, made now when there is none and a factory is set.
+  Tfrm_main* SetupForm();
 
   // FormShow runs the start-up steps: autostart entry, the data folder made owner-only and
   // cleared of stale temporary files, a password in setup.dat moved into the keyring, sends
@@ -159,6 +166,7 @@ class Tmain : public QObject {
                                                        const schedule::LocalDateTime& slot) const;
 
   Tfrm_main* frm_main_ = nullptr;
+  SetupWindowKeeper setupKeeper_;  // after frm_main_: the window it drops clears that pointer
   kz::PumpHook previousPump_;
   Notifier notifier_;
   NetworkWatch network_;

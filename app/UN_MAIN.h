@@ -1,10 +1,11 @@
 // Tfrm_main: the setup window. The user enters the SMTP account, the recipients, the message,
 // up to three attachments, the send time, the expiry date and the days of the week; Save
 // stores everything and starts the schedule, "Vymazat vše" clears the stored data. Day
-// choices are stored the moment they are clicked. The window lives for the whole run and is
-// shown modally on demand; it also hosts the hidden send button that the schedule clicks
-// (the send job) and the test button, which sends a test message to the user's own address
-// with the values in the window while the gauge shows the share sent and the lamps blink.
+// choices are stored the moment they are clicked. The window is made when first needed and
+// released a while after it closed (SetupWindowKeeper), and is shown on demand; it also hosts the
+// hidden send button that the schedule clicks (the send job) and the test button, which sends a
+// test message to the user's own address with the values in the window while the gauge shows the
+// share sent and the lamps blink.
 #pragma once
 
 #include <QCheckBox>
@@ -112,6 +113,9 @@ class Tfrm_main : public QDialog {
   void SendTestMessage();
   void clSMTPProgress(TclTcpCommandClient* Sender, std::int64_t ABytesProceed,
                       std::int64_t ATotalBytes);
+
+  // Busy: the send job or the test runs in the window (their network waits handle events).
+  bool Busy() const { return testRunning_ || sendRunning_; }
 
   // The test message's texts.
   static inline const std::string kTestText = "Kadenza - Testovací zpráva";

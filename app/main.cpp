@@ -1,11 +1,13 @@
-// Start-up: the main part (its tray icon comes once the desktop has a tray), then the hidden setup
-// window, then the event loop; the start-up steps (autostart entry, schedule or first-run setup)
-// run from the loop. `kadenza --send-now` instead sends the stored message once and exits.
+// Start-up: the main part (its tray icon comes once the desktop has a tray), told how to make the
+// setup window when it is first needed, then the event loop; the start-up steps (autostart
+// entry, schedule or first-run setup) run from the loop. `kadenza --send-now` instead sends the
+// stored message once and exits.
 #include <QApplication>
 #include <QStyleFactory>
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
 #include <string_view>
 
 #include "app/AppIcon.h"
@@ -48,8 +50,7 @@ int main(int argc, char* argv[]) {
   }
 
   Tmain main;
-  Tfrm_main frm_main;
-  main.SetSetupForm(&frm_main);
+  main.SetSetupFactory([] { return std::make_unique<Tfrm_main>(); });
   QObject::connect(&instance, &SingleInstance::Activated, &main,
                    dialogs::Guard([&main] { main.setupClick(); }));
 

@@ -1,12 +1,18 @@
 #include "app/MAIN_UM.h"
 
+#include <QPointer>
 #include <QTest>
+
+#include <chrono>
+#include <memory>
+#include <ostream>
 
 #include "AppFixture.h"
 #include "core/Error.h"
 #include "net/clEventFd.h"
 #include "net/clPumpHook.h"
 #include "net/clWait.h"
+#include "support/CaseName.h"
 
 namespace {
 
@@ -160,6 +166,74 @@ TEST_F(MainTest, DaysWithoutTimeOrDateStopTheScheduleUntilSaved) {
   EXPECT_TRUE(main->Timer1->isActive());
   EXPECT_NO_THROW(main->Timer1Timer());
 }
+
+// The setup window is made when something first needs it and goes again once it is closed
+// (or, made for a send, once the send is over): the tray program at rest holds none.
+struct NeedRow {
+  const char* name;
+  // need makes the main part need the window; true when the window is then shown.
+  bool (*need)(Tmain& main, schedule::LocalDateTime& now);
+};
+
+void PrintTo(const NeedRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class SetupWindowOnDemand : public MainTest, public testing::WithParamInterface<NeedRow> {
+ protected:
+  SetupWindowOnDemand() {
+    main->SetSetupForm(nullptr);
+    main->SetSetupFactory(
+        [this] {
+          ++made;
+          auto window = std::make_unique<Tfrm_main>();
+          last = window.get();
+          return window;
+        },
+        std::chrono::milliseconds(20));
+  }
+
+  int made = 0;
+  QPointer<Tfrm_main> last;
+};
+
+TEST_P(SetupWindowOnDemand, IsMadeWhenNeededAndReleasedAfterUse) {
+  StoreSchedule("09:00:00", "31.12.2027", {"Po"});  // not the minute the start serves
+  main->FormShow();
+  QTest::qWait(60);
+  EXPECT_EQ(made, 0) << "a window at rest";
+  for (int round = 1; round <= 2; ++round) {
+    const bool shown = GetParam().need(*main, now);
+    ASSERT_EQ(made, round);
+    ASSERT_FALSE(last.isNull());
+    EXPECT_EQ(main->SetupForm(), last.data());
+    EXPECT_EQ(last->isVisible(), shown);
+    if (shown) {
+      QTest::qWait(60);
+      EXPECT_FALSE(last.isNull()) << "an open window is kept";
+      last->reject();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(last.isNull(), 2000);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Needs, SetupWindowOnDemand,
+    testing::Values(NeedRow{"ShownFromTheTray",
+                            [](Tmain& main, schedule::LocalDateTime&) {
+                              main.ShowSetupWindow();
+                              return true;
+                            }},
+                    // The send job runs in the window and fails here (no account stored): the
+                    // window made for it goes all the same.
+                    NeedRow{"SendMinute",
+                            [](Tmain& main, schedule::LocalDateTime& now) {
+                              now.date = std::chrono::sys_days(now.date) + std::chrono::days(7);
+                              now.time = {9, 0, 5};
+                              dialogs::Guarded([&main] { main.Timer1Timer(); });
+                              return false;
+                            }}),
+    testsupport::RowName());
 
 }  // namespace
 
