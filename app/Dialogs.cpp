@@ -22,7 +22,25 @@ void Show(MessageKind kind, const QString& text) {
   box.exec();
 }
 
+QuestionSink& Asker() {
+  static QuestionSink sink;
+  return sink;
+}
+
 }  // namespace
+
+void SetQuestionSink(QuestionSink sink) {
+  Asker() = std::move(sink);
+}
+
+bool Ask(const QString& question) {
+  if (Asker())
+    return Asker()(question);
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Kadenza"), question,
+                  QMessageBox::Yes | QMessageBox::No);
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
 
 void SetMessageSink(MessageSink sink) {
   Sink() = std::move(sink);

@@ -22,6 +22,13 @@ void ShowMessage(const QString& text);
 // ShowError shows an error message (title "Kadenza").
 void ShowError(const QString& text);
 
+// Ask asks a yes-or-no question (title "Kadenza", "Ne" the default, so that Enter never
+// confirms by accident) and answers true for yes. SetQuestionSink replaces how it asks;
+// an empty sink restores the message box.
+using QuestionSink = std::function<bool(const QString&)>;
+void SetQuestionSink(QuestionSink sink);
+bool Ask(const QString& question);
+
 // Guarded runs handler; any exception it raises is shown with ShowError.
 void Guarded(const std::function<void()>& handler);
 

@@ -83,6 +83,27 @@ Tmain::~Tmain() {
   kz::SetPumpHook(std::move(previousPump_));
 }
 
+namespace {
+
+// SavedText: what the notice after a save says, read from the settings just stored as the
+// tooltip reads them. Runs as the window closes: never raises.
+QString SavedText(const schedule::LocalDateTime& now) {
+  try {
+    std::optional<schedule::LocalDateTime> served;
+    try {
+      served = sendslots::Read().served;
+    } catch (const std::exception&) {
+      // Without the ledger the next send is told as the schedule gives it.
+    }
+    const IniFile ini = IniFile::Snapshot(settings::SetupFilePath());
+    return QStringLiteral("Uloženo; ") + QStr(traystatus::ScheduleText(&ini, now, served));
+  } catch (const std::exception&) {
+    return QStringLiteral("Uloženo");
+  }
+}
+
+}  // namespace
+
 void Tmain::SetSetupForm(Tfrm_main* form) {
   frm_main_ = form;
   if (!form)
@@ -103,6 +124,11 @@ void Tmain::SetSetupForm(Tfrm_main* form) {
   // The window may outlive the tray part (in tests): then it reads the system clock.
   form->SetClock(
       [self = QPointer<Tmain>(this)] { return self ? self->clock() : schedule::NowLocal(); });
+  // The tooltip tells the saved schedule at once, as the notice does.
+  connect(form, &Tfrm_main::Stored, this, [this] {
+    RefreshToolTip();
+    ShowBalloon(QStringLiteral("Kadenza"), SavedText(clock()), 5000);
+  });
   connect(form, &Tfrm_main::TestSent, this, [this] {
     RefreshToolTip();
     ShowBalloon(QStringLiteral("Kadenza"), QStringLiteral("Testovací zpráva byla odeslána"), 5000);
@@ -472,11 +498,9 @@ void Tmain::RefreshToolTip(const IniFile* ini, const schedule::LocalDateTime& no
     return;
   std::optional<history::Event> last;
   try {
-    auto events = history::ReadLast(settings::DataFolder(), 1);
-    if (!events.empty())
-      last = std::move(events.front());
+    last = history::LastSend(settings::DataFolder());
   } catch (const std::exception&) {
-    // An unreadable history leaves the last event out of the tooltip.
+    // An unreadable history leaves the last send out of the tooltip.
   }
   // Runs at the end of every tick, also while an error leaves it: never raises.
   try {

@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include "app/SettingsStore.h"
 #include "core/AtomicFile.h"
@@ -73,14 +74,15 @@ EclError FileError(const std::string& what, const std::string& path, int code) {
   return EclError(what + " " + path + ": " + std::strerror(code), code);
 }
 
-void Lines(const std::string& text, std::vector<Event>& out, std::size_t count) {
+void Lines(const std::string& text, std::vector<Event>& out, std::size_t count,
+           const std::function<bool(const Event&)>& keep = {}) {
   // Newest first: the file's lines from the end.
   std::size_t end = text.size();
   while (end > 0 && out.size() < count) {
     std::size_t start = text.rfind('\n', end - 1);
     start = start == std::string::npos ? 0 : start + 1;
     Event e;
-    if (ParseLine(std::string_view(text).substr(start, end - start), e))
+    if (ParseLine(std::string_view(text).substr(start, end - start), e) && (!keep || keep(e)))
       out.push_back(std::move(e));
     end = start == 0 ? 0 : start - 1;
   }
@@ -174,6 +176,19 @@ std::vector<Event> ReadLast(const std::string& folder, std::size_t count) {
     Lines(kz::ReadWholeFile(folder + "/" + std::string(name), 4 * kMaxBytes), out, count);
   }
   return out;
+}
+
+std::optional<Event> LastSend(const std::string& folder) {
+  const auto isSend = [](const Event& e) {
+    return e.kind == KindText(Kind::kScheduled) || e.kind == KindText(Kind::kSendNow);
+  };
+  std::vector<Event> out;
+  for (const std::string_view name : {kHistoryFile, kOldHistoryFile}) {
+    Lines(kz::ReadWholeFile(folder + "/" + std::string(name), 4 * kMaxBytes), out, 1, isSend);
+    if (!out.empty())
+      return std::move(out.front());
+  }
+  return std::nullopt;
 }
 
 int CountRecipients(std::string_view recipients) {

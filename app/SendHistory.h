@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,11 @@ void Append(const std::string& folder, const Event& event, std::size_t maxBytes 
 // ReadLast answers up to `count` events of the history in `folder`, newest first (the kept
 // old file supplies the rest). A missing history reads as none.
 std::vector<Event> ReadLast(const std::string& folder, std::size_t count);
+
+// LastSend answers the newest scheduled or manual (`--send-now`) send of the history in
+// `folder`: the test message, a missed send and the other notes tell nothing of the
+// schedule's mail. Nothing when there is none.
+std::optional<Event> LastSend(const std::string& folder);
 
 // CountRecipients counts the addresses of a recipient text as the message's recipient list
 // splits it (commas, semicolons and line ends outside double quotes).

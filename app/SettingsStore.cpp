@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "app/EntryCheck.h"
 #include "app/HexText.h"
 #include "app/IniFile.h"
 #include "app/XdgDirs.h"
@@ -12,7 +13,6 @@
 #include "core/Error.h"
 #include "core/StringUtils.h"
 #include "core/Utf.h"
-#include "mail/clEmailAddress.h"
 
 namespace settings {
 namespace {
@@ -30,31 +30,15 @@ std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
   return kz::Utf16ToUtf8(units);
 }
 
-// Mailbox answers the one bare address `text` names ("" when it names none): local part,
-// one at-sign, domain, every character an e-mail character.
-std::string Mailbox(std::string_view text) {
-  const std::string box = ParseEmail(text);
-  const std::size_t at = box.find('@');
-  if (at == std::string::npos || at == 0 || at + 1 == box.size() ||
-      box.find('@', at + 1) != std::string::npos) {
-    return {};
-  }
-  for (const char c : box) {
-    if (!IsEmailChar(c))
-      return {};
-  }
-  return box;
-}
-
 }  // namespace
 
 std::string SenderAddress(std::string_view user, std::string_view ownAddress) {
   const std::string_view login = kz::Trim(user);
-  if (!login.empty() && Mailbox(login) == login)
+  if (!login.empty() && entrycheck::Mailbox(login) == login)
     return std::string(login);
   // The own address may carry a name ("Jan Novák <jan@example.cz>"), but it is one address.
   const std::string_view own = kz::Trim(ownAddress);
-  if (!Mailbox(own).empty() && own.find_first_of(",;") == std::string_view::npos)
+  if (!entrycheck::Mailbox(own).empty() && own.find_first_of(",;") == std::string_view::npos)
     return std::string(own);
   const std::string who = login.empty()
                               ? "Uživatel není vyplněn"

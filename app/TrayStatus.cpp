@@ -6,6 +6,7 @@
 
 #include "app/MissedSends.h"
 #include "app/SendSlots.h"
+#include "app/SettingsStore.h"
 #include "core/Error.h"
 
 namespace traystatus {
@@ -48,21 +49,31 @@ std::string ToolTip(const IniFile* ini, const schedule::LocalDateTime& now,
             last->result;
     separator = "; ";
   }
-  text += separator;
+  return text + std::string(separator) + ScheduleText(ini, now, served);
+}
+
+std::string ScheduleText(const IniFile* ini, const schedule::LocalDateTime& now,
+                         const std::optional<schedule::LocalDateTime>& served) {
   if (!ini)
-    return text + "odesílání není nastaveno";
+    return "odesílání není nastaveno";
   try {
     const schedule::StoredSchedule stored = schedule::ReadStoredSchedule(*ini);
     if (const auto next = NextSend(*ini, now, stored, served)) {
-      return text + "příští odeslání " +
+      return "příští odeslání " +
              std::string(kDayNames[static_cast<std::size_t>(schedule::DayOfWeek(next->date) - 1)]) +
              " " + missed::MinuteText(*next);
     }
     if (now.date >= stored.expiry)
-      return text + "platnost časovače vypršela";
-    return text + "není vybrán žádný den odeslání";
+      return "platnost časovače vypršela";
+    for (int weekday = 1; weekday <= 7; ++weekday) {
+      // A day is chosen, but none of its sends falls before the expiry.
+      if (settings::IsDayChosen(*ini, weekday))
+        return "do konce platnosti " + schedule::FormatDateText(stored.expiry) +
+               " už žádné odeslání nebude";
+    }
+    return "není vybrán žádný den odeslání";
   } catch (const EConvertError&) {
-    return text + "odesílání není nastaveno";
+    return "odesílání není nastaveno";
   }
 }
 

@@ -16,6 +16,7 @@
 
 #include "app/AppIcon.h"
 #include "app/Dialogs.h"
+#include "app/EntryCheck.h"
 #include "app/HexText.h"
 #include "app/IniFile.h"
 #include "app/PasswordStore.h"
@@ -723,10 +724,43 @@ std::optional<std::string> Tfrm_main::KeepPassword() {
                         previous);
 }
 
+bool Tfrm_main::CheckEntries(const settings::StoredSettings& stored) {
+  // The sender and the list's length first: their sentences say more than a per-field one.
+  stored.Check();
+  const std::pair<QWidget*, std::string> problems[] = {
+      {ed_smtp, entrycheck::CheckServer(stored.server)},
+      {edPort, entrycheck::CheckPort(stored.port)},
+      {mem_prijemce, entrycheck::CheckAddresses(stored.recipients, "Seznam příjemců", true)},
+      {ed_my_mail, entrycheck::CheckAddresses(stored.ownAddress, "váš email", false)},
+  };
+  for (const auto& [field, problem] : problems) {
+    if (!problem.empty()) {
+      field->setFocus();
+      dialogs::ShowError(QStr(problem));
+      return false;
+    }
+  }
+  const schedule::LocalDateTime now = clock_();
+  const QDate today(int(now.date.year()), int(unsigned(now.date.month())),
+                    int(unsigned(now.date.day())));
+  if (do_data->date() < today &&
+      !dialogs::Ask(QStringLiteral("Datum v poli „Do data“ (%1) už uplynulo, takže se žádná "
+                                   "zpráva neodešle. Uložit nastavení přesto?")
+                        .arg(do_data->text()))) {
+    do_data->setFocus();
+    return false;
+  }
+  return true;
+}
+
 void Tfrm_main::btn_saveClick() {
   const bool haveRecipients = !mem_prijemce->toPlainText().isEmpty();
   settings::StoredSettings stored;
   if (haveRecipients) {
+    // Spaces around the server's name or the port are no part of them (a pasted name often
+    // brings one); the field shows what is stored.
+    ed_smtp->setText(ed_smtp->text().trimmed());
+    edPort->setText(edPort->text().trimmed());
     // The recipients field's lines are stored joined by CR LF.
     QString recipients = mem_prijemce->toPlainText();
     recipients.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
@@ -743,7 +777,8 @@ void Tfrm_main::btn_saveClick() {
     stored.attachments = {Std(priloha1->text()), Std(priloha2->text()), Std(priloha3->text())};
     // Settings that could never be sent are refused before anything is stored; the window
     // stays open with the user's entries, and the message says which field to mend.
-    stored.Check();
+    if (!CheckEntries(stored))
+      return;
     // The password goes next: a keyring that fails keeps the window open, with the reason
     // and the choice of the file shown, and the stored settings as they are.
     const std::optional<std::string> fileValue = KeepPassword();
@@ -758,9 +793,12 @@ void Tfrm_main::btn_saveClick() {
 
   // Whatever happens while storing, the schedule starts and the window closes; an error is
   // reported after that.
-  kz::ScopeGuard startScheduleAndClose([this] {
+  bool storedAll = false;
+  kz::ScopeGuard startScheduleAndClose([this, &storedAll] {
     emit Saved();
     done(QDialog::Accepted);
+    if (storedAll && settings::SetupFileExists())
+      emit Stored();
   });
 
   if (haveRecipients) {
@@ -778,17 +816,30 @@ void Tfrm_main::btn_saveClick() {
     }
     settings::SaveMessageText(lines);
   }
+  storedAll = haveRecipients;
 }
 
 void Tfrm_main::btn_closeClick() {
+  if (!dialogs::Ask(QStringLiteral("Vymazat všechna uložená data – nastavení účtu, heslo, "
+                                   "příjemce, text zprávy a vybrané dny? Vymazání nelze vrátit "
+                                   "zpět.")))
+    return;
   passwords::ForgetStored();
   settings::DeleteDataFiles();
+  ShowCleared();
+}
+
+void Tfrm_main::ShowCleared() {
   ed_smtp->clear();
+  offeredServer_.clear();
+  lbl_tip->hide();
+  cbSMTP->setCurrentIndex(-1);
   ed_user->clear();
   ed_pass->setText(kPasswordPlaceholder);
   edPort->clear();
   cbSSL->setChecked(false);
   mem_prijemce->clear();
+  ed_my_mail->clear();
   ed_predmet->clear();
   mem_text->clear();
   const schedule::LocalDateTime now = schedule::NowLocal();
@@ -799,4 +850,11 @@ void Tfrm_main::btn_closeClick() {
   priloha2->clear();
   priloha3->clear();
   cb_dohnat->Load(nullptr);
+  // No day is stored any more: the mode choice shows, nothing ticked, as at a first start.
+  ShowStoredDays();
+  for (QRadioButton* mode : {rb_combi, rb_jednotlive}) {
+    mode->setAutoExclusive(false);
+    mode->setChecked(false);
+    mode->setAutoExclusive(true);
+  }
 }

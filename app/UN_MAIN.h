@@ -44,6 +44,9 @@ struct StoredSend;
 namespace failure {
 struct Failure;
 }
+namespace settings {
+struct StoredSettings;
+}
 
 class Tfrm_main : public QDialog {
   Q_OBJECT
@@ -55,6 +58,9 @@ class Tfrm_main : public QDialog {
   // of it): Save ended (the schedule starts again), the send job sent, the test was sent,
   // the send job failed (`text` names the send and says why; the error box says the same).
   void Saved();
+  // Stored follows Saved when everything was stored and the settings stayed (the close check
+  // found them complete): the tray part confirms it and names the next send.
+  void Stored();
   void Sent();
   void TestSent();
   void SendFailed(const QString& text);
@@ -209,6 +215,12 @@ class Tfrm_main : public QDialog {
   std::array<QRadioButton*, 9> DayRadios() const;
   std::array<QCheckBox*, 7> DayBoxes() const;
   bool EntriesComplete() const;
+  // CheckEntries refuses what Save could store but never send: an error names the field and
+  // the field takes the focus. An expiry date already past is kept only when the user says
+  // so (it then means no more sends). Answers whether to store.
+  bool CheckEntries(const settings::StoredSettings& stored);
+  // ShowCleared shows what "Vymazat vše" left stored: empty fields, no day chosen.
+  void ShowCleared();
   void ShowStored(const sendjob::StoredSend& stored);
   // KeepPassword stores the password where the password panel says (keyring or setup.dat)
   // and answers what setup.dat gets; nothing when the keyring failed (the panel says why).

@@ -1,6 +1,7 @@
 // A running application for window tests: a private home with an unlocked keyring on a
 // private session bus (as on a desktop), the main part and the setup window, messages
-// captured instead of shown, balloons recorded, a settable clock.
+// captured instead of shown, questions recorded and answered, balloons recorded, a settable
+// clock.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -27,6 +28,10 @@ class AppFixture : public testing::Test {
     dialogs::SetMessageSink([this](dialogs::MessageKind kind, const QString& text) {
       messages.emplace_back(kind, text);
     });
+    dialogs::SetQuestionSink([this](const QString& question) {
+      questions.push_back(question);
+      return answer;
+    });
     main = std::make_unique<Tmain>();
     main->CreateTray();
     form = std::make_unique<Tfrm_main>();
@@ -43,6 +48,7 @@ class AppFixture : public testing::Test {
     form.reset();
     main.reset();
     dialogs::SetMessageSink({});
+    dialogs::SetQuestionSink({});
   }
 
   IniFile Ini() const { return IniFile(settings::SetupFilePath()); }
@@ -61,6 +67,8 @@ class AppFixture : public testing::Test {
   std::unique_ptr<Tmain> main;
   std::unique_ptr<Tfrm_main> form;
   std::vector<std::pair<dialogs::MessageKind, QString>> messages;
+  std::vector<QString> questions;  // the yes-or-no questions asked
+  bool answer = true;              // and how they are answered
   std::vector<Balloon> balloons;
   int modalShows = 0;
   schedule::LocalDateTime now{std::chrono::year{2026} / 12 / 7, {8, 0, 0}};  // a Monday

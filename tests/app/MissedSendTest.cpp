@@ -119,8 +119,8 @@ using HistoryMenu = AppFixture;
 TEST_F(HistoryMenu, OpensTheLatestEventsNewestFirst) {
   settings::EnsureDataFolder();
   for (int i = 1; i <= 105; ++i)
-    history::Append(settings::DataFolder(),
-                    {"07.12.2026 08:00:00", "testovací zpráva", "OK", i, "s" + std::to_string(i)});
+    history::Append(settings::DataFolder(), {"07.12.2026 08:00:00", "naplánované odeslání", "OK", i,
+                                             "s" + std::to_string(i)});
   main->historie->trigger();
   ASSERT_TRUE(messages.empty());
   ASSERT_TRUE(main->historyWindow);

@@ -1,12 +1,15 @@
 // The history file on its own: lines that read back as written, the owner-only file that
 // refuses links and FIFOs, the new file at the size cap with one old file kept, and the
-// newest-first reading across both files.
+// newest-first reading across both files, and the last send found past tests and notes.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "TempHome.h"
 #include "app/SendHistory.h"
@@ -136,5 +139,61 @@ TEST_F(HistoryFile, StartsANewFileAtTheCapKeepingOneOld) {
   ASSERT_EQ(::stat((folder / "historie.log.1").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
+
+struct LastSendRow {
+  std::string name;
+  std::vector<std::string> kinds;  // oldest first; event n is dated day n
+  std::string expected;            // the date of the last send, empty for none
+  std::size_t rotateAfter = 0;     // events that go into the kept old file first
+};
+
+void PrintTo(const LastSendRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class HistoryLastSend : public HistoryFile, public testing::WithParamInterface<LastSendRow> {};
+
+// The tooltip's last send is the schedule's or a manual one, never a test or a note.
+TEST_P(HistoryLastSend, SkipsWhatIsNoSend) {
+  const LastSendRow& row = GetParam();
+  const std::size_t lineSize =
+      history::FormatLine({"01.12.2026 08:00:00", "naplánované odeslání", "OK", 1, "s"}).size();
+  int day = 0;
+  for (const std::string& kind : row.kinds) {
+    ++day;
+    const Event e{(day < 10 ? "0" : "") + std::to_string(day) + ".12.2026 08:00:00", kind, "OK", 1,
+                  "s"};
+    // A cap just below the next line starts a new file, keeping the one before as the old.
+    const bool rotate =
+        row.rotateAfter != 0 && static_cast<std::size_t>(day) == row.rotateAfter + 1;
+    history::Append(folder, e, rotate ? lineSize : history::kMaxBytes);
+  }
+  const std::optional<Event> last = history::LastSend(folder);
+  if (row.expected.empty()) {
+    EXPECT_FALSE(last.has_value()) << last->when;
+    return;
+  }
+  ASSERT_TRUE(last.has_value());
+  EXPECT_EQ(last->when.substr(0, 10), row.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HistoryLastSend,
+    testing::Values(
+        LastSendRow{"NoHistory", {}, ""},
+        LastSendRow{
+            "TestAfterScheduled", {"naplánované odeslání", "testovací zpráva"}, "01.12.2026"},
+        LastSendRow{"ManualIsASend",
+                    {"naplánované odeslání", "--send-now", "testovací zpráva"},
+                    "02.12.2026"},
+        LastSendRow{"NotesAreNoSends",
+                    {"naplánované odeslání", "zmeškané odeslání", "oznamovací oblast", "klíčenka"},
+                    "01.12.2026"},
+        LastSendRow{"OnlyTests", {"testovací zpráva", "testovací zpráva"}, ""},
+        LastSendRow{"FoundInTheOldFile",
+                    {"--send-now", "naplánované odeslání", "testovací zpráva", "testovací zpráva"},
+                    "02.12.2026",
+                    2}),
+    [](const auto& info) { return info.param.name; });
 
 }  // namespace

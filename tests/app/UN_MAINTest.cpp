@@ -5,6 +5,8 @@
 
 #include "AppFixture.h"
 #include "app/HexText.h"
+#include "app/QtText.h"
+#include "app/SendHistory.h"
 #include "core/Error.h"
 
 namespace {
@@ -248,11 +250,27 @@ TEST_F(SetupFormTest, SaveWithoutRecipientsWritesNothingButStartsTheSchedule) {
 
 struct RefusedSaveRow {
   std::string name;
-  QString user;
-  QString ownAddress;
-  QString recipients;
-  std::string errorPart;
+  QString user = {};
+  QString ownAddress = {};
+  QString recipients = {};
+  std::string errorPart = {};
+  QString server = QStringLiteral("smtp.example.cz");
+  QString port = QStringLiteral("465");
+  QWidget* (*field)(const Tfrm_main&) = nullptr;  // the field that takes the focus
 };
+
+QWidget* ServerField(const Tfrm_main& f) {
+  return f.ed_smtp;
+}
+QWidget* PortField(const Tfrm_main& f) {
+  return f.edPort;
+}
+QWidget* RecipientsField(const Tfrm_main& f) {
+  return f.mem_prijemce;
+}
+QWidget* OwnAddressField(const Tfrm_main& f) {
+  return f.ed_my_mail;
+}
 
 void PrintTo(const RefusedSaveRow& row, std::ostream* os) {
   *os << row.name;
@@ -268,6 +286,8 @@ TEST_P(SetupFormRefusedSave, StoresNothingAndKeepsTheWindow) {
   FillAccount();
   form->ed_user->setText(row.user);
   form->ed_my_mail->setText(row.ownAddress);
+  form->ed_smtp->setText(row.server);
+  form->edPort->setText(row.port);
   if (!row.recipients.isEmpty())
     form->mem_prijemce->setPlainText(row.recipients);
   form->show();
@@ -281,6 +301,11 @@ TEST_P(SetupFormRefusedSave, StoresNothingAndKeepsTheWindow) {
   EXPECT_TRUE(form->isVisible());
   EXPECT_FALSE(main->Timer1->isActive());
   EXPECT_EQ(form->ed_user->text(), row.user);
+  EXPECT_TRUE(questions.empty());  // the expiry date is not asked about before the fields
+  EXPECT_TRUE(balloons.empty());
+  if (row.field) {
+    EXPECT_EQ(form->focusWidget(), row.field(*form));
+  }
   form->hide();
 }
 
@@ -293,8 +318,216 @@ INSTANTIATE_TEST_SUITE_P(
                                    "Opravte pole „váš email“."},
                     RefusedSaveRow{"RecipientListTooLong", QStringLiteral("jan@example.cz"),
                                    QString(), QString(300000, QLatin1Char('a')),
-                                   "Seznam příjemců je příliš dlouhý"}),
+                                   "Seznam příjemců je příliš dlouhý"},
+                    RefusedSaveRow{.name = "PortNotANumber",
+                                   .user = QStringLiteral("jan@example.cz"),
+                                   .errorPart = "Pole „Port“ obsahuje „abc“, ale musí obsahovat "
+                                                "celé číslo od 1 do 65535.",
+                                   .port = QStringLiteral("abc"),
+                                   .field = PortField},
+                    RefusedSaveRow{.name = "PortEmpty",
+                                   .user = QStringLiteral("jan@example.cz"),
+                                   .errorPart = "Pole „Port“ je prázdné",
+                                   .port = QStringLiteral(" "),
+                                   .field = PortField},
+                    RefusedSaveRow{.name = "PortZero",
+                                   .user = QStringLiteral("jan@example.cz"),
+                                   .errorPart = "Pole „Port“ obsahuje „0“",
+                                   .port = QStringLiteral("0"),
+                                   .field = PortField},
+                    RefusedSaveRow{.name = "PortPastTheLast",
+                                   .user = QStringLiteral("jan@example.cz"),
+                                   .errorPart = "Pole „Port“ obsahuje „65536“",
+                                   .port = QStringLiteral("65536"),
+                                   .field = PortField},
+                    RefusedSaveRow{.name = "PortWithAFraction",
+                                   .user = QStringLiteral("jan@example.cz"),
+                                   .errorPart = "Pole „Port“ obsahuje „46.5“",
+                                   .port = QStringLiteral("46.5"),
+                                   .field = PortField},
+                    RefusedSaveRow{.name = "ServerOfSpaces",
+                                   .user = QStringLiteral("jan@example.cz"),
+                                   .errorPart = "Pole „smtp server“ je prázdné nebo obsahuje "
+                                                "jen mezery.",
+                                   .server = QStringLiteral("   "),
+                                   .field = ServerField},
+                    RefusedSaveRow{.name = "ServerWithASpaceInside",
+                                   .user = QStringLiteral("jan@example.cz"),
+                                   .errorPart = "Pole „smtp server“ obsahuje mezeru: „smtp "
+                                                "seznam.cz“ není název serveru.",
+                                   .server = QStringLiteral(" smtp seznam.cz "),
+                                   .field = ServerField},
+                    RefusedSaveRow{.name = "RecipientWithoutAddress",
+                                   .user = QStringLiteral("jan@example.cz"),
+                                   .recipients = QStringLiteral("a@example.cz, Petr Novák"),
+                                   .errorPart = "V poli „Seznam příjemců“ není „Petr Novák“ "
+                                                "e-mailová adresa.",
+                                   .field = RecipientsField},
+                    RefusedSaveRow{.name = "RecipientWithoutDomain",
+                                   .user = QStringLiteral("jan@example.cz"),
+                                   .recipients = QStringLiteral("a@example.cz,\npetr@"),
+                                   .errorPart = "V poli „Seznam příjemců“ není „petr@“",
+                                   .field = RecipientsField},
+                    RefusedSaveRow{.name = "RecipientDomainEndsWithADot",
+                                   .user = QStringLiteral("jan@example.cz"),
+                                   .recipients = QStringLiteral("Petr <petr@example.>"),
+                                   .errorPart = "V poli „Seznam příjemců“ není „petr@example.“",
+                                   .field = RecipientsField},
+                    RefusedSaveRow{.name = "RecipientsOnlySeparators",
+                                   .user = QStringLiteral("jan@example.cz"),
+                                   .recipients = QStringLiteral(" , ;"),
+                                   .errorPart = "Pole „Seznam příjemců“ neobsahuje žádnou adresu.",
+                                   .field = RecipientsField},
+                    RefusedSaveRow{.name = "OwnAddressNotAnAddress",
+                                   .user = QStringLiteral("jan@example.cz"),
+                                   .ownAddress = QStringLiteral("jan.example.cz"),
+                                   .errorPart = "V poli „váš email“ není „jan.example.cz“ "
+                                                "e-mailová adresa.",
+                                   .field = OwnAddressField}),
     [](const auto& info) { return info.param.name; });
+
+struct SaveNoticeRow {
+  std::string name;
+  QRadioButton* Tfrm_main::*day;  // null: no day chosen
+  QDate expiry;
+  bool confirmPast;  // how the question about a past date is answered
+  bool asked;        // whether that question comes
+  QString notice;    // the notice after the save, empty when nothing is stored
+};
+
+void PrintTo(const SaveNoticeRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class SetupFormSaveNotice : public SetupFormTest,
+                            public testing::WithParamInterface<SaveNoticeRow> {};
+
+// A save is confirmed by a notice that names the next send, and the tooltip says the same at
+// once; an expiry date already past is stored only when the user confirms it.
+TEST_P(SetupFormSaveNotice, NamesTheNextSend) {
+  const SaveNoticeRow& row = GetParam();
+  // A send of the schedule a week ago, then a test message: the tooltip's last send is the
+  // former.
+  history::Record(history::Kind::kScheduled, "OK", 2, "Přehled", "30.11.2026 08:00:00");
+  history::Record(history::Kind::kTest, "OK", 1, "Kadenza", "07.12.2026 07:55:00");
+  form->show();
+  FillAccount();
+  form->cas->setTime(QTime(8, 0, 0));
+  form->do_data->setDate(row.expiry);
+  ChooseSingleDays();
+  if (row.day)
+    (form.get()->*row.day)->click();
+  answer = row.confirmPast;
+  form->btn_saveClick();
+
+  EXPECT_TRUE(messages.empty()) << messages.front().second.toStdString();
+  ASSERT_EQ(questions.size(), row.asked ? 1u : 0u);
+  if (row.asked) {
+    EXPECT_EQ(questions[0], QStringLiteral("Datum v poli „Do data“ (%1) už uplynulo, takže se "
+                                           "žádná zpráva neodešle. Uložit nastavení přesto?")
+                                .arg(row.expiry.toString(QStringLiteral("dd.MM.yyyy"))));
+  }
+  if (row.notice.isEmpty()) {
+    EXPECT_EQ(Read("SMTP", "server"), "") << "only the day keys are stored";
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(form->focusWidget(), form->do_data);
+    EXPECT_FALSE(main->Timer1->isActive());
+    EXPECT_TRUE(balloons.empty());
+    form->hide();
+    return;
+  }
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_TRUE(main->Timer1->isActive());
+  EXPECT_EQ(Read("Do", "datm"), Std(row.expiry.toString(QStringLiteral("dd.MM.yyyy"))));
+  ASSERT_EQ(balloons.size(), 1u);
+  EXPECT_EQ(balloons[0].text, row.notice);
+  EXPECT_EQ(main->tray->toolTip(),
+            QStringLiteral("Kadenza – poslední odeslání 30.11.2026 08:00: OK; ") +
+                row.notice.mid(QStringLiteral("Uloženo; ").size()));
+}
+
+// The fixture's now is Monday 07.12.2026 08:00: that minute has begun, so Monday's next
+// send is a week on.
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SetupFormSaveNotice,
+    testing::Values(
+        SaveNoticeRow{"MondayNextWeek", &Tfrm_main::rb_po, QDate(2030, 12, 31), true, false,
+                      QStringLiteral("Uloženo; příští odeslání po 14.12.2026 08:00")},
+        SaveNoticeRow{"TuesdayTomorrow", &Tfrm_main::rb_ut, QDate(2030, 12, 31), true, false,
+                      QStringLiteral("Uloženo; příští odeslání út 08.12.2026 08:00")},
+        SaveNoticeRow{"ExpiryTodayAsksNothing", &Tfrm_main::rb_po_ne, QDate(2026, 12, 7), true,
+                      false, QStringLiteral("Uloženo; platnost časovače vypršela")},
+        SaveNoticeRow{"ExpiryBeforeTheNextSend", &Tfrm_main::rb_po, QDate(2026, 12, 13), true,
+                      false,
+                      QStringLiteral("Uloženo; do konce platnosti 13.12.2026 už žádné odeslání "
+                                     "nebude")},
+        SaveNoticeRow{"NoDayChosen", nullptr, QDate(2030, 12, 31), true, false,
+                      QStringLiteral("Uloženo; není vybrán žádný den odeslání")},
+        SaveNoticeRow{"PastDateConfirmed", &Tfrm_main::rb_po, QDate(2026, 12, 6), true, true,
+                      QStringLiteral("Uloženo; platnost časovače vypršela")},
+        SaveNoticeRow{"PastDateDeclined", &Tfrm_main::rb_po, QDate(2026, 12, 6), false, true,
+                      QString()},
+        SaveNoticeRow{"DefaultDateDeclined", &Tfrm_main::rb_po, QDate(2012, 12, 12), false, true,
+                      QString()}),
+    [](const auto& info) { return info.param.name; });
+
+struct ClearAllRow {
+  std::string name;
+  bool yes;
+};
+
+void PrintTo(const ClearAllRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class SetupFormClearAll : public SetupFormTest, public testing::WithParamInterface<ClearAllRow> {};
+
+// "Vymazat vše" asks first; on yes the window shows what is left stored: nothing.
+TEST_P(SetupFormClearAll, AsksThenShowsTheEmptyState) {
+  FillAccount();
+  form->ed_my_mail->setText(QStringLiteral("jan.osobni@example.cz"));
+  form->cbSMTP->setCurrentIndex(2);
+  ChooseSingleDays();
+  form->rb_st->click();
+  form->do_data->setDate(QDate(2030, 12, 31));
+  form->btn_saveClick();
+  ASSERT_TRUE(fs::exists(home.DataFolder() / "setup.dat"));
+  form->show();
+  answer = GetParam().yes;
+  form->btn_closeClick();
+
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_EQ(questions[0], QStringLiteral("Vymazat všechna uložená data – nastavení účtu, heslo, "
+                                         "příjemce, text zprávy a vybrané dny? Vymazání nelze "
+                                         "vrátit zpět."));
+  EXPECT_TRUE(form->isVisible());
+  if (!GetParam().yes) {
+    EXPECT_TRUE(fs::exists(home.DataFolder() / "setup.dat"));
+    EXPECT_EQ(Days(), "--St----");
+    EXPECT_EQ(form->ed_smtp->text(), QStringLiteral("smtp.example.cz"));
+    EXPECT_TRUE(form->rb_st->isChecked());
+    EXPECT_TRUE(Shown(form->pn_jednotlive));
+    form->hide();
+    return;
+  }
+  EXPECT_FALSE(fs::exists(home.DataFolder() / "setup.dat"));
+  for (QLineEdit* field : {form->ed_smtp, form->ed_user, form->ed_my_mail, form->edPort})
+    EXPECT_TRUE(field->text().isEmpty()) << field->accessibleName().toStdString();
+  EXPECT_TRUE(form->mem_prijemce->toPlainText().isEmpty());
+  EXPECT_EQ(form->cbSMTP->currentIndex(), -1);
+  // The day controls as at a first start: the mode choice, nothing ticked.
+  EXPECT_TRUE(Shown(form->pn_vyber));
+  EXPECT_FALSE(Shown(form->pn_jednotlive));
+  EXPECT_FALSE(Shown(form->pn_combi));
+  for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{
+           form->rb_combi, form->rb_jednotlive, form->rb_st, form->rb_po, form->cb_st})
+    EXPECT_FALSE(b->isChecked()) << b->text().toStdString();
+  form->hide();
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SetupFormClearAll,
+                         testing::Values(ClearAllRow{"Yes", true}, ClearAllRow{"No", false}),
+                         [](const auto& info) { return info.param.name; });
 
 TEST_F(SetupFormTest, LoginNameWithOwnAddressIsStored) {
   FillAccount();
@@ -349,7 +582,7 @@ TEST_F(SetupFormTest, ClosingWithEverythingFilledKeepsTheFiles) {
 
 TEST_F(SetupFormTest, ShowingTheWindowLoadsTheStoredValues) {
   FillAccount();
-  form->ed_my_mail->setText(QStringLiteral("já@example.cz"));
+  form->ed_my_mail->setText(QStringLiteral("Já <ja@example.cz>"));
   form->cas->setTime(QTime(14, 30, 15));
   form->mem_text->setPlainText(QStringLiteral("řádek 1\nřádek 2"));
   form->cb_dohnat->box->setChecked(true);
@@ -361,7 +594,7 @@ TEST_F(SetupFormTest, ShowingTheWindowLoadsTheStoredValues) {
   form->show();
   EXPECT_EQ(form->ed_smtp->text(), QStringLiteral("smtp.example.cz"));
   EXPECT_EQ(form->ed_pass->text(), QStringLiteral("tajné-heslo"));
-  EXPECT_EQ(form->ed_my_mail->text(), QStringLiteral("já@example.cz"));
+  EXPECT_EQ(form->ed_my_mail->text(), QStringLiteral("Já <ja@example.cz>"));
   EXPECT_EQ(form->cas->text(), QStringLiteral("14:30:15"));
   EXPECT_EQ(form->mem_text->toPlainText(), QStringLiteral("řádek 1\nřádek 2"));
   EXPECT_TRUE(form->cbSSL->isChecked());
