@@ -250,26 +250,32 @@ TEST_F(SetupFormTest, SaveWithoutRecipientsWritesNothingButStartsTheSchedule) {
 
 struct RefusedSaveRow {
   std::string name;
-  QString user = {};
-  QString ownAddress = {};
-  QString recipients = {};
-  std::string errorPart = {};
-  QString server = QStringLiteral("smtp.example.cz");
-  QString port = QStringLiteral("465");
-  QWidget* (*field)(const Tfrm_main&) = nullptr;  // the field that takes the focus
+  QString user;
+  QString ownAddress;
+  QString recipients;
+  std::string errorPart;
+  QWidget* (*field)(const Tfrm_main&) = nullptr;  // the field that is changed and takes the focus
+  QString text = {};                              // its text
 };
 
-QWidget* ServerField(const Tfrm_main& f) {
+QWidget* Server(const Tfrm_main& f) {
   return f.ed_smtp;
 }
-QWidget* PortField(const Tfrm_main& f) {
+QWidget* Port(const Tfrm_main& f) {
   return f.edPort;
 }
-QWidget* RecipientsField(const Tfrm_main& f) {
+QWidget* Recipients(const Tfrm_main& f) {
   return f.mem_prijemce;
 }
-QWidget* OwnAddressField(const Tfrm_main& f) {
+QWidget* OwnAddress(const Tfrm_main& f) {
   return f.ed_my_mail;
+}
+
+// Entry: the complete account of a user named by an address, with one field's text changed.
+RefusedSaveRow Entry(std::string name, QWidget* (*field)(const Tfrm_main&), const char* text,
+                     std::string errorPart) {
+  return {std::move(name), QStringLiteral("jan@example.cz"), {}, {}, std::move(errorPart),
+          field,           QString::fromUtf8(text)};
 }
 
 void PrintTo(const RefusedSaveRow& row, std::ostream* os) {
@@ -286,10 +292,12 @@ TEST_P(SetupFormRefusedSave, StoresNothingAndKeepsTheWindow) {
   FillAccount();
   form->ed_user->setText(row.user);
   form->ed_my_mail->setText(row.ownAddress);
-  form->ed_smtp->setText(row.server);
-  form->edPort->setText(row.port);
   if (!row.recipients.isEmpty())
     form->mem_prijemce->setPlainText(row.recipients);
+  if (auto* line = row.field ? qobject_cast<QLineEdit*>(row.field(*form)) : nullptr)
+    line->setText(row.text);
+  else if (row.field)
+    static_cast<QPlainTextEdit*>(row.field(*form))->setPlainText(row.text);
   form->show();
   form->btn_save->setEnabled(true);
   form->btn_save->click();
@@ -311,79 +319,33 @@ TEST_P(SetupFormRefusedSave, StoresNothingAndKeepsTheWindow) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, SetupFormRefusedSave,
-    testing::Values(RefusedSaveRow{"LoginNameWithoutOwnAddress", QStringLiteral("jnovak"),
-                                   QString(), QString(), "Vyplňte pole „váš email“."},
-                    RefusedSaveRow{"LoginNameWithBadOwnAddress", QStringLiteral("FIRMA\\jnovak"),
-                                   QStringLiteral("jnovak"), QString(),
-                                   "Opravte pole „váš email“."},
-                    RefusedSaveRow{"RecipientListTooLong", QStringLiteral("jan@example.cz"),
-                                   QString(), QString(300000, QLatin1Char('a')),
-                                   "Seznam příjemců je příliš dlouhý"},
-                    RefusedSaveRow{.name = "PortNotANumber",
-                                   .user = QStringLiteral("jan@example.cz"),
-                                   .errorPart = "Pole „Port“ obsahuje „abc“, ale musí obsahovat "
-                                                "celé číslo od 1 do 65535.",
-                                   .port = QStringLiteral("abc"),
-                                   .field = PortField},
-                    RefusedSaveRow{.name = "PortEmpty",
-                                   .user = QStringLiteral("jan@example.cz"),
-                                   .errorPart = "Pole „Port“ je prázdné",
-                                   .port = QStringLiteral(" "),
-                                   .field = PortField},
-                    RefusedSaveRow{.name = "PortZero",
-                                   .user = QStringLiteral("jan@example.cz"),
-                                   .errorPart = "Pole „Port“ obsahuje „0“",
-                                   .port = QStringLiteral("0"),
-                                   .field = PortField},
-                    RefusedSaveRow{.name = "PortPastTheLast",
-                                   .user = QStringLiteral("jan@example.cz"),
-                                   .errorPart = "Pole „Port“ obsahuje „65536“",
-                                   .port = QStringLiteral("65536"),
-                                   .field = PortField},
-                    RefusedSaveRow{.name = "PortWithAFraction",
-                                   .user = QStringLiteral("jan@example.cz"),
-                                   .errorPart = "Pole „Port“ obsahuje „46.5“",
-                                   .port = QStringLiteral("46.5"),
-                                   .field = PortField},
-                    RefusedSaveRow{.name = "ServerOfSpaces",
-                                   .user = QStringLiteral("jan@example.cz"),
-                                   .errorPart = "Pole „smtp server“ je prázdné nebo obsahuje "
-                                                "jen mezery.",
-                                   .server = QStringLiteral("   "),
-                                   .field = ServerField},
-                    RefusedSaveRow{.name = "ServerWithASpaceInside",
-                                   .user = QStringLiteral("jan@example.cz"),
-                                   .errorPart = "Pole „smtp server“ obsahuje mezeru: „smtp "
-                                                "seznam.cz“ není název serveru.",
-                                   .server = QStringLiteral(" smtp seznam.cz "),
-                                   .field = ServerField},
-                    RefusedSaveRow{.name = "RecipientWithoutAddress",
-                                   .user = QStringLiteral("jan@example.cz"),
-                                   .recipients = QStringLiteral("a@example.cz, Petr Novák"),
-                                   .errorPart = "V poli „Seznam příjemců“ není „Petr Novák“ "
-                                                "e-mailová adresa.",
-                                   .field = RecipientsField},
-                    RefusedSaveRow{.name = "RecipientWithoutDomain",
-                                   .user = QStringLiteral("jan@example.cz"),
-                                   .recipients = QStringLiteral("a@example.cz,\npetr@"),
-                                   .errorPart = "V poli „Seznam příjemců“ není „petr@“",
-                                   .field = RecipientsField},
-                    RefusedSaveRow{.name = "RecipientDomainEndsWithADot",
-                                   .user = QStringLiteral("jan@example.cz"),
-                                   .recipients = QStringLiteral("Petr <petr@example.>"),
-                                   .errorPart = "V poli „Seznam příjemců“ není „petr@example.“",
-                                   .field = RecipientsField},
-                    RefusedSaveRow{.name = "RecipientsOnlySeparators",
-                                   .user = QStringLiteral("jan@example.cz"),
-                                   .recipients = QStringLiteral(" , ;"),
-                                   .errorPart = "Pole „Seznam příjemců“ neobsahuje žádnou adresu.",
-                                   .field = RecipientsField},
-                    RefusedSaveRow{.name = "OwnAddressNotAnAddress",
-                                   .user = QStringLiteral("jan@example.cz"),
-                                   .ownAddress = QStringLiteral("jan.example.cz"),
-                                   .errorPart = "V poli „váš email“ není „jan.example.cz“ "
-                                                "e-mailová adresa.",
-                                   .field = OwnAddressField}),
+    testing::Values(
+        RefusedSaveRow{"LoginNameWithoutOwnAddress", QStringLiteral("jnovak"), QString(), QString(),
+                       "Vyplňte pole „váš email“."},
+        RefusedSaveRow{"LoginNameWithBadOwnAddress", QStringLiteral("FIRMA\\jnovak"),
+                       QStringLiteral("jnovak"), QString(), "Opravte pole „váš email“."},
+        RefusedSaveRow{"RecipientListTooLong", QStringLiteral("jan@example.cz"), QString(),
+                       QString(300000, QLatin1Char('a')), "Seznam příjemců je příliš dlouhý"},
+        Entry("PortNotANumber", Port, "abc",
+              "Pole „Port“ obsahuje „abc“, ale musí obsahovat celé číslo od 1 do 65535."),
+        Entry("PortEmpty", Port, " ", "Pole „Port“ je prázdné"),
+        Entry("PortZero", Port, "0", "Pole „Port“ obsahuje „0“"),
+        Entry("PortPastTheLast", Port, "65536", "Pole „Port“ obsahuje „65536“"),
+        Entry("PortWithAFraction", Port, "46.5", "Pole „Port“ obsahuje „46.5“"),
+        Entry("ServerOfSpaces", Server, "   ",
+              "Pole „smtp server“ je prázdné nebo obsahuje jen mezery."),
+        Entry("ServerWithASpaceInside", Server, " smtp seznam.cz ",
+              "Pole „smtp server“ obsahuje mezeru: „smtp seznam.cz“ není název serveru."),
+        Entry("RecipientWithoutAddress", Recipients, "a@example.cz, Petr Novák",
+              "V poli „Seznam příjemců“ není „Petr Novák“ e-mailová adresa."),
+        Entry("RecipientWithoutDomain", Recipients, "a@example.cz,\npetr@",
+              "V poli „Seznam příjemců“ není „petr@“"),
+        Entry("RecipientDomainEndsWithADot", Recipients, "Petr <petr@example.>",
+              "V poli „Seznam příjemců“ není „petr@example.“"),
+        Entry("RecipientsOnlySeparators", Recipients, " , ;",
+              "Pole „Seznam příjemců“ neobsahuje žádnou adresu."),
+        Entry("OwnAddressNotAnAddress", OwnAddress, "jan.example.cz",
+              "V poli „váš email“ není „jan.example.cz“ e-mailová adresa.")),
     [](const auto& info) { return info.param.name; });
 
 struct SaveNoticeRow {
