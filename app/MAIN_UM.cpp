@@ -129,6 +129,15 @@ void Tmain::SetSetupForm(Tfrm_main* form) {
     RefreshToolTip();
     ShowBalloon(QStringLiteral("Kadenza"), SavedText(clock()), 5000);
   });
+  // With the settings gone the schedule stops (its next tick could only report them missing)
+  // until the next save starts it; the tooltip says it is not set up.
+  connect(form, &Tfrm_main::Cleared, this, [this] {
+    pending_.reset();
+    waitsForNetwork_ = false;
+    Timer1->stop();
+    Timer2->stop();
+    RefreshToolTip();
+  });
   connect(form, &Tfrm_main::TestSent, this, [this] {
     RefreshToolTip();
     ShowBalloon(QStringLiteral("Kadenza"), QStringLiteral("Testovací zpráva byla odeslána"), 5000);

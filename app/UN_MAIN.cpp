@@ -827,6 +827,7 @@ void Tfrm_main::btn_closeClick() {
   passwords::ForgetStored();
   settings::DeleteDataFiles();
   ShowCleared();
+  emit Cleared();
 }
 
 void Tfrm_main::ShowCleared() {

@@ -61,6 +61,9 @@ class Tfrm_main : public QDialog {
   // Stored follows Saved when everything was stored and the settings stayed (the close check
   // found them complete): the tray part confirms it and names the next send.
   void Stored();
+  // Cleared: "Vymazat vše" deleted the data files: nothing is left to send until the next
+  // save.
+  void Cleared();
   void Sent();
   void TestSent();
   void SendFailed(const QString& text);

@@ -469,10 +469,17 @@ TEST_P(SetupFormClearAll, AsksThenShowsTheEmptyState) {
     EXPECT_EQ(form->ed_smtp->text(), QStringLiteral("smtp.example.cz"));
     EXPECT_TRUE(form->rb_st->isChecked());
     EXPECT_TRUE(Shown(form->pn_jednotlive));
+    EXPECT_TRUE(main->Timer1->isActive());
     form->hide();
     return;
   }
   EXPECT_FALSE(fs::exists(home.DataFolder() / "setup.dat"));
+  // Nothing is left to send: the schedule stops at once instead of reporting the settings
+  // missing at its next tick.
+  EXPECT_FALSE(main->Timer1->isActive());
+  EXPECT_FALSE(main->Timer2->isActive());
+  EXPECT_EQ(main->tray->toolTip(), QStringLiteral("Kadenza – odesílání není nastaveno"));
+  EXPECT_TRUE(messages.empty());
   for (QLineEdit* field : {form->ed_smtp, form->ed_user, form->ed_my_mail, form->edPort})
     EXPECT_TRUE(field->text().isEmpty()) << field->accessibleName().toStdString();
   EXPECT_TRUE(form->mem_prijemce->toPlainText().isEmpty());
