@@ -110,8 +110,7 @@ void Tmain::SetSetupForm(Tfrm_main* form) {
     return;
   connect(form, &Tfrm_main::Saved, this, [this] {
     // The saved settings are a new message: attempts still pending for the old one end.
-    pending_.reset();
-    waitsForNetwork_ = false;
+    SetPending(std::nullopt);
     Timer1->start();
     Timer2->stop();
   });
@@ -189,6 +188,7 @@ void Tmain::FormShow() {
     } catch (const EConvertError&) {
       return;
     }
+    RestorePending(ini, stored, now);
     const auto late = NoteTick(ini, stored, now);
     ServeSendMinute(ini, stored, now, late);
   });
@@ -308,14 +308,12 @@ std::optional<schedule::LocalDateTime> Tmain::NextSlotAfter(
 void Tmain::SendSlot(const IniFile& ini, const schedule::StoredSchedule& stored,
                      const schedule::LocalDateTime& slot, int attempt) {
   // A new slot takes over from an older one still pending: its own send serves the week.
-  pending_.reset();
-  waitsForNetwork_ = false;
+  SetPending(std::nullopt);
   const schedule::LocalDateTime now = clock();
   const auto nextSlot = NextSlotAfter(ini, stored, slot);
   if (network_.Offline() && retry::WindowOpen(slot, now, nextSlot)) {
     // Nothing could go out; the attempt is not counted and waits for the network.
-    pending_ = retry::Pending{slot, attempt - 1, retry::LocalOf(now)};
-    waitsForNetwork_ = true;
+    SetPending(retry::Pending{slot, attempt - 1, retry::LocalOf(now)}, true);
     ShowBalloon(QStringLiteral("Kadenza"), kNoNetworkText, 10000);
     return;
   }
@@ -332,7 +330,7 @@ void Tmain::SendSlot(const IniFile& ini, const schedule::StoredSchedule& stored,
   } catch (...) {
     if (!frm_main_ || frm_main_->LastFailureKind() != retry::FailureKind::kTemporary)
       throw;  // reported at once
-    pending_ = retry::AfterFailure(slot, attempt, clock(), nextSlot);
+    SetPending(retry::AfterFailure(slot, attempt, clock(), nextSlot));
     if (!pending_)
       throw;  // the last attempt: its error box, once
     ShowBalloon(QStringLiteral("Kadenza"),
@@ -351,8 +349,7 @@ bool Tmain::ServeRetry(const IniFile& ini, const schedule::StoredSchedule& store
     if (retry::WindowOpen(pending.slot, now, NextSlotAfter(ini, stored, pending.slot)))
       return false;
     // The window ended without a network: the send is given up, in the history and once.
-    pending_.reset();
-    waitsForNetwork_ = false;
+    SetPending(std::nullopt);
     GiveUpOffline(ini, pending.slot);
     return true;
   }
@@ -360,6 +357,40 @@ bool Tmain::ServeRetry(const IniFile& ini, const schedule::StoredSchedule& store
     return false;
   SendSlot(ini, stored, pending.slot, pending.attempts + 1);
   return true;
+}
+
+void Tmain::SetPending(std::optional<retry::Pending> pending, bool waitsForNetwork) {
+  const bool unchanged = !pending && !pending_;
+  pending_ = std::move(pending);
+  waitsForNetwork_ = pending_ && waitsForNetwork;
+  if (unchanged)
+    return;
+  try {
+    sendslots::KeepRetry(pending_);
+  } catch (const std::exception& e) {
+    // This run still makes the attempts; only a restart would not know of them.
+    std::fprintf(stderr, "Kadenza: %s\n", e.what());
+  }
+}
+
+void Tmain::RestorePending(const IniFile& ini, const schedule::StoredSchedule& stored,
+                           const schedule::LocalDateTime& now) {
+  std::optional<retry::Pending> kept;
+  try {
+    kept = sendslots::Read().retry;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "Kadenza: %s\n", e.what());
+  }
+  if (!kept)
+    return;
+  if (retry::WindowOpen(kept->slot, now, NextSlotAfter(ini, stored, kept->slot))) {
+    pending_ = kept;  // the next tick makes the attempt once it is due
+    return;
+  }
+  // Its time ran out while the program was not running: the send is named as missed.
+  pending_ = kept;
+  SetPending(std::nullopt);
+  ReportMissed(ini, kept->slot);
 }
 
 void Tmain::NetworkCameBack() {

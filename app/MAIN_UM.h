@@ -159,6 +159,13 @@ class Tmain : public QObject {
   // down, the attempt waits instead, as long as the window lasts.
   void SendSlot(const IniFile& ini, const schedule::StoredSchedule& stored,
                 const schedule::LocalDateTime& slot, int attempt);
+  // SetPending sets (or clears) the slot waiting for its next attempt and keeps it in the send
+  // ledger, so that a restart goes on with it.
+  void SetPending(std::optional<retry::Pending> pending, bool waitsForNetwork = false);
+  // RestorePending takes up the attempts a previous run left pending; a slot whose window
+  // ended meanwhile is named as missed.
+  void RestorePending(const IniFile& ini, const schedule::StoredSchedule& stored,
+                      const schedule::LocalDateTime& now);
   // NetworkCameBack makes the attempt that waits for the network.
   void NetworkCameBack();
   std::optional<schedule::LocalDateTime> NextSlotAfter(const IniFile& ini,

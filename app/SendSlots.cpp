@@ -19,6 +19,7 @@ namespace {
 
 constexpr std::string_view kServedTag = "served";
 constexpr std::string_view kAttemptTag = "attempt";
+constexpr std::string_view kRetryTag = "retry";
 constexpr std::size_t kMaxFileBytes = 1u << 20;
 
 std::chrono::local_time<std::chrono::minutes> MinuteOf(const schedule::LocalDateTime& at) {
@@ -43,6 +44,29 @@ std::optional<schedule::LocalDateTime> ParseSlot(std::string_view text) {
   } catch (const EConvertError&) {
     return std::nullopt;
   }
+}
+
+schedule::LocalDateTime DateTimeOf(retry::LocalTime at) {
+  const auto day = std::chrono::floor<std::chrono::days>(at);
+  const std::chrono::hh_mm_ss time(at - day);
+  return {std::chrono::year_month_day(day),
+          {static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()), 0}};
+}
+
+// ParseRetry reads "slot <TAB> attempts <TAB> next".
+std::optional<retry::Pending> ParseRetry(std::string_view text) {
+  const std::size_t first = text.find('\t');
+  const std::size_t second = first == std::string_view::npos ? first : text.find('\t', first + 1);
+  if (second == std::string_view::npos)
+    return std::nullopt;
+  const auto slot = ParseSlot(text.substr(0, first));
+  const auto next = ParseSlot(text.substr(second + 1));
+  int attempts = 0;
+  if (!slot || !next || !Number(text.substr(first + 1, second - first - 1), attempts) ||
+      attempts < 0) {
+    return std::nullopt;
+  }
+  return retry::Pending{*slot, attempts, retry::LocalOf(*next)};
 }
 
 std::string ReadSmallFile(const std::string& path) {
@@ -120,6 +144,16 @@ std::string Format(const Ledger& ledger) {
         .append("\t")
         .append(history::FormatLine(a.event));
   }
+  if (ledger.retry) {
+    out.append(kRetryTag)
+        .append("\t")
+        .append(missed::MinuteText(ledger.retry->slot))
+        .append("\t")
+        .append(std::to_string(ledger.retry->attempts))
+        .append("\t")
+        .append(missed::MinuteText(DateTimeOf(ledger.retry->next)))
+        .append("\n");
+  }
   return out;
 }
 
@@ -130,6 +164,10 @@ Ledger Parse(std::string_view text) {
     if (l.starts_with(std::string(kServedTag) + "\t")) {
       if (const auto slot = ParseSlot(l.substr(kServedTag.size() + 1)))
         ledger.served = slot;
+      continue;
+    }
+    if (l.starts_with(std::string(kRetryTag) + "\t")) {
+      ledger.retry = ParseRetry(l.substr(kRetryTag.size() + 1));
       continue;
     }
     if (!l.starts_with(std::string(kAttemptTag) + "\t"))
@@ -189,6 +227,10 @@ bool Claim(const schedule::LocalDateTime& slot, const schedule::LocalDateTime& n
     claimed = true;
   });
   return claimed;
+}
+
+void KeepRetry(const std::optional<retry::Pending>& pending) {
+  Update([&](Ledger& ledger) { ledger.retry = pending; });
 }
 
 schedule::LocalDateTime SlotOf(const std::chrono::year_month_day& date,

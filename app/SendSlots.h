@@ -8,6 +8,9 @@
 // The file, LF-ended lines of tab-separated fields, written whole and atomically:
 //   served <TAB> dd.mm.yyyy hh:mm
 //   attempt <TAB> pid <TAB> process start <TAB> boot id <TAB> a history line (SendHistory.h)
+//   retry <TAB> dd.mm.yyyy hh:mm (the slot) <TAB> attempts made <TAB> dd.mm.yyyy hh:mm (next)
+// The retry line names a slot whose last attempt met a temporary failure, so that a restart
+// goes on with its attempts instead of forgetting them.
 // The attempt's history line holds the start time, the kind, "probíhá", the recipient count
 // and the subject. An attempt is written before a send connects and removed when its outcome
 // is in the history. Every change runs under an exclusive lock of the data folder, so the
@@ -20,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/RetryPlan.h"
 #include "app/Schedule.h"
 #include "app/SendHistory.h"
 #include "app/SettingsStore.h"
@@ -43,7 +47,11 @@ struct Attempt {
 struct Ledger {
   std::optional<schedule::LocalDateTime> served;
   std::vector<Attempt> attempts;
+  std::optional<retry::Pending> retry = std::nullopt;
 };
+
+// KeepRetry records the slot waiting for its next attempt (nothing: none waits).
+void KeepRetry(const std::optional<retry::Pending>& pending);
 
 // Format / Parse: the file's text. Parse skips lines of another form.
 std::string Format(const Ledger& ledger);

@@ -32,9 +32,14 @@ class AppFixture : public testing::Test {
       questions.push_back(question);
       return answer;
     });
+    form = std::make_unique<Tfrm_main>();
+    StartMain();
+  }
+  // StartMain makes the main part (again: a restart of the program, the window kept).
+  void StartMain() {
+    main.reset();  // the old one goes first: it puts back what it had installed
     main = std::make_unique<Tmain>();
     main->CreateTray();
-    form = std::make_unique<Tfrm_main>();
     main->SetSetupForm(form.get());
     main->clock = [this] { return now; };
     main->showSetupModal = [this] { ++modalShows; };

@@ -771,7 +771,8 @@ void PrintTo(const RetryRow& row, std::ostream* os) {
   *os << row.name;
 }
 
-class SendJobRetry : public SendJobTest, public testing::WithParamInterface<RetryRow> {
+// A peer of the test's own and the tick at a minute after the send minute.
+class RetryPeer : public SendJobTest {
  protected:
   static std::vector<std::string> PeerOptions(std::vector<std::string> more) {
     std::vector<std::string> options = {"--mode",     "tls",
@@ -793,6 +794,8 @@ class SendJobRetry : public SendJobTest, public testing::WithParamInterface<Retr
     return n;
   }
 };
+
+class SendJobRetry : public RetryPeer, public testing::WithParamInterface<RetryRow> {};
 
 TEST_P(SendJobRetry, TriedAgainInsideTheWindow) {
   const RetryRow& row = GetParam();
@@ -841,7 +844,7 @@ INSTANTIATE_TEST_SUITE_P(
                  8}),
     [](const auto& info) { return info.param.name; });
 
-TEST_F(SendJobRetry, ServerThatComesUpLaterGetsTheMessage) {
+TEST_F(RetryPeer, ServerThatComesUpLaterGetsTheMessage) {
   const int port = ClosedPort();
   Entries e;
   e.port = QString::number(port);
@@ -849,6 +852,8 @@ TEST_F(SendJobRetry, ServerThatComesUpLaterGetsTheMessage) {
   TickAt(0);
   ASSERT_TRUE(main->Pending().has_value());
   EXPECT_EQ(Errors(), 0);
+  EXPECT_NE(main->tray->toolTip().toStdString().find("další pokus v 08:01"), std::string::npos)
+      << main->tray->toolTip().toStdString();
   smtptest::Aiosmtpd peer(SMTP_TEST_DIR "/smtp_peer.py",
                           PeerOptions({"--port", std::to_string(port)}));
   ASSERT_EQ(peer.Port(), port);
@@ -858,7 +863,7 @@ TEST_F(SendJobRetry, ServerThatComesUpLaterGetsTheMessage) {
   EXPECT_FALSE(main->Pending().has_value());
 }
 
-TEST_F(SendJobRetry, SaveCancelsThePendingAttempts) {
+TEST_F(RetryPeer, SaveCancelsThePendingAttempts) {
   smtptest::Aiosmtpd peer(SMTP_TEST_DIR "/smtp_peer.py", PeerOptions({"--fail-data", "1"}));
   Entries e;
   e.port = QString::number(peer.Port());
@@ -872,6 +877,49 @@ TEST_F(SendJobRetry, SaveCancelsThePendingAttempts) {
   EXPECT_EQ(Delivered(peer), 0);
   EXPECT_EQ(Errors(), 0);
 }
+
+// A restart goes on with the attempts the previous run left pending, or names the send as
+// missed when their window ended while the program was not running.
+struct RestartRow {
+  std::string name;
+  int restartMinute;  // minutes after 08:00
+  int delivered;
+  int missedLines;
+};
+
+void PrintTo(const RestartRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class SendJobRestart : public RetryPeer, public testing::WithParamInterface<RestartRow> {};
+
+TEST_P(SendJobRestart, PendingAttemptsOutliveTheProgram) {
+  const RestartRow& row = GetParam();
+  smtptest::Aiosmtpd peer(SMTP_TEST_DIR "/smtp_peer.py", PeerOptions({"--fail-data", "1"}));
+  Entries e;
+  e.port = QString::number(peer.Port());
+  Save(e);
+  TickAt(0);
+  ASSERT_TRUE(main->Pending().has_value());
+  now = {std::chrono::year{2026} / 12 / 7,
+         {8 + row.restartMinute / 60, row.restartMinute % 60, 30}};
+  StartMain();
+  main->FormShow();
+  TickAt(row.restartMinute + 1);
+  EXPECT_EQ(Delivered(peer), row.delivered);
+  EXPECT_EQ(Errors(), 0);
+  EXPECT_FALSE(main->Pending().has_value());
+  EXPECT_FALSE(sendslots::Read().retry.has_value());
+  int missedLines = 0;
+  for (const history::Event& ev : history::ReadLast(settings::DataFolder(), 100))
+    missedLines += ev.kind == "zmeškané odeslání";
+  EXPECT_EQ(missedLines, row.missedLines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SendJobRestart,
+                         testing::Values(RestartRow{"RestartInsideTheWindowSends", 0, 1, 0},
+                                         RestartRow{"RestartAfterTheWindowNamesIt", 150, 0, 1}),
+                         [](const auto& info) { return info.param.name; });
 
 // ---- A send that waits for the network ----
 
@@ -921,12 +969,12 @@ struct OfflineAtStart {
   NetworkManagerMock network{NetworkManagerMock::kDisconnected};
 };
 
-class SendJobNetwork : public OfflineAtStart, public SendJobRetry {
+class SendJobNetwork : public OfflineAtStart, public RetryPeer {
  protected:
   void SetUp() override {
     if (loadedBefore)
       GTEST_SKIP() << "network information was loaded by an earlier test of this process";
-    SendJobRetry::SetUp();
+    RetryPeer::SetUp();
     ASSERT_TRUE(network.Ready()) << "the NetworkManager mock did not start";
   }
 };
