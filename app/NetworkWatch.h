@@ -1,6 +1,7 @@
 // NetworkWatch tells whether the desktop knows of a reachable network, through Qt's network
 // information from NetworkManager, which Linux desktops run. Where no backend answers, it knows
-// nothing and never says offline, so sends are tried as they fall due.
+// nothing and never says offline, so sends are tried as they fall due. The backend is loaded
+// when a send first asks, so the program at rest holds none of it.
 #pragma once
 
 #include <QObject>
@@ -11,14 +12,15 @@ class NetworkWatch : public QObject {
   explicit NetworkWatch(QObject* parent = nullptr);
 
   // Offline: a backend is loaded and reports that no network is reachable.
-  bool Offline() const;
-  // Known: a backend is loaded and reports reachability at all.
-  bool Known() const { return known_; }
+  bool Offline();
 
  signals:
   // Online is emitted when the backend reports a reachable network after none.
   void Online();
 
  private:
+  // Load loads the backend once; answers whether one reports reachability.
+  bool Load();
+  bool tried_ = false;
   bool known_ = false;
 };
