@@ -131,8 +131,7 @@ void Tmain::SetSetupForm(Tfrm_main* form) {
   // With the settings gone the schedule stops (its next tick could only report them missing)
   // until the next save starts it; the tooltip says it is not set up.
   connect(form, &Tfrm_main::Cleared, this, [this] {
-    pending_.reset();
-    waitsForNetwork_ = false;
+    SetPending(std::nullopt);  // also out of the ledger: a later start must not take it up
     Timer1->stop();
     Timer2->stop();
     RefreshToolTip();
