@@ -1,40 +1,71 @@
 #include "app/NetworkWatch.h"
 
-#include <QNetworkInformation>
+#include <QDBusConnection>
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QDBusVariant>
+#include <QVariant>
 
 namespace {
 
-bool Unreachable(QNetworkInformation::Reachability r) {
-  return r == QNetworkInformation::Reachability::Disconnected;
+const QString kService = QStringLiteral("org.freedesktop.NetworkManager");
+const QString kPath = QStringLiteral("/org/freedesktop/NetworkManager");
+
+// NetworkManager's NMState values: 10 asleep, 20 disconnected, 30 disconnecting and 40
+// connecting have no connection yet; 50 local, 60 site and 70 global do; 0 is unknown.
+bool Unreachable(unsigned state) {
+  return state >= 10 && state < 50;
 }
 
 }  // namespace
 
-NetworkWatch::NetworkWatch(QObject* parent) : QObject(parent) {}
+NetworkWatch::NetworkWatch(QObject* parent)
+    : QObject(parent),
+      connectionName_(
+          QStringLiteral("kadenza-network-%1").arg(reinterpret_cast<quintptr>(this), 0, 16)) {}
+
+NetworkWatch::~NetworkWatch() {
+  if (tried_)
+    QDBusConnection::disconnectFromBus(connectionName_);
+}
 
 bool NetworkWatch::Load() {
   if (tried_)
     return known_;
   tried_ = true;
-  // NetworkManager only: a monitor that merely reads the routing table calls a machine with
-  // no default route offline, although its mail server may be on the local network.
-  if (!QNetworkInformation::loadBackendByName(u"networkmanager"))
+  // A connection of its own, made when a send first asks: the program at rest keeps none. The
+  // address is read each time (the D-Bus library would keep the first it saw).
+  QString address = qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS");
+  if (address.isEmpty())
+    address = QStringLiteral("unix:path=/run/dbus/system_bus_socket");
+  QDBusConnection bus = QDBusConnection::connectToBus(address, connectionName_);
+  if (!bus.isConnected())
     return false;
-  QNetworkInformation* info = QNetworkInformation::instance();
-  if (!info)
-    return false;
+  QDBusInterface properties(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                            bus);
+  const QDBusReply<QDBusVariant> reply =
+      properties.call(QStringLiteral("Get"), kService, QStringLiteral("State"));
+  if (!reply.isValid())
+    return false;  // no NetworkManager: sends go as they fall due
+  state_ = reply.value().variant().toUInt();
   known_ = true;
-  connect(info, &QNetworkInformation::reachabilityChanged, this,
-          [this](QNetworkInformation::Reachability r) {
-            if (!Unreachable(r) && r != QNetworkInformation::Reachability::Unknown)
-              emit Online();
-          });
+  bus.connect(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+              QStringLiteral("PropertiesChanged"), this,
+              SLOT(PropertiesChanged(QString, QVariantMap, QStringList)));
   return true;
 }
 
+void NetworkWatch::PropertiesChanged(const QString& interface, const QVariantMap& changed,
+                                     const QStringList& /*invalidated*/) {
+  const auto state = changed.find(QStringLiteral("State"));
+  if (interface != kService || state == changed.end())
+    return;
+  const bool wasOffline = Unreachable(state_);
+  state_ = state->toUInt();
+  if (wasOffline && !Unreachable(state_) && state_ != 0)
+    emit Online();
+}
+
 bool NetworkWatch::Offline() {
-  if (!Load())
-    return false;
-  const QNetworkInformation* info = QNetworkInformation::instance();
-  return info && Unreachable(info->reachability());
+  return Load() && Unreachable(state_);
 }

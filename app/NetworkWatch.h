@@ -1,26 +1,37 @@
-// NetworkWatch tells whether the desktop knows of a reachable network, through Qt's network
-// information from NetworkManager, which Linux desktops run. Where no backend answers, it knows
-// nothing and never says offline, so sends are tried as they fall due. The backend is loaded
-// when a send first asks, so the program at rest holds none of it.
+// NetworkWatch tells whether NetworkManager, which Linux desktops run, knows of a network
+// connection. Where it does not answer, nothing is known and nothing is offline, so sends
+// are tried as they fall due. It asks over a system-bus connection of its own, made when a
+// send first asks, so the program at rest holds none.
 #pragma once
 
 #include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
 
 class NetworkWatch : public QObject {
   Q_OBJECT
  public:
   explicit NetworkWatch(QObject* parent = nullptr);
+  ~NetworkWatch() override;
 
-  // Offline: a backend is loaded and reports that no network is reachable.
+  // Offline: NetworkManager answers and has no connection.
   bool Offline();
 
  signals:
-  // Online is emitted when the backend reports a reachable network after none.
+  // Online is emitted when NetworkManager reports a connection after none.
   void Online();
 
+ private slots:
+  void PropertiesChanged(const QString& interface, const QVariantMap& changed,
+                         const QStringList& invalidated);
+
  private:
-  // Load loads the backend once; answers whether one reports reachability.
+  // Load asks NetworkManager once; answers whether it answered.
   bool Load();
+
+  QString connectionName_;
   bool tried_ = false;
   bool known_ = false;
+  unsigned state_ = 0;
 };

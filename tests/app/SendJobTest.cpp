@@ -9,7 +9,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QNetworkInformation>
 #include <QTest>
 #include <QTimer>
 
@@ -962,18 +961,13 @@ class NetworkManagerMock {
   std::optional<testsupport::EnvForScope> env_;
 };
 
-// Qt loads its network information once per process, so these tests need a process of their
-// own (as ctest runs every test); in a shared one they are skipped.
 struct OfflineAtStart {
-  bool loadedBefore = QNetworkInformation::instance() != nullptr;
   NetworkManagerMock network{NetworkManagerMock::kDisconnected};
 };
 
 class SendJobNetwork : public OfflineAtStart, public RetryPeer {
  protected:
   void SetUp() override {
-    if (loadedBefore)
-      GTEST_SKIP() << "network information was loaded by an earlier test of this process";
     RetryPeer::SetUp();
     ASSERT_TRUE(network.Ready()) << "the NetworkManager mock did not start";
   }
