@@ -1,21 +1,31 @@
 #include "app/SingleInstance.h"
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QLocalSocket>
 #include <QThread>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
 
 #include "app/SettingsStore.h"
 
 namespace {
 
 // The request a later start sends and the running copy's confirmation.
-constexpr QByteArrayView kShowRequest = "show\n";
-constexpr QByteArrayView kShowAnswer = "ok\n";
+constexpr std::string_view kShowRequest = "show\n";
+constexpr std::string_view kShowAnswer = "ok\n";
+// A request is one short line; a peer that sends more is no later start of ours.
+constexpr std::size_t kMaxRequest = 64;
 
 QString BasePath() {
   QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
@@ -29,11 +39,36 @@ QString BasePath() {
   return folder + QStringLiteral("/kadenza-%1-%2").arg(::getuid()).arg(QString::fromLatin1(digest));
 }
 
+// Address fills a local socket address; false when the path does not fit.
+bool Address(const QString& path, sockaddr_un& address) {
+  const QByteArray bytes = QFile::encodeName(path);
+  address = {};
+  address.sun_family = AF_UNIX;
+  if (static_cast<std::size_t>(bytes.size()) >= sizeof address.sun_path)
+    return false;
+  std::memcpy(address.sun_path, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  return true;
+}
+
+int Remaining(const QDeadlineTimer& deadline) {
+  return static_cast<int>(qMax<qint64>(1, deadline.remainingTime()));
+}
+
+// WaitFor polls `fd` for `events` until the deadline; false on time-out or error.
+bool WaitFor(int fd, short events, const QDeadlineTimer& deadline) {
+  pollfd p{fd, events, 0};
+  for (;;) {
+    const int n = ::poll(&p, 1, Remaining(deadline));
+    if (n > 0)
+      return true;
+    if (n == 0 || errno != EINTR)
+      return false;
+  }
+}
+
 }  // namespace
 
-SingleInstance::SingleInstance(QObject* parent) : QObject(parent) {
-  connect(&server_, &QLocalServer::newConnection, this, &SingleInstance::Answer);
-}
+SingleInstance::SingleInstance(QObject* parent) : QObject(parent) {}
 
 SingleInstance::~SingleInstance() = default;
 
@@ -52,51 +87,107 @@ bool SingleInstance::Claim() {
   if (!lock->tryLock(0))
     return false;
   lock_ = std::move(lock);
-  // The lock is ours, so a socket left behind belongs to a copy that died.
-  QLocalServer::removeServer(SocketPath());
-  server_.setSocketOptions(QLocalServer::UserAccessOption);
-  if (!server_.listen(SocketPath()))
-    qWarning("kadenza: cannot listen on %s: %s", qPrintable(SocketPath()),
-             qPrintable(server_.errorString()));
+  if (!Listen())
+    qWarning("kadenza: cannot listen on %s: %s", qPrintable(SocketPath()), std::strerror(errno));
   return true;
 }
 
-void SingleInstance::Answer() {
-  while (QLocalSocket* peer = server_.nextPendingConnection()) {
-    connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
-    connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
-      if (!peer->canReadLine())
-        return;
-      const QByteArray request = peer->readLine();
-      if (request == kShowRequest.toByteArray()) {
-        peer->write(kShowAnswer.data(), kShowAnswer.size());
-        peer->flush();
-        emit Activated();
-      }
-      peer->disconnectFromServer();
-    });
+bool SingleInstance::Listen() {
+  sockaddr_un address;
+  if (!Address(SocketPath(), address)) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  server_.Reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!server_.Valid())
+    return false;
+  // The lock is ours, so a socket left behind belongs to a copy that died.
+  ::unlink(address.sun_path);
+  // Only the user may connect: the socket is made owner-only from the start.
+  const mode_t old = ::umask(077);
+  const int bound =
+      ::bind(server_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  ::umask(old);
+  if (bound != 0 || ::listen(server_.Get(), 8) != 0) {
+    server_.Reset();
+    return false;
+  }
+  acceptable_ = std::make_unique<QSocketNotifier>(server_.Get(), QSocketNotifier::Read);
+  connect(acceptable_.get(), &QSocketNotifier::activated, this, [this] { Accept(); });
+  return true;
+}
+
+void SingleInstance::Accept() {
+  for (;;) {
+    kz::UniqueFd fd(::accept4(server_.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    if (!fd.Valid())
+      return;  // nothing more waiting (or a peer that left already)
+    const int key = fd.Get();
+    Peer& peer = peers_[key];
+    peer.fd = std::move(fd);
+    peer.readable = std::make_unique<QSocketNotifier>(key, QSocketNotifier::Read);
+    connect(peer.readable.get(), &QSocketNotifier::activated, this, [this, key] { Read(key); });
   }
 }
 
+void SingleInstance::Read(int key) {
+  const auto it = peers_.find(key);
+  if (it == peers_.end())
+    return;
+  Peer& peer = it->second;
+  char buffer[kMaxRequest];
+  const ssize_t n = ::recv(key, buffer, sizeof buffer, 0);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR))
+    return;
+  if (n > 0)
+    peer.request.append(buffer, static_cast<std::size_t>(n));
+  const bool line = peer.request.find('\n') != std::string::npos;
+  if (!line && n > 0 && peer.request.size() < kMaxRequest)
+    return;  // the rest of the line is still coming
+  const bool show = peer.request == kShowRequest;
+  if (show)
+    ::send(key, kShowAnswer.data(), kShowAnswer.size(), MSG_NOSIGNAL);
+  // Erased before the signal: what it runs may take long and must not find the peer open.
+  // The notifier that called goes once its call has returned.
+  peer.readable->setEnabled(false);
+  peer.readable.release()->deleteLater();
+  peers_.erase(it);
+  if (show)
+    emit Activated();
+}
+
 bool SingleInstance::HandOver(int timeoutMs) const {
+  sockaddr_un address;
+  if (!Address(SocketPath(), address))
+    return false;
   // The running copy may have taken the lock a moment ago and not listen yet: retry.
   const QDeadlineTimer deadline(timeoutMs);
-  QLocalSocket socket;
+  kz::UniqueFd fd;
   for (;;) {
-    socket.connectToServer(SocketPath());
-    if (socket.waitForConnected(int(qMax<qint64>(1, deadline.remainingTime()))))
+    fd.Reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.Valid())
+      return false;
+    if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
       break;
     if (deadline.hasExpired())
       return false;
-    socket.abort();
     QThread::msleep(50);
   }
-  socket.write(kShowRequest.data(), kShowRequest.size());
-  if (!socket.waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime()))))
+  if (::send(fd.Get(), kShowRequest.data(), kShowRequest.size(), MSG_NOSIGNAL) !=
+      static_cast<ssize_t>(kShowRequest.size())) {
     return false;
-  while (!socket.canReadLine()) {
-    if (!socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
-      return false;
   }
-  return socket.readLine() == kShowAnswer.toByteArray();
+  std::string answer;
+  while (answer.find('\n') == std::string::npos && answer.size() < kMaxRequest) {
+    if (!WaitFor(fd.Get(), POLLIN, deadline))
+      return false;
+    char buffer[kMaxRequest];
+    const ssize_t n = ::recv(fd.Get(), buffer, sizeof buffer, 0);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    answer.append(buffer, static_cast<std::size_t>(n));
+  }
+  return answer == kShowAnswer;
 }

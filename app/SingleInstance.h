@@ -5,12 +5,16 @@
 // ends. A lock left by a copy that died is taken over.
 #pragma once
 
-#include <QLocalServer>
 #include <QLockFile>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
 
+#include <map>
 #include <memory>
+#include <string>
+
+#include "core/UniqueFd.h"
 
 class SingleInstance : public QObject {
   Q_OBJECT
@@ -35,8 +39,18 @@ class SingleInstance : public QObject {
   void Activated();
 
  private:
-  void Answer();
+  // A later start's connection: its socket, what it sent so far, and the notifier that reads.
+  struct Peer {
+    kz::UniqueFd fd;
+    std::string request;
+    std::unique_ptr<QSocketNotifier> readable;
+  };
+  bool Listen();
+  void Accept();
+  void Read(int fd);
 
   std::unique_ptr<QLockFile> lock_;
-  QLocalServer server_;
+  kz::UniqueFd server_;
+  std::unique_ptr<QSocketNotifier> acceptable_;
+  std::map<int, Peer> peers_;
 };

@@ -41,6 +41,20 @@ class SingleInstanceTest : public testing::Test {
     EXPECT_TRUE(p.waitForStarted(5000));
     return p;
   }
+  // StartPeer connects to the running copy's socket with Python, sends `bytes` and waits for
+  // the copy to close the connection.
+  QProcess& StartPeer(const std::string& bytes) {
+    auto& p = *started_.emplace_back(std::make_unique<QProcess>());
+    p.start(QStringLiteral("/usr/bin/python3"),
+            {QStringLiteral("-c"),
+             QStringLiteral("import socket,sys\n"
+                            "s=socket.socket(socket.AF_UNIX)\ns.connect(sys.argv[1])\n"
+                            "s.sendall(sys.argv[2].encode())\n"
+                            "while s.recv(4096): pass\n"),
+             SingleInstance::SocketPath(), QString::fromStdString(bytes)});
+    EXPECT_TRUE(p.waitForStarted(5000));
+    return p;
+  }
   static bool Listening() { return QFileInfo::exists(SingleInstance::SocketPath()); }
 
   TempHome home;
@@ -85,6 +99,25 @@ TEST_F(SingleInstanceTest, CopyThatDiedLeavesNoLockBehind) {
   SingleInstance probe;
   EXPECT_FALSE(probe.Claim());
   EXPECT_TRUE(probe.HandOver());
+}
+
+// Whatever else reaches the socket (junk, an endless line, a peer that says nothing and
+// stays) opens no window and does not stop the next later start from being answered.
+TEST_F(SingleInstanceTest, StrayPeersAreTurnedAwayAndTheNextStartIsAnswered) {
+  SingleInstance running;
+  ASSERT_TRUE(running.Claim());
+  QSignalSpy activated(&running, &SingleInstance::Activated);
+  QProcess& silent = StartPeer("");
+  QProcess& junk = StartPeer("GET / HTTP/1.0\r\n\r\n");
+  QProcess& endless = StartPeer(std::string(4096, 'x'));
+  for (QProcess* p : {&junk, &endless})
+    ASSERT_TRUE(QTest::qWaitFor([p] { return p->state() == QProcess::NotRunning; }, 10000));
+  EXPECT_EQ(activated.count(), 0);
+  EXPECT_EQ(silent.state(), QProcess::Running);  // still connected, still waiting
+  QProcess& later = Start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return later.state() == QProcess::NotRunning; }, 10000));
+  EXPECT_EQ(later.exitCode(), 0);
+  EXPECT_EQ(activated.count(), 1);
 }
 
 TEST_F(SingleInstanceTest, AnotherDataFolderIsAnotherCopy) {
