@@ -102,6 +102,16 @@ QString SavedText(const schedule::LocalDateTime& now) {
   }
 }
 
+// KeepPendingInLedger records the slot waiting for its next attempt in the send ledger.
+void KeepPendingInLedger(const std::optional<retry::Pending>& pending) {
+  try {
+    sendslots::KeepRetry(pending);
+  } catch (const std::exception& e) {
+    // This run still makes the attempts; only a restart would not know of them.
+    std::fprintf(stderr, "Kadenza: %s\n", e.what());
+  }
+}
+
 }  // namespace
 
 void Tmain::SetSetupForm(Tfrm_main* form) {
@@ -294,7 +304,7 @@ bool Tmain::ServeSendMinute(const IniFile& ini, const schedule::StoredSchedule& 
   const schedule::LocalDateTime slot = sendslots::SlotOf(day, stored.sendTime);
   if (!sendslots::Claim(slot, now))
     return false;
-  SendSlot(ini, stored, slot, 1);
+  SendSlot(ini, stored, slot, 1, retry::WindowStart(slot, now));
   return true;
 }
 
@@ -305,14 +315,14 @@ std::optional<schedule::LocalDateTime> Tmain::NextSlotAfter(
 }
 
 void Tmain::SendSlot(const IniFile& ini, const schedule::StoredSchedule& stored,
-                     const schedule::LocalDateTime& slot, int attempt) {
+                     const schedule::LocalDateTime& slot, int attempt, retry::LocalTime from) {
   // A new slot takes over from an older one still pending: its own send serves the week.
   SetPending(std::nullopt);
   const schedule::LocalDateTime now = clock();
   const auto nextSlot = NextSlotAfter(ini, stored, slot);
-  if (network_.Offline() && retry::WindowOpen(slot, now, nextSlot)) {
+  if (network_.Offline() && retry::WindowOpen(from, now, nextSlot)) {
     // Nothing could go out; the attempt is not counted and waits for the network.
-    SetPending(retry::Pending{slot, attempt - 1, retry::LocalOf(now)}, true);
+    SetPending(retry::Pending{slot, attempt - 1, retry::LocalOf(now), from}, true);
     ShowBalloon(QStringLiteral("Kadenza"), kNoNetworkText, 10000);
     return;
   }
@@ -329,7 +339,7 @@ void Tmain::SendSlot(const IniFile& ini, const schedule::StoredSchedule& stored,
   } catch (...) {
     if (!frm_main_ || frm_main_->LastFailureKind() != retry::FailureKind::kTemporary)
       throw;  // reported at once
-    SetPending(retry::AfterFailure(slot, attempt, clock(), nextSlot));
+    SetPending(retry::AfterFailure(slot, from, attempt, clock(), nextSlot));
     if (!pending_)
       throw;  // the last attempt: its error box, once
     ShowBalloon(QStringLiteral("Kadenza"),
@@ -345,7 +355,7 @@ bool Tmain::ServeRetry(const IniFile& ini, const schedule::StoredSchedule& store
     return false;
   const retry::Pending pending = *pending_;
   if (waitsForNetwork_ && network_.Offline()) {
-    if (retry::WindowOpen(pending.slot, now, NextSlotAfter(ini, stored, pending.slot)))
+    if (retry::WindowOpen(pending.from, now, NextSlotAfter(ini, stored, pending.slot)))
       return false;
     // The window ended without a network: the send is given up, in the history and once.
     SetPending(std::nullopt);
@@ -354,7 +364,7 @@ bool Tmain::ServeRetry(const IniFile& ini, const schedule::StoredSchedule& store
   }
   if (!waitsForNetwork_ && !retry::IsDue(pending, now))
     return false;
-  SendSlot(ini, stored, pending.slot, pending.attempts + 1);
+  SendSlot(ini, stored, pending.slot, pending.attempts + 1, pending.from);
   return true;
 }
 
@@ -362,14 +372,8 @@ void Tmain::SetPending(std::optional<retry::Pending> pending, bool waitsForNetwo
   const bool unchanged = !pending && !pending_;
   pending_ = std::move(pending);
   waitsForNetwork_ = pending_ && waitsForNetwork;
-  if (unchanged)
-    return;
-  try {
-    sendslots::KeepRetry(pending_);
-  } catch (const std::exception& e) {
-    // This run still makes the attempts; only a restart would not know of them.
-    std::fprintf(stderr, "Kadenza: %s\n", e.what());
-  }
+  if (!unchanged)
+    KeepPendingInLedger(pending_);
 }
 
 void Tmain::RestorePending(const IniFile& ini, const schedule::StoredSchedule& stored,
@@ -382,13 +386,12 @@ void Tmain::RestorePending(const IniFile& ini, const schedule::StoredSchedule& s
   }
   if (!kept)
     return;
-  if (retry::WindowOpen(kept->slot, now, NextSlotAfter(ini, stored, kept->slot))) {
+  if (retry::WindowOpen(kept->from, now, NextSlotAfter(ini, stored, kept->slot))) {
     pending_ = kept;  // the next tick makes the attempt once it is due
     return;
   }
   // Its time ran out while the program was not running: the send is named as missed.
-  pending_ = kept;
-  SetPending(std::nullopt);
+  KeepPendingInLedger(std::nullopt);
   ReportMissed(ini, kept->slot);
 }
 

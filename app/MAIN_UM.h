@@ -153,12 +153,13 @@ class Tmain : public QObject {
                        const schedule::LocalDateTime& at);
   // GiveUpOffline records and raises the failure of a slot whose window ended offline.
   [[noreturn]] void GiveUpOffline(const IniFile& ini, const schedule::LocalDateTime& slot);
-  // SendSlot makes attempt number `attempt` at the claimed `slot`. A temporary failure with
-  // time left in the slot's window leaves the slot pending and tells the next attempt's time;
+  // SendSlot makes attempt number `attempt` at the claimed `slot`, whose window began at
+  // `from`. A temporary failure with time left in the window leaves the slot pending and
+  // tells the next attempt's time;
   // the last failure raises (to the tick's error box), once. While the network is known to be
   // down, the attempt waits instead, as long as the window lasts.
   void SendSlot(const IniFile& ini, const schedule::StoredSchedule& stored,
-                const schedule::LocalDateTime& slot, int attempt);
+                const schedule::LocalDateTime& slot, int attempt, retry::LocalTime from);
   // SetPending sets (or clears) the slot waiting for its next attempt and keeps it in the send
   // ledger, so that a restart goes on with it.
   void SetPending(std::optional<retry::Pending> pending, bool waitsForNetwork = false);

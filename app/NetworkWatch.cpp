@@ -6,6 +6,8 @@
 #include <QDBusVariant>
 #include <QVariant>
 
+#include "core/ScopeGuard.h"
+
 namespace {
 
 const QString kService = QStringLiteral("org.freedesktop.NetworkManager");
@@ -25,20 +27,25 @@ NetworkWatch::NetworkWatch(QObject* parent)
           QStringLiteral("kadenza-network-%1").arg(reinterpret_cast<quintptr>(this), 0, 16)) {}
 
 NetworkWatch::~NetworkWatch() {
-  if (tried_)
+  if (known_)
     QDBusConnection::disconnectFromBus(connectionName_);
 }
 
 bool NetworkWatch::Load() {
-  if (tried_)
-    return known_;
-  tried_ = true;
+  if (known_)
+    return true;
   // A connection of its own, made when a send first asks: the program at rest keeps none. The
   // address is read each time (the D-Bus library would keep the first it saw).
   QString address = qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS");
   if (address.isEmpty())
     address = QStringLiteral("unix:path=/run/dbus/system_bus_socket");
   QDBusConnection bus = QDBusConnection::connectToBus(address, connectionName_);
+  // NetworkManager (or the bus) may come up after the program: a failed ask leaves nothing
+  // behind, so the next send asks again.
+  kz::ScopeGuard forget([this] {
+    if (!known_)
+      QDBusConnection::disconnectFromBus(connectionName_);
+  });
   if (!bus.isConnected())
     return false;
   QDBusInterface properties(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),

@@ -27,11 +27,10 @@ class NetworkWatch : public QObject {
                          const QStringList& invalidated);
 
  private:
-  // Load asks NetworkManager once; answers whether it answered.
+  // Load asks NetworkManager until it has answered once; answers whether it has.
   bool Load();
 
   QString connectionName_;
-  bool tried_ = false;
   bool known_ = false;
   unsigned state_ = 0;
 };

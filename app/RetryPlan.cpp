@@ -1,5 +1,6 @@
 #include "app/RetryPlan.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -35,26 +36,32 @@ LocalTime LocalOf(const schedule::LocalDateTime& at) {
          std::chrono::minutes(at.time.minute) + std::chrono::seconds(at.time.second);
 }
 
-std::optional<Pending> AfterFailure(const schedule::LocalDateTime& slot, int attemptsMade,
-                                    const schedule::LocalDateTime& failedAt,
+LocalTime WindowStart(const schedule::LocalDateTime& slot,
+                      const schedule::LocalDateTime& firstAttempt) {
+  const LocalTime attempt = std::chrono::floor<std::chrono::minutes>(LocalOf(firstAttempt));
+  return std::max(LocalOf(slot), attempt);
+}
+
+std::optional<Pending> AfterFailure(const schedule::LocalDateTime& slot, LocalTime from,
+                                    int attemptsMade, const schedule::LocalDateTime& failedAt,
                                     const std::optional<schedule::LocalDateTime>& nextSlot) {
   std::optional<LocalTime> next;
   if (nextSlot)
     next = LocalOf(*nextSlot);
-  const auto at = NextAttempt(LocalOf(slot), attemptsMade, LocalOf(failedAt), next);
+  const auto at = NextAttempt(from, attemptsMade, LocalOf(failedAt), next);
   if (!at)
     return std::nullopt;
-  return Pending{slot, attemptsMade, *at};
+  return Pending{slot, attemptsMade, *at, from};
 }
 
 bool IsDue(const Pending& pending, const schedule::LocalDateTime& now) {
   return LocalOf(now) >= pending.next;
 }
 
-bool WindowOpen(const schedule::LocalDateTime& slot, const schedule::LocalDateTime& now,
+bool WindowOpen(LocalTime from, const schedule::LocalDateTime& now,
                 const std::optional<schedule::LocalDateTime>& nextSlot) {
   const LocalTime at = LocalOf(now);
-  if (at > LocalOf(slot) + kRetryWindow)
+  if (at > from + kRetryWindow)
     return false;
   return !nextSlot || at < LocalOf(*nextSlot);
 }

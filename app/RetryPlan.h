@@ -31,26 +31,33 @@ std::optional<LocalTime> NextAttempt(LocalTime sendMinute, int attemptsMade, Loc
 LocalTime LocalOf(const schedule::LocalDateTime& at);
 
 // Pending is a send slot whose last attempt met a temporary failure: how many attempts were
-// made and when the next falls due.
+// made, when the next falls due, and when its window began (the slot's minute, or the first
+// attempt when the slot was served late: caught up after waking, or after a late tick).
 struct Pending {
   schedule::LocalDateTime slot;
   int attempts = 0;
   LocalTime next;
+  LocalTime from;
 };
 
-// AfterFailure plans the next attempt of `slot` after `attemptsMade` attempts, the last failed
-// at `failedAt`; nothing when the plan has no further attempt (the window ended, the next
-// slot comes first).
-std::optional<Pending> AfterFailure(const schedule::LocalDateTime& slot, int attemptsMade,
-                                    const schedule::LocalDateTime& failedAt,
+// WindowStart: the window of a slot first attempted at `firstAttempt` begins at the later of
+// the slot and that attempt, so a send served late gets its attempts too.
+LocalTime WindowStart(const schedule::LocalDateTime& slot,
+                      const schedule::LocalDateTime& firstAttempt);
+
+// AfterFailure plans the next attempt of `slot` (window from `from`) after `attemptsMade`
+// attempts, the last failed at `failedAt`; nothing when the plan has no further attempt (the
+// window ended, the next slot comes first).
+std::optional<Pending> AfterFailure(const schedule::LocalDateTime& slot, LocalTime from,
+                                    int attemptsMade, const schedule::LocalDateTime& failedAt,
                                     const std::optional<schedule::LocalDateTime>& nextSlot);
 
 // IsDue: the pending attempt's time has come at `now`.
 bool IsDue(const Pending& pending, const schedule::LocalDateTime& now);
 
-// WindowOpen: `now` still lies inside the retry window of `slot` (at most kRetryWindow after
+// WindowOpen: `now` still lies inside a window begun at `from` (at most kRetryWindow after
 // it and before the next slot), so a send may still wait for the network.
-bool WindowOpen(const schedule::LocalDateTime& slot, const schedule::LocalDateTime& now,
+bool WindowOpen(LocalTime from, const schedule::LocalDateTime& now,
                 const std::optional<schedule::LocalDateTime>& nextSlot);
 
 // ClockText: the time of day as "hh:mm"; NextAttemptText is what the tooltip tells:

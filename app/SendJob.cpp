@@ -2,7 +2,6 @@
 
 #include <charconv>
 
-#include "app/FailureKind.h"
 #include "app/IniFile.h"
 #include "app/PasswordStore.h"
 #include "app/SettingsStore.h"
@@ -59,20 +58,6 @@ int PortNumber(std::string_view text) {
     throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
   }
   return port;
-}
-
-bool IsTemporaryFailure(const std::exception_ptr& error) {
-  if (!error)
-    return false;
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    // The caller knows whether the data had started; before that, the retry rules decide.
-    return retry::ClassifyException(e, retry::SendStage::kBeforeFinalDot) ==
-           retry::FailureKind::kTemporary;
-  } catch (...) {
-    return false;
-  }
 }
 
 void ComposeMessage(TclMailMessage& message, std::string_view text, std::string_view html,

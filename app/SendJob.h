@@ -73,12 +73,6 @@ void Connect(TclSmtp& smtp, std::string_view server, std::string_view user,
 void OpenSendClose(TclSmtp& smtp, TclMailMessage& message,
                    const std::function<void()>& opened = {});
 
-// IsTemporaryFailure: a failure that may pass by itself, so that the same send tried later can
-// succeed: a connection refused, reset, dropped or timed out, a name that does not resolve,
-// a 4xx reply at any step. A 5xx reply (a refused log-in or recipient among them), a refused
-// certificate, a settings or message error are permanent. The retry rules (FailureKind) decide.
-bool IsTemporaryFailure(const std::exception_ptr& error);
-
 enum class Outcome {
   kSent,        // the message went out
   kNoSettings,  // there is no setup.dat: nothing was done

@@ -53,20 +53,28 @@ schedule::LocalDateTime DateTimeOf(retry::LocalTime at) {
           {static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()), 0}};
 }
 
-// ParseRetry reads "slot <TAB> attempts <TAB> next".
-std::optional<retry::Pending> ParseRetry(std::string_view text) {
-  const std::size_t first = text.find('\t');
-  const std::size_t second = first == std::string_view::npos ? first : text.find('\t', first + 1);
-  if (second == std::string_view::npos)
-    return std::nullopt;
-  const auto slot = ParseSlot(text.substr(0, first));
-  const auto next = ParseSlot(text.substr(second + 1));
-  int attempts = 0;
-  if (!slot || !next || !Number(text.substr(first + 1, second - first - 1), attempts) ||
-      attempts < 0) {
-    return std::nullopt;
+std::vector<std::string_view> SplitTabs(std::string_view text) {
+  std::vector<std::string_view> fields;
+  for (std::size_t tab; (tab = text.find('\t')) != std::string_view::npos;) {
+    fields.push_back(text.substr(0, tab));
+    text.remove_prefix(tab + 1);
   }
-  return retry::Pending{*slot, attempts, retry::LocalOf(*next)};
+  fields.push_back(text);
+  return fields;
+}
+
+// ParseRetry reads "slot <TAB> attempts <TAB> next <TAB> window start".
+std::optional<retry::Pending> ParseRetry(std::string_view text) {
+  const std::vector<std::string_view> fields = SplitTabs(text);
+  if (fields.size() != 4)
+    return std::nullopt;
+  const auto slot = ParseSlot(fields[0]);
+  const auto next = ParseSlot(fields[2]);
+  const auto from = ParseSlot(fields[3]);
+  int attempts = 0;
+  if (!slot || !next || !from || !Number(fields[1], attempts) || attempts < 0)
+    return std::nullopt;
+  return retry::Pending{*slot, attempts, retry::LocalOf(*next), retry::LocalOf(*from)};
 }
 
 std::string ReadSmallFile(const std::string& path) {
@@ -152,6 +160,8 @@ std::string Format(const Ledger& ledger) {
         .append(std::to_string(ledger.retry->attempts))
         .append("\t")
         .append(missed::MinuteText(DateTimeOf(ledger.retry->next)))
+        .append("\t")
+        .append(missed::MinuteText(DateTimeOf(ledger.retry->from)))
         .append("\n");
   }
   return out;

@@ -8,7 +8,7 @@
 // The file, LF-ended lines of tab-separated fields, written whole and atomically:
 //   served <TAB> dd.mm.yyyy hh:mm
 //   attempt <TAB> pid <TAB> process start <TAB> boot id <TAB> a history line (SendHistory.h)
-//   retry <TAB> dd.mm.yyyy hh:mm (the slot) <TAB> attempts made <TAB> dd.mm.yyyy hh:mm (next)
+//   retry <TAB> slot <TAB> attempts made <TAB> next attempt <TAB> window start (dd.mm.yyyy hh:mm)
 // The retry line names a slot whose last attempt met a temporary failure, so that a restart
 // goes on with its attempts instead of forgetting them.
 // The attempt's history line holds the start time, the kind, "probíhá", the recipient count

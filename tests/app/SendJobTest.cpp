@@ -22,6 +22,7 @@
 #include "AppFixture.h"
 #include "TlsTestPeers.h"
 #include "app/HexText.h"
+#include "app/MissedSends.h"
 #include "app/SendHistory.h"
 #include "app/SendJob.h"
 #include "app/SendSlots.h"
@@ -986,6 +987,26 @@ TEST_F(SendJobNetwork, WaitsOfflineAndSendsOnceTheNetworkIsBack) {
     QTest::qWait(50);
   EXPECT_TRUE(fs::exists(server_.MessagePath(1)));
   EXPECT_FALSE(fs::exists(server_.MessagePath(2)));
+  EXPECT_EQ(Errors(), 0);
+  EXPECT_FALSE(main->Pending().has_value());
+}
+
+// A slot caught up three hours late at start, before the network is up, waits for it too:
+// its window begins when it is served, not at the slot.
+TEST_F(SendJobNetwork, CatchUpAtStartWaitsForTheNetwork) {
+  Entries e;
+  e.port = QString::number(server_.Port());
+  Save(e);
+  Ini().WriteString("Dohnat", "hodiny", "4");
+  missed::WriteLastTick({std::chrono::year{2026} / 12 / 7, {7, 50, 0}});
+  now = {std::chrono::year{2026} / 12 / 7, {11, 0, 30}};
+  main->FormShow();
+  ASSERT_TRUE(main->Pending().has_value());
+  EXPECT_EQ(Errors(), 0);
+  ASSERT_TRUE(network.SetState(NetworkManagerMock::kConnectedGlobal));
+  for (int i = 0; i < 100 && !fs::exists(server_.MessagePath(1)); ++i)
+    QTest::qWait(50);
+  EXPECT_TRUE(fs::exists(server_.MessagePath(1)));
   EXPECT_EQ(Errors(), 0);
   EXPECT_FALSE(main->Pending().has_value());
 }

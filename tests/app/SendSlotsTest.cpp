@@ -25,9 +25,11 @@ TEST(SendSlots, LedgerReadsBackWhatWasWritten) {
                              987654,
                              "b0f1-boot",
                              {"07.12.2026 08:00:03", "--send-now", "probíhá", 2, "A\tB\r\nC"}});
-  ledger.retry = retry::Pending{At(7, 8, 0), 2, retry::LocalOf(At(7, 8, 3))};
+  ledger.retry =
+      retry::Pending{At(7, 8, 0), 2, retry::LocalOf(At(7, 8, 3)), retry::LocalOf(At(7, 8, 0))};
   const std::string text = sendslots::Format(ledger);
-  EXPECT_NE(text.find("\nretry\t07.12.2026 08:00\t2\t07.12.2026 08:03\n"), std::string::npos)
+  EXPECT_NE(text.find("\nretry\t07.12.2026 08:00\t2\t07.12.2026 08:03\t07.12.2026 08:00\n"),
+            std::string::npos)
       << text;
   EXPECT_EQ(text.substr(0, text.find('\n') + 1), "served\t07.12.2026 08:00\n");
   const sendslots::Ledger back = sendslots::Parse(text);
@@ -38,11 +40,12 @@ TEST(SendSlots, LedgerReadsBackWhatWasWritten) {
   EXPECT_EQ(missed::MinuteText(back.retry->slot), "07.12.2026 08:00");
   EXPECT_EQ(back.retry->attempts, 2);
   EXPECT_EQ(back.retry->next, retry::LocalOf(At(7, 8, 3)));
+  EXPECT_EQ(back.retry->from, retry::LocalOf(At(7, 8, 0)));
   // Lines of another form, a damaged slot, attempt or retry, are passed over.
   const sendslots::Ledger damaged =
       sendslots::Parse("served\t32.12.2026 08:00\nattempt\tx\t1\tb\t" +
                        history::FormatLine(ledger.attempts[0].event) +
-                       "retry\t07.12.2026 08:00\tx\t07.12.2026 08:03\njunk\n");
+                       "retry\t07.12.2026 08:00\tx\t07.12.2026 08:03\t07.12.2026 08:00\njunk\n");
   EXPECT_FALSE(damaged.served);
   EXPECT_TRUE(damaged.attempts.empty());
   EXPECT_FALSE(damaged.retry);
