@@ -8,27 +8,51 @@
 // before it is complete.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <type_traits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kz {
 
-// FindLineBreak gives the position of the first CR or LF at or after `from`, or npos. Two
-// memchr calls (the CR is looked for only before the LF) instead of find_first_of, which costs
-// a library call per byte.
+// FindLineBreak gives the position of the first CR or LF at or after `from`, or npos. Text
+// lines are short, so the cost is in starting each search: on x86-64 it compares sixteen
+// bytes at a time against both line ends inline; elsewhere it makes two memchr calls (the CR
+// is looked for only before the LF) instead of find_first_of, which costs a call per byte.
 inline std::size_t FindLineBreak(std::string_view text, std::size_t from = 0) {
   if (from >= text.size())
     return std::string_view::npos;
   const char* begin = text.data() + from;
   const char* end = text.data() + text.size();
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i lf = _mm_set1_epi8('\n');
+  for (; end - begin >= 16; begin += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin));
+    const int hits =
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf)));
+    if (hits != 0)
+      return static_cast<std::size_t>(begin - text.data()) +
+             std::countr_zero(static_cast<unsigned>(hits));
+  }
+  for (; begin != end; ++begin) {
+    if (*begin == '\r' || *begin == '\n')
+      return static_cast<std::size_t>(begin - text.data());
+  }
+  return std::string_view::npos;
+#else
   const auto* lf = static_cast<const char*>(std::memchr(begin, '\n', end - begin));
   const auto* cr =
       static_cast<const char*>(std::memchr(begin, '\r', (lf != nullptr ? lf : end) - begin));
   const char* hit = cr != nullptr ? cr : lf;
   return hit == nullptr ? std::string_view::npos : static_cast<std::size_t>(hit - text.data());
+#endif
 }
 
 class LineSplitter {

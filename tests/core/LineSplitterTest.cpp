@@ -54,8 +54,29 @@ INSTANTIATE_TEST_SUITE_P(
                     SplitCase{"empty_lines", "\r\n\r\n\n", {"", "", ""}},
                     SplitCase{"unfinished_last", "a\r\nbc", {"a", "bc"}},
                     SplitCase{"mixed", "x\ry\r\nz\nw", {"x", "y", "z", "w"}},
-                    SplitCase{"nul_kept", std::string("a\0b\r\n", 5), {std::string("a\0b", 3)}}),
+                    SplitCase{"nul_kept", std::string("a\0b\r\n", 5), {std::string("a\0b", 3)}},
+                    SplitCase{
+                        "lines_longer_than_a_search_block",
+                        std::string(40, 'x') + "\r\n" + std::string(17, '\xe9') + "\r" +
+                            std::string(16, 'y') + "\n",
+                        {std::string(40, 'x'), std::string(17, '\xe9'), std::string(16, 'y')}}),
     [](const testing::TestParamInfo<SplitCase>& info) { return info.param.name; });
+
+// The search for a line end agrees with a byte-by-byte one wherever the break stands and
+// wherever the search starts, also with bytes that have the high bit set around it.
+TEST(FindLineBreak, AgreesWithAPlainSearchAtEveryOffset) {
+  for (const char brk : {'\r', '\n'}) {
+    for (std::size_t at = 0; at < 70; ++at) {
+      std::string text(70, '\x8d');
+      text[at] = brk;
+      for (std::size_t from = 0; from <= text.size(); ++from) {
+        const std::size_t expected = from <= at ? at : std::string_view::npos;
+        ASSERT_EQ(kz::FindLineBreak(text, from), expected)
+            << "break at " << at << ", from " << from;
+      }
+    }
+  }
+}
 
 TEST(LineSplitter, StopsAfterTheLineTheCallerWants) {
   kz::LineSplitter splitter;
