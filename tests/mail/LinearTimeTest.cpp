@@ -5,35 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "mail/clEmailAddress.h"
 #include "mail/clMailUtils.h"
+#include "support/Growth.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// The best per-run time of `work(size)` over a few rounds; each round repeats the work
-// until it has taken at least 30 ms, so that clock resolution does not matter.
-double SecondsPerRun(const std::function<void(std::size_t)>& work, std::size_t size) {
-  double best = 1e9;
-  for (int round = 0; round < 3; ++round) {
-    int runs = 0;
-    const Clock::time_point start = Clock::now();
-    std::chrono::duration<double> spent{};
-    do {
-      work(size);
-      ++runs;
-      spent = Clock::now() - start;
-    } while (spent.count() < 0.03);
-    best = std::min(best, spent.count() / runs);
-  }
-  return best;
-}
 
 struct GrowthRow {
   std::string what;
@@ -83,10 +63,9 @@ void RemoveManyFields(std::size_t n) {
 class LinearTime : public testing::TestWithParam<GrowthRow> {};
 TEST_P(LinearTime, TenfoldInputTakesAboutTenfoldTime) {
   const GrowthRow& row = GetParam();
-  const double small = SecondsPerRun(row.work, row.size);
-  const double large = SecondsPerRun(row.work, row.size * 10);
-  std::cout << row.what << ": " << small * 1e3 << " ms -> " << large * 1e3 << " ms\n";
-  EXPECT_LT(large / small, 30.0) << small << " s -> " << large << " s";
+  const double ratio = testsupport::GrowthRatio(row.work, row.size);
+  std::cout << row.what << ": tenfold input, " << ratio << " times the time\n";
+  EXPECT_LT(ratio, 30.0);
 }
 INSTANTIATE_TEST_SUITE_P(All, LinearTime,
                          testing::Values(GrowthRow{"SplitRecipients", 2000, SplitRecipients},
