@@ -6,6 +6,7 @@
 
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -13,9 +14,12 @@ namespace {
 class NotifierTest : public testing::Test {
  protected:
   void SetUp() override {
+    // The bus's socket lies in a folder of the test's own, removed with the fixture.
+    ASSERT_TRUE(busFolder_.isValid());
     bus_.start(QStringLiteral("dbus-daemon"),
                {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                QStringLiteral("--print-address=1")});
+                QStringLiteral("--print-address=1"),
+                QStringLiteral("--address=unix:dir=") + busFolder_.path()});
     ASSERT_TRUE(bus_.waitForStarted(5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return bus_.canReadLine(); }, 5000));
     address_ = QString::fromUtf8(bus_.readLine()).trimmed();
@@ -45,6 +49,7 @@ class NotifierTest : public testing::Test {
     return server_.readLine().trimmed();
   }
 
+  QTemporaryDir busFolder_;
   QProcess bus_;
   QProcess server_;
   QString address_;

@@ -9,9 +9,11 @@ The served bus and mock stop when this process is terminated.
 """
 import argparse
 import os
+import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 
 import dbus
@@ -26,31 +28,38 @@ def set_state(address, state):
 
 
 def serve(address_file, state):
-    daemon = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                              stdout=subprocess.PIPE, text=True)
-    address = daemon.stdout.readline().strip()
-    env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=address)
-    mock = subprocess.Popen([sys.executable, "-m", "dbusmock", "--system", "--template",
-                             "networkmanager"], env=env, stdout=subprocess.DEVNULL)
-
-    def stop(*_):
-        for p in (mock, daemon):
+    # The bus's socket lies in a folder of this run's own; the folder, the bus and the mock
+    # go when the run stops, also when it fails on the way.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    folder = tempfile.mkdtemp(prefix="kz-nm-bus-")
+    procs = []
+    try:
+        daemon = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1",
+                                   "--address=unix:dir=" + folder], stdout=subprocess.PIPE,
+                                  text=True)
+        procs.append(daemon)
+        address = daemon.stdout.readline().strip()
+        env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=address)
+        procs.insert(0, subprocess.Popen([sys.executable, "-m", "dbusmock", "--system",
+                                          "--template", "networkmanager"], env=env,
+                                         stdout=subprocess.DEVNULL))
+        bus = dbus.bus.BusConnection(address)
+        for _ in range(200):
+            if bus.name_has_owner(NAME):
+                break
+            time.sleep(0.05)
+        set_state(address, state)
+        with open(address_file + ".tmp", "w") as f:
+            f.write(address)
+        os.rename(address_file + ".tmp", address_file)
+        while True:
+            time.sleep(3600)
+    finally:
+        # The folder goes first: a caller that tires of waiting kills the group.
+        shutil.rmtree(folder, True)
+        for p in procs:
             p.terminate()
             p.wait()
-        sys.exit(0)
-
-    signal.signal(signal.SIGTERM, stop)
-    bus = dbus.bus.BusConnection(address)
-    for _ in range(200):
-        if bus.name_has_owner(NAME):
-            break
-        time.sleep(0.05)
-    set_state(address, state)
-    with open(address_file + ".tmp", "w") as f:
-        f.write(address)
-    os.rename(address_file + ".tmp", address_file)
-    while True:
-        time.sleep(3600)
 
 
 def main():

@@ -71,8 +71,9 @@ class Desktop(unittest.TestCase):
             display = f.readline().strip()
         self.assertTrue(display, "Xvfb did not start")
         env["DISPLAY"] = ":" + display
-        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                               stdout=subprocess.PIPE)
+        # The bus's socket lies in the test's folder, which goes when the test ends.
+        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1",
+                                "--address=unix:dir=" + run], stdout=subprocess.PIPE)
         self.procs.append(bus)
         env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
         self.env = env

@@ -49,10 +49,12 @@ class KeyringBus {
     std::ofstream(dir_ / "bus.conf")
         << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
            "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-           "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
-           "<auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
-           "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>"
-           "</busconfig>\n";
+           "<busconfig><type>session</type><listen>unix:dir=" +
+               dir_.string() +
+               "</listen>"
+               "<auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
+               "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>"
+               "</busconfig>\n";
     runtime_.emplace("XDG_RUNTIME_DIR", (dir_ / "run").string());
     int out = -1;
     bus_ = Spawn({"dbus-daemon", "--config-file=" + (dir_ / "bus.conf").string(), "--nofork",
