@@ -9,15 +9,6 @@
 
 namespace catchup {
 
-namespace {
-
-std::chrono::local_time<std::chrono::minutes> MinuteOf(const schedule::LocalDateTime& at) {
-  return std::chrono::local_days(at.date) + std::chrono::hours(at.time.hour) +
-         std::chrono::minutes(at.time.minute);
-}
-
-}  // namespace
-
 int StoredHours(const IniFile& ini) {
   const std::string text = settings::ReadSetting(ini, kCatchUpKey);
   int hours = kOff;
@@ -40,7 +31,8 @@ Decision Decide(const IniFile& ini, const schedule::LocalDateTime& lastTick,
   if (!slot || sendslots::IsServed(ledger, *slot, now))
     return decision;
   decision.missed = slot;
-  decision.sendNow = hours != kOff && MinuteOf(now) - MinuteOf(*slot) <= std::chrono::hours(hours);
+  decision.sendNow = hours != kOff && schedule::MinuteOf(now) - schedule::MinuteOf(*slot) <=
+                                          std::chrono::hours(hours);
   return decision;
 }
 

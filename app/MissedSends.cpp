@@ -12,15 +12,6 @@ namespace {
 
 using Minutes = std::chrono::local_time<std::chrono::minutes>;
 
-Minutes MinuteOf(const std::chrono::year_month_day& date, const schedule::TimeOfDay& t) {
-  return std::chrono::local_days(date) + std::chrono::hours(t.hour) +
-         std::chrono::minutes(t.minute);
-}
-
-Minutes MinuteOf(const schedule::LocalDateTime& at) {
-  return MinuteOf(at.date, at.time);
-}
-
 }  // namespace
 
 std::optional<schedule::LocalDateTime> ReadLastTick() {
@@ -57,15 +48,15 @@ std::optional<schedule::LocalDateTime> LatestSlotBetween(const IniFile& ini,
                                                          const schedule::LocalDateTime& previous,
                                                          const schedule::LocalDateTime& now,
                                                          const schedule::StoredSchedule& stored) {
-  const Minutes from = MinuteOf(previous);
-  const Minutes to = MinuteOf(now);
+  const Minutes from = schedule::MinuteOf(previous);
+  const Minutes to = schedule::MinuteOf(now);
   // The send days repeat weekly, so the latest missed minute lies within the last week.
   std::chrono::local_days day(now.date);
   const std::chrono::local_days first =
       std::max(std::chrono::local_days(previous.date), day - std::chrono::days(7));
   for (; day >= first; day -= std::chrono::days(1)) {
     const std::chrono::year_month_day date(day);
-    const Minutes candidate = MinuteOf(date, stored.sendTime);
+    const Minutes candidate = schedule::MinuteOf({date, stored.sendTime});
     if (candidate <= from || candidate >= to)
       continue;
     if (date > stored.expiry || !schedule::IsSendDay(ini, date))
@@ -81,7 +72,7 @@ std::optional<schedule::LocalDateTime> FindMissed(const IniFile& ini,
                                                   const schedule::LocalDateTime& previous,
                                                   const schedule::LocalDateTime& now,
                                                   const schedule::StoredSchedule& stored) {
-  const auto gap = MinuteOf(now) - MinuteOf(previous);
+  const auto gap = schedule::MinuteOf(now) - schedule::MinuteOf(previous);
   if (gap <= std::chrono::minutes(kGapMinutes))
     return std::nullopt;
   return LatestSlotBetween(ini, previous, now, stored);
@@ -91,7 +82,7 @@ std::optional<schedule::LocalDateTime> FindLate(const IniFile& ini,
                                                 const schedule::LocalDateTime& previous,
                                                 const schedule::LocalDateTime& now,
                                                 const schedule::StoredSchedule& stored) {
-  const auto gap = MinuteOf(now) - MinuteOf(previous);
+  const auto gap = schedule::MinuteOf(now) - schedule::MinuteOf(previous);
   if (gap > std::chrono::minutes(kGapMinutes) || gap <= std::chrono::minutes(0))
     return std::nullopt;
   return LatestSlotBetween(ini, previous, now, stored);

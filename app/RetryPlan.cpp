@@ -36,6 +36,13 @@ LocalTime LocalOf(const schedule::LocalDateTime& at) {
          std::chrono::minutes(at.time.minute) + std::chrono::seconds(at.time.second);
 }
 
+schedule::LocalDateTime DateTimeOf(LocalTime at) {
+  const auto day = std::chrono::floor<std::chrono::days>(at);
+  const std::chrono::hh_mm_ss time(at - day);
+  return {std::chrono::year_month_day(day),
+          {static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()), 0}};
+}
+
 LocalTime WindowStart(const schedule::LocalDateTime& slot,
                       const schedule::LocalDateTime& firstAttempt) {
   const LocalTime attempt = std::chrono::floor<std::chrono::minutes>(LocalOf(firstAttempt));
@@ -67,10 +74,9 @@ bool WindowOpen(LocalTime from, const schedule::LocalDateTime& now,
 }
 
 std::string ClockText(LocalTime at) {
-  const std::chrono::hh_mm_ss time(at - std::chrono::floor<std::chrono::days>(at));
+  const schedule::TimeOfDay time = DateTimeOf(at).time;
   char text[8];
-  std::snprintf(text, sizeof text, "%02d:%02d", static_cast<int>(time.hours().count()),
-                static_cast<int>(time.minutes().count()));
+  std::snprintf(text, sizeof text, "%02d:%02d", time.hour, time.minute);
   return text;
 }
 

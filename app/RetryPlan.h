@@ -27,8 +27,10 @@ std::chrono::minutes RetryDelay(int attemptsMade);
 std::optional<LocalTime> NextAttempt(LocalTime sendMinute, int attemptsMade, LocalTime failedAt,
                                      std::optional<LocalTime> nextSlot);
 
-// LocalOf: a calendar date and time as a local time point (seconds included).
+// LocalOf: a calendar date and time as a local time point (seconds included); DateTimeOf
+// goes back, to the minute.
 LocalTime LocalOf(const schedule::LocalDateTime& at);
+schedule::LocalDateTime DateTimeOf(LocalTime at);
 
 // Pending is a send slot whose last attempt met a temporary failure: how many attempts were
 // made, when the next falls due, and when its window began (the slot's minute, or the first

@@ -40,6 +40,11 @@ LocalDateTime NowLocal() {
   return {std::chrono::year{p.Year} / p.Month / p.Day, {p.Hour, p.Minute, p.Second}};
 }
 
+std::chrono::local_time<std::chrono::minutes> MinuteOf(const LocalDateTime& at) {
+  return std::chrono::local_days(at.date) + std::chrono::hours(at.time.hour) +
+         std::chrono::minutes(at.time.minute);
+}
+
 TimeOfDay ParseTimeText(std::string_view text) {
   const std::string_view t = kz::Trim(text);
   std::size_t pos = 0;

@@ -23,6 +23,10 @@ struct LocalDateTime {
 
 LocalDateTime NowLocal();
 
+// MinuteOf: the date and time as a local time point to the minute (the seconds dropped), for
+// comparing and counting send minutes.
+std::chrono::local_time<std::chrono::minutes> MinuteOf(const LocalDateTime& at);
+
 // ParseTimeText reads "H:mm" or "H:mm:ss" (the setup window stores "HH:mm:ss"); anything
 // else, the empty text included, raises EConvertError "'<text>' is not a valid time".
 TimeOfDay ParseTimeText(std::string_view text);

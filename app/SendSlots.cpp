@@ -22,11 +22,6 @@ constexpr std::string_view kAttemptTag = "attempt";
 constexpr std::string_view kRetryTag = "retry";
 constexpr std::size_t kMaxFileBytes = 1u << 20;
 
-std::chrono::local_time<std::chrono::minutes> MinuteOf(const schedule::LocalDateTime& at) {
-  return std::chrono::local_days(at.date) + std::chrono::hours(at.time.hour) +
-         std::chrono::minutes(at.time.minute);
-}
-
 template <class T>
 bool Number(std::string_view text, T& out) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
@@ -44,13 +39,6 @@ std::optional<schedule::LocalDateTime> ParseSlot(std::string_view text) {
   } catch (const EConvertError&) {
     return std::nullopt;
   }
-}
-
-schedule::LocalDateTime DateTimeOf(retry::LocalTime at) {
-  const auto day = std::chrono::floor<std::chrono::days>(at);
-  const std::chrono::hh_mm_ss time(at - day);
-  return {std::chrono::year_month_day(day),
-          {static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()), 0}};
 }
 
 std::vector<std::string_view> SplitTabs(std::string_view text) {
@@ -159,9 +147,9 @@ std::string Format(const Ledger& ledger) {
         .append("\t")
         .append(std::to_string(ledger.retry->attempts))
         .append("\t")
-        .append(missed::MinuteText(DateTimeOf(ledger.retry->next)))
+        .append(missed::MinuteText(retry::DateTimeOf(ledger.retry->next)))
         .append("\t")
-        .append(missed::MinuteText(DateTimeOf(ledger.retry->from)))
+        .append(missed::MinuteText(retry::DateTimeOf(ledger.retry->from)))
         .append("\n");
   }
   return out;
@@ -222,10 +210,10 @@ bool IsServed(const Ledger& ledger, const schedule::LocalDateTime& slot,
               const schedule::LocalDateTime& now) {
   if (!ledger.served)
     return false;
-  const auto served = MinuteOf(*ledger.served);
-  if (served > MinuteOf(now) + std::chrono::days(kFutureToleranceDays))
+  const auto served = schedule::MinuteOf(*ledger.served);
+  if (served > schedule::MinuteOf(now) + std::chrono::days(kFutureToleranceDays))
     return false;
-  return MinuteOf(slot) <= served;
+  return schedule::MinuteOf(slot) <= served;
 }
 
 bool Claim(const schedule::LocalDateTime& slot, const schedule::LocalDateTime& now) {

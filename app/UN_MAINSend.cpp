@@ -52,6 +52,8 @@ void Tfrm_main::btnSendClick() {
     return;
   sendRunning_ = true;
   kz::ScopeGuard done([this] { sendRunning_ = false; });
+  // A failure before the dialogue is never tried again; the previous send's kind is no guide.
+  lastFailureKind_ = retry::FailureKind::kPermanent;
   // While the test is sending clMessage's lines, the job composes a message of its own.
   std::optional<TclMailMessage> own;
   TclMailMessage* message = &clMessage;
